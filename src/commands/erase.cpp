@@ -1,0 +1,25 @@
+#include "commands/commands.h"
+#include "commands/texts.h"
+#include "image/directory.h"
+
+namespace z18 {
+
+void eraseFiles(Session& s) {
+    s.out << texts::ERASE_HEAD_1 << s.imageName << texts::ERASE_HEAD_2 << s.mask << texts::ERASE_HEAD_3;
+
+    int erased = 0;
+    for (int a = beginSearch(s, s.maskName); a >= 0; a = nextMatch(s)) {
+        // The key is taken before the user byte is overwritten: it still names the file's area.
+        const FileKey key = keyOf(s, a);
+        s.entryAt(a)[entry::USER] = FILLER_BYTE;
+        for (int j = findExtent(s, key, a + 1); j >= 0; j = findExtent(s, key, j + 1))
+            s.entryAt(j)[entry::USER] = FILLER_BYTE;
+        ++erased;
+        s.out << texts::ERASE_FILE_1;
+        s.out.write(reinterpret_cast<const char*>(s.entryAt(a) + entry::NAME), 11);
+        s.out << texts::ERASE_FILE_2;
+    }
+    s.out << texts::ERASE_DONE_1 << erased << texts::ERASE_DONE_2;
+}
+
+}  // namespace z18

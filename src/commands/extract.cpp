@@ -1,0 +1,70 @@
+#include "commands/commands.h"
+#include "commands/texts.h"
+#include "image/cpm_name.h"
+#include "image/directory.h"
+#include "image/image_file.h"
+#include "session/driver.h"
+
+namespace z18 {
+
+namespace {
+
+// Copies the blocks of one entry into the host file, counting down the file's records.
+// 1 done, 0 after a reported failure.
+int copyEntry(Session& s, int e) {
+    for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
+        const std::uint8_t b = s.entryAt(e)[entry::BLOCKS + slot];
+        if (b == 0) break;
+        std::size_t n;
+        if (s.entryInfo.records <= RECORDS_PER_BLOCK) {
+            n = static_cast<std::size_t>(s.entryInfo.records) * RECORD_SIZE;
+            s.entryInfo.records = 0;
+        } else {
+            n = BLOCK_SIZE;
+            s.entryInfo.records -= RECORDS_PER_BLOCK;
+        }
+        if (!readImageAt(s, blockOffset(b), s.transferBuffer, n)) {
+            reportStatus(s, ST_IMAGE_READ);
+            return 0;
+        }
+        if (!s.env.write(s.hostHandle, s.transferBuffer, n, &s.transferCount) || s.transferCount != n) {
+            reportStatus(s, ST_FILE_WRITE);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+}  // namespace
+
+void extractFiles(Session& s) {
+    s.out << texts::EXTRACT_HEAD_1 << s.imageName << texts::EXTRACT_HEAD_2 << s.hostDir
+          << texts::EXTRACT_HEAD_3 << s.mask << texts::EXTRACT_HEAD_4;
+
+    int extracted = 0;
+    for (int index = beginSearch(s, s.maskName); index >= 0; index = nextMatch(s)) {
+        const FileKey key = keyOf(s, index);
+        describeEntry(s, index);
+        s.entryInfo.records = fileRecordCount(s, key);
+        s.currentName = s.entryInfo.displayName;
+        if (!openHostFile(s, HOST_CREATE_FOR_EXTRACT)) return;
+
+        for (int e = index; e >= 0; e = findExtent(s, key, e + 1)) {
+            if (!copyEntry(s, e)) return;
+        }
+        closeHostFile(s);
+        ++extracted;
+        s.out << texts::EXTRACT_FILE_1 << s.currentName << texts::EXTRACT_FILE_2;
+    }
+
+    if (extracted == 0 && !s.maskHasWildcard) {
+        s.currentName = s.mask;
+        reportStatus(s, ST_NOT_FOUND);
+    } else if (extracted == 1 && !s.maskHasWildcard) {
+        s.out << texts::EXTRACT_ONE_1 << s.mask << texts::EXTRACT_ONE_2;
+    } else {
+        s.out << texts::EXTRACT_DONE_1 << extracted << texts::EXTRACT_DONE_2;
+    }
+}
+
+}  // namespace z18

@@ -1,0 +1,71 @@
+// The host layer: the only code that talks to the operating system. Everything above it works
+// through this interface, so tests can substitute a wrapper that makes a chosen transfer fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace z18 {
+
+// Handles are small non-negative integers; -1 means "no file open".
+constexpr int CLOSED_HANDLE = -1;
+
+// Attribute words delivered by the host directory search.
+constexpr std::uint32_t ATTR_DIRECTORY = 16;
+constexpr std::uint32_t ATTR_NORMAL = 0x80;
+
+// How a file is opened. Every mode requires a regular file and never blocks; the ones that write
+// take an exclusive lock, the others a shared one, and any lock that cannot be had at once fails.
+enum class OpenMode {
+    ImageRead,      // existing image, read only (catalogue, extract)
+    ImageWrite,     // existing image, read-write (formats, add, erase)
+    ImageCreate,    // image, read-write, created empty when missing
+    HostRead,       // existing host file to copy in, read only
+    HostCreate,     // host file to extract into: created when missing, then emptied
+};
+
+struct FoundEntry {
+    std::uint32_t attributes = ATTR_NORMAL;
+    std::string name;           // the long name
+    std::string alternateName;  // the 8.3 alternate name; empty where the host has none
+};
+
+class Env {
+public:
+    virtual ~Env() = default;
+
+    // Returns a handle, or CLOSED_HANDLE on any failure.
+    virtual int openFile(const std::string& path, OpenMode mode) = 0;
+    virtual void closeFile(int handle) = 0;
+    // Sets the position of the next transfer on this handle, counted from the start of the file.
+    virtual void seek(int handle, std::uint64_t offset) = 0;
+    // Transfers up to n bytes at the handle's position and advances it; *done receives the number
+    // of bytes moved. Returns false when the host reports an error.
+    virtual bool read(int handle, void* buffer, std::size_t n, std::size_t* done) = 0;
+    virtual bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) = 0;
+    virtual bool fileSize(int handle, std::uint64_t* size) = 0;
+
+    // Lists the entries of one directory that match a wildcard pattern ("dir/mask", or just "mask"
+    // for the current directory). Returns false when the directory cannot be read or nothing matches.
+    virtual bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) = 0;
+
+    // Waits for one key press on the console without echo; returns at once where there is no console.
+    virtual void waitKey() = 0;
+
+    // Full path of the running executable, or empty when the host cannot tell.
+    virtual std::string executablePath() = 0;
+};
+
+// The environment of the machine the tool runs on. Lives for the whole process.
+Env* defaultEnv();
+
+// Turns the session's path text into the host's form: both "\" and "/" separate here.
+std::string hostPath(const std::string& text);
+
+// Case-insensitive match of a file name against a mask with "*" and "?", as the directory search
+// applies it (a name without a dot is tried once more with a dot appended).
+bool matchesHostMask(const std::string& name, const std::string& mask);
+
+}  // namespace z18

@@ -1,0 +1,205 @@
+// The POSIX host: files through positioned reads and writes, advisory locks in place of the
+// exclusive sharing mode a Windows host offers, and a raw-mode terminal for the catalogue pause.
+#include "host/env.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <map>
+
+namespace z18 {
+
+std::string hostPath(const std::string& text) {
+    std::string path = text;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+namespace {
+
+bool writes(OpenMode mode) {
+    return mode == OpenMode::ImageWrite || mode == OpenMode::ImageCreate ||
+           mode == OpenMode::HostCreate;
+}
+
+bool creates(OpenMode mode) {
+    return mode == OpenMode::ImageCreate || mode == OpenMode::HostCreate;
+}
+
+// Terminal state saved while the catalogue waits for a key, restored by the signal handler too.
+struct termios savedTerminal;
+volatile sig_atomic_t terminalSaved = 0;
+const int kPauseSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+
+extern "C" void restoreTerminalAndReraise(int sig) {
+    if (terminalSaved) tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+class PosixEnv final : public Env {
+public:
+    int openFile(const std::string& text, OpenMode mode) override {
+        const std::string path = hostPath(text);
+        const int access = writes(mode) ? O_RDWR : O_RDONLY;
+        // O_NONBLOCK keeps a FIFO or device from stalling the open; it is refused below anyway.
+        const int base = access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        bool existed = true;
+        int fd = ::open(path.c_str(), base);
+        if (fd < 0 && errno == ENOENT && creates(mode)) {
+            existed = false;
+            fd = ::open(path.c_str(), base | O_CREAT | O_EXCL, 0666);
+        }
+        if (fd < 0) return CLOSED_HANDLE;
+
+        struct stat st;
+        bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        // A file with no write bit at all is write-protected by its owner's choice; honour that
+        // even where the process could override it (root).
+        if (ok && writes(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            ok = false;
+        if (ok) ok = ::flock(fd, (writes(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+        // Emptying an existing file comes only after it is known to be ours to write.
+        if (ok && mode == OpenMode::HostCreate) ok = ::ftruncate(fd, 0) == 0;
+        if (ok) {
+            const int flags = ::fcntl(fd, F_GETFL);
+            ok = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+        }
+        if (!ok) {
+            ::close(fd);
+            return CLOSED_HANDLE;
+        }
+        positions_[fd] = 0;
+        return fd;
+    }
+
+    void closeFile(int handle) override {
+        if (handle < 0) return;
+        positions_.erase(handle);
+        ::close(handle);
+    }
+
+    void seek(int handle, std::uint64_t offset) override {
+        // Positions are kept here and handed to pread/pwrite, so a transfer costs one system call.
+        auto it = positions_.find(handle);
+        if (it != positions_.end()) it->second = offset;
+    }
+
+    bool read(int handle, void* buffer, std::size_t n, std::size_t* done) override {
+        return transfer(handle, buffer, n, done, false);
+    }
+
+    bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) override {
+        return transfer(handle, const_cast<void*>(buffer), n, done, true);
+    }
+
+    bool fileSize(int handle, std::uint64_t* size) override {
+        struct stat st;
+        if (::fstat(handle, &st) != 0) return false;
+        *size = static_cast<std::uint64_t>(st.st_size);
+        return true;
+    }
+
+    bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
+        found->clear();
+        const std::string path = hostPath(pattern);
+        const std::size_t slash = path.rfind('/');
+        std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+        const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);
+        if (dir.empty()) dir = ".";
+
+        DIR* d = ::opendir(dir.c_str());
+        if (d == nullptr) return false;
+        std::vector<std::string> names;
+        while (struct dirent* e = ::readdir(d)) {
+            if (matchesHostMask(e->d_name, mask)) names.emplace_back(e->d_name);
+        }
+        ::closedir(d);
+        std::sort(names.begin(), names.end());  // byte order: the same listing on every run
+
+        const std::string prefix = slash == std::string::npos ? std::string() : dir;
+        for (const std::string& name : names) {
+            struct stat st;
+            FoundEntry entry;
+            entry.name = name;
+            entry.attributes = (::stat((prefix + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                                   ? ATTR_DIRECTORY
+                                   : ATTR_NORMAL;
+            found->push_back(std::move(entry));
+        }
+        return !found->empty();
+    }
+
+    void waitKey() override {
+        if (!::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO)) return;
+        struct termios raw;
+        if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
+        terminalSaved = 1;
+        struct sigaction action {}, previous[sizeof kPauseSignals / sizeof kPauseSignals[0]];
+        action.sa_handler = restoreTerminalAndReraise;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < sizeof kPauseSignals / sizeof kPauseSignals[0]; ++i)
+            ::sigaction(kPauseSignals[i], &action, &previous[i]);
+
+        raw = savedTerminal;
+        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
+            char key;
+            while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+            }
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+        }
+        terminalSaved = 0;
+        for (std::size_t i = 0; i < sizeof kPauseSignals / sizeof kPauseSignals[0]; ++i)
+            ::sigaction(kPauseSignals[i], &previous[i], nullptr);
+    }
+
+    std::string executablePath() override {
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        if (n <= 0) return std::string();
+        return std::string(buffer, static_cast<std::size_t>(n));
+    }
+
+private:
+    bool transfer(int handle, void* buffer, std::size_t n, std::size_t* done, bool isWrite) {
+        *done = 0;
+        auto it = positions_.find(handle);
+        if (it == positions_.end()) return false;
+        char* p = static_cast<char*>(buffer);
+        while (*done < n) {
+            const off_t at = static_cast<off_t>(it->second);
+            const ssize_t r = isWrite ? ::pwrite(handle, p + *done, n - *done, at)
+                                      : ::pread(handle, p + *done, n - *done, at);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (r == 0) break;  // end of file, or a device that takes no more
+            *done += static_cast<std::size_t>(r);
+            it->second += static_cast<std::uint64_t>(r);
+        }
+        return true;
+    }
+
+    std::map<int, std::uint64_t> positions_;
+};
+
+}  // namespace
+
+Env* defaultEnv() {
+    static PosixEnv env;
+    return &env;
+}
+
+}  // namespace z18

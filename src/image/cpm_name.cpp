@@ -1,0 +1,116 @@
+#include "image/cpm_name.h"
+
+#include <cstring>
+
+namespace z18 {
+
+namespace {
+
+constexpr std::size_t MAX_TEXT = 12;
+constexpr std::size_t NAME_WIDTH = 8;
+constexpr std::size_t TYPE_WIDTH = 3;
+constexpr char FORBIDDEN[] = "<>.,;:=[]%|()/\\";
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+void upperCase(char* text) {
+    for (; *text; ++text) *text = upper(*text);
+}
+
+void upperCase(std::string& text) {
+    for (char& c : text) c = upper(c);
+}
+
+void padField(char* dest, const char* text, int width) {
+    if (width <= 0) {
+        dest[0] = '\0';
+        return;
+    }
+    for (int i = 0; i < width; ++i) {
+        if (text == nullptr || *text == '\0') {
+            dest[i] = ' ';
+        } else if (*text == '*') {
+            dest[i] = '?';  // never advance past a "*": it fills the rest of the field
+        } else {
+            dest[i] = *text++;
+        }
+    }
+    dest[width] = '\0';
+}
+
+int makeCpmName(Session& s, CpmName* dest, const std::string& input) {
+    // The text ends at its first zero byte, as a display name does.
+    const std::size_t length = std::strlen(input.c_str());
+    if (length == 0 || length > MAX_TEXT) return 0;
+
+    char work[MAX_TEXT + 1];
+    std::memcpy(work, input.c_str(), length + 1);
+    upperCase(work);
+
+    const char* typeText = nullptr;
+    if (char* dot = std::strrchr(work, '.')) {
+        *dot = '\0';
+        typeText = dot + 1;
+        if (std::strlen(typeText) > TYPE_WIDTH) return 0;
+    }
+    char type[TYPE_WIDTH + 1];
+    padField(type, typeText, TYPE_WIDTH);
+
+    const std::size_t nameLength = std::strlen(work);
+    if (nameLength == 0 || nameLength > NAME_WIDTH) return 0;
+    char name[NAME_WIDTH + 1];
+    padField(name, work, NAME_WIDTH);
+
+    char all[NAME_WIDTH + TYPE_WIDTH];
+    std::memcpy(all, name, NAME_WIDTH);
+    std::memcpy(all + NAME_WIDTH, type, TYPE_WIDTH);
+
+    bool spaceSeen = false;
+    for (std::size_t i = 0; i < sizeof all; ++i) {
+        const unsigned char c = static_cast<unsigned char>(all[i]);
+        const bool inName = i < NAME_WIDTH;
+        if (c < 0x20 || c > 0x7E) return 0;
+        if (c == ' ') {
+            if (i == 0) return 0;
+            spaceSeen = true;
+            continue;
+        }
+        if (inName && spaceSeen) return 0;
+        if (std::strchr(FORBIDDEN, c) != nullptr) return 0;
+        if (dest == nullptr && (c == '?' || c == '*')) return 0;
+    }
+
+    if (dest == nullptr) return 1;
+    std::memcpy(dest->chars, all, sizeof all);
+    s.maskHasWildcard = std::memchr(all, '?', sizeof all) != nullptr ? 1 : 0;
+    return 1;
+}
+
+void describeEntry(Session& s, int index) {
+    const std::uint8_t* e = s.entryAt(index);
+    EntryInfo& info = s.entryInfo;
+    info.user = e[entry::USER];
+
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < NAME_WIDTH && e[entry::NAME + i] != ' '; ++i)
+        info.displayName[n++] = static_cast<char>(e[entry::NAME + i]);
+    if (n == 0) info.displayName[n++] = ' ';
+
+    if ((e[entry::TYPE] & 0x7F) != ' ') {
+        info.displayName[n++] = '.';
+        for (std::size_t i = 0; i < TYPE_WIDTH; ++i) {
+            const char c = static_cast<char>(e[entry::TYPE + i] & 0x7F);
+            if (c == ' ') break;
+            info.displayName[n++] = c;
+        }
+    }
+    info.displayName[n] = '\0';
+    upperCase(info.displayName);
+
+    info.readOnly = (e[entry::TYPE] & 0x80) ? 1 : 0;
+    info.hidden = (e[entry::TYPE + 1] & 0x80) ? 1 : 0;
+}
+
+}  // namespace z18

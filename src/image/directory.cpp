@@ -1,0 +1,142 @@
+#include "image/directory.h"
+
+#include <cstring>
+
+#include "image/cpm_name.h"
+#include "image/image_file.h"
+#include "session/driver.h"
+
+namespace z18 {
+
+namespace {
+bool blockInUse(const Session& s, int block) {
+    return (s.allocationMap[block / 8] & (0x80u >> (block % 8))) != 0;
+}
+}  // namespace
+
+FileKey keyOf(const Session& s, int index) {
+    FileKey key;
+    std::memcpy(key.bytes, s.directory + static_cast<std::size_t>(index) * ENTRY_SIZE, KEY_SIZE);
+    return key;
+}
+
+int loadDirectory(Session& s) {
+    if (!readImageAt(s, DIRECTORY_OFFSET, s.directory, DIRECTORY_SIZE)) {
+        reportStatus(s, ST_IMAGE_READ);
+        return 0;
+    }
+    std::memset(s.allocationMap, 0, sizeof s.allocationMap);
+    markBlock(s, 0, 1);
+
+    for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
+        const std::uint8_t* e = s.entryAt(i);
+        if (e[entry::USER] == FILLER_BYTE) continue;
+        describeEntry(s, i);
+        if (!makeCpmName(s, nullptr, s.entryInfo.displayName)) {
+            reportStatus(s, ST_CORRUPT_ENTRY);
+            return 0;
+        }
+        for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
+            const std::uint8_t block = e[entry::BLOCKS + slot];
+            if (block == 0) break;
+            if (!markBlock(s, block, 1)) {
+                reportStatus(s, ST_CORRUPT_ENTRY);
+                return 0;
+            }
+        }
+    }
+    return 1;
+}
+
+int saveDirectory(Session& s) {
+    s.env.seek(s.imageHandle, DIRECTORY_OFFSET);
+    if (!s.env.write(s.imageHandle, s.directory, DIRECTORY_SIZE, &s.transferCount) ||
+        s.transferCount != DIRECTORY_SIZE) {
+        reportStatus(s, ST_IMAGE_WRITE);
+        return 0;
+    }
+    return 1;
+}
+
+int markBlock(Session& s, std::uint8_t block, int inUse) {
+    if (block >= BLOCK_COUNT) return 0;
+    const std::uint8_t bit = static_cast<std::uint8_t>(0x80u >> (block % 8));
+    if (inUse == 1)
+        s.allocationMap[block / 8] |= bit;
+    else
+        s.allocationMap[block / 8] &= static_cast<std::uint8_t>(~bit);
+    return 1;
+}
+
+std::uint8_t firstFreeBlock(const Session& s) {
+    for (int block = 0; block < BLOCK_COUNT; ++block)
+        if (!blockInUse(s, block)) return static_cast<std::uint8_t>(block);
+    return BLOCK_COUNT;
+}
+
+int countFreeBlocks(const Session& s) {
+    int free = 0;
+    for (int block = 0; block < BLOCK_COUNT; ++block)
+        if (!blockInUse(s, block)) ++free;
+    return free;
+}
+
+int countFreeEntries(const Session& s) {
+    int free = 0;
+    for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
+        if (s.directory[static_cast<std::size_t>(i) * ENTRY_SIZE] == FILLER_BYTE) ++free;
+    return free;
+}
+
+int firstFreeEntry(const Session& s) {
+    for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
+        if (s.directory[static_cast<std::size_t>(i) * ENTRY_SIZE] == FILLER_BYTE) return i;
+    return -1;
+}
+
+int findExtent(const Session& s, const FileKey& key, int start) {
+    if (start < 0) start = 0;
+    for (int i = start; i < DIRECTORY_ENTRIES; ++i)
+        if (std::memcmp(s.directory + static_cast<std::size_t>(i) * ENTRY_SIZE, key.bytes, KEY_SIZE) == 0)
+            return i;
+    return -1;
+}
+
+int fileRecordCount(const Session& s, const FileKey& key) {
+    int records = 0;
+    for (int i = findExtent(s, key, 0); i >= 0; i = findExtent(s, key, i + 1)) {
+        const std::uint8_t* e = s.directory + static_cast<std::size_t>(i) * ENTRY_SIZE;
+        records += e[entry::RECORD_COUNT] + RECORDS_PER_EXTENT * (e[entry::EXTENT] & 1);
+    }
+    return records;
+}
+
+int beginSearch(Session& s, const CpmName& pattern) {
+    std::memcpy(s.searchPattern, pattern.chars, sizeof s.searchPattern);
+    s.searchCursor = 0;
+    return nextMatch(s);
+}
+
+int nextMatch(Session& s) {
+    if (s.searchCursor >= DIRECTORY_ENTRIES) {
+        s.searchCursor = DIRECTORY_ENTRIES;
+        return -1;
+    }
+    for (int i = s.searchCursor; i < DIRECTORY_ENTRIES; ++i) {
+        const std::uint8_t* e = s.entryAt(i);
+        if (e[entry::USER] == FILLER_BYTE || e[entry::EXTENT] > 1) continue;
+        bool match = true;
+        for (int k = 0; k < 11 && match; ++k) {
+            const char p = s.searchPattern[k];
+            match = p == '?' || static_cast<std::uint8_t>(p) == (e[entry::NAME + k] & 0x7F);
+        }
+        if (match) {
+            s.searchCursor = i + 1;
+            return i;
+        }
+    }
+    s.searchCursor = DIRECTORY_ENTRIES;
+    return -1;
+}
+
+}  // namespace z18

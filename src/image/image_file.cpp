@@ -1,0 +1,110 @@
+#include "image/image_file.h"
+
+#include <cstring>
+
+#include "session/driver.h"
+
+namespace z18 {
+
+namespace {
+constexpr const char* CREATED_1 = "Image '";
+constexpr const char* CREATED_2 = "' was created.\n";
+constexpr const char* FORMATTED_1 = "Image '";
+constexpr const char* FORMATTED_2 = "' was formated.\n";
+
+// A Z80 stub at 0x0080 that prints the message below through the ROM and halts, then the
+// loader entry at 0x0100.
+constexpr std::uint8_t kBootCode[] = {0x21, 0x90, 0x00, 0x4E, 0xE5, 0xCD, 0x52, 0xFF,
+                                      0xE1, 0x23, 0x7E, 0xA7, 0xC2, 0x83, 0x00, 0x76,
+                                      0x1F, 0x1B, 0x2C, 0x22};
+constexpr char kBootText[] = "This disk don`t contain bootable system";
+constexpr std::uint8_t kLoaderCode[] = {0x31, 0x00, 0xBF, 0xCD, 0x1F, 0xF9, 0xC3, 0x40, 0xEC};
+constexpr std::size_t kLoaderOffset = 128;
+
+struct BootAreaBuilder {
+    std::uint8_t bytes[BOOT_AREA_SIZE] = {};
+    BootAreaBuilder() {
+        std::memcpy(bytes, kBootCode, sizeof kBootCode);
+        std::memcpy(bytes + sizeof kBootCode, kBootText, sizeof kBootText);  // with terminator
+        std::memcpy(bytes + kLoaderOffset, kLoaderCode, sizeof kLoaderCode);
+    }
+};
+static_assert(sizeof kBootCode + sizeof kBootText == 60, "text ends at offset 59");
+const BootAreaBuilder kBootArea;
+}  // namespace
+
+const char SIGNATURE_TEXT[] =
+    "This disk was formated with \"Z18-MANAGER utility\""
+    " - z18man, the POSIX Z18 image manager";
+static_assert(sizeof SIGNATURE_TEXT == 88, "49 + 38 characters and a terminator");
+
+const std::uint8_t* bootAreaBytes() { return kBootArea.bytes; }
+
+int writeImageAt(Session& s, std::uint64_t offset, std::size_t n) {
+    s.env.seek(s.imageHandle, offset);
+    if (!s.env.write(s.imageHandle, s.transferBuffer, n, &s.transferCount) || s.transferCount != n) {
+        reportStatus(s, ST_IMAGE_WRITE);
+        return 0;
+    }
+    return 1;
+}
+
+int readImageAt(Session& s, std::uint64_t offset, void* dest, std::size_t n) {
+    s.env.seek(s.imageHandle, offset);
+    return s.env.read(s.imageHandle, dest, n, &s.transferCount) && s.transferCount == n ? 1 : 0;
+}
+
+int openImage(Session& s, bool creationAllowed) {
+    const std::string path = s.imageDir + s.imageName;
+    // Catalogue and extract only read, so they leave a write-protected image usable and let
+    // other readers in; every other request holds the image alone.
+    const bool writes =
+        (s.options & (OPT_NEW_IMAGE | OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_ADD | OPT_ERASE)) != 0;
+    const OpenMode mode = creationAllowed ? OpenMode::ImageCreate
+                          : writes        ? OpenMode::ImageWrite
+                                          : OpenMode::ImageRead;
+    s.imageHandle = s.env.openFile(path, mode);
+    if (s.imageHandle == CLOSED_HANDLE) {
+        reportStatus(s, creationAllowed ? ST_IMAGE_EXISTS : ST_IMAGE_OPEN);
+        return 0;
+    }
+
+    std::uint64_t size = 0;
+    if (!s.env.fileSize(s.imageHandle, &size)) size = ~std::uint64_t{0};
+    if (creationAllowed && size == 0) {
+        s.options |= OPT_NEW_IMAGE;
+        std::memset(s.transferBuffer, FILLER_BYTE, SECTOR_SIZE);
+        for (int i = 0; i < SECTOR_COUNT; ++i) {
+            if (!writeImageAt(s, static_cast<std::uint64_t>(i) * SECTOR_SIZE, SECTOR_SIZE)) return 0;
+        }
+        s.out << CREATED_1 << s.imageName << CREATED_2;
+        size = IMAGE_SIZE;
+    }
+    if (size != IMAGE_SIZE) {
+        reportStatus(s, ST_IMAGE_BAD_SIZE);
+        return 0;
+    }
+    return 1;
+}
+
+int writeBootArea(Session& s) {
+    std::memcpy(s.transferBuffer, kBootArea.bytes, BOOT_AREA_SIZE);
+    if (!writeImageAt(s, 0, BOOT_AREA_SIZE)) return 0;
+    std::memset(s.transferBuffer, 0, SIGNATURE_SIZE);
+    std::memcpy(s.transferBuffer, SIGNATURE_TEXT, sizeof SIGNATURE_TEXT);
+    if (!writeImageAt(s, SIGNATURE_OFFSET, SIGNATURE_SIZE)) return 0;
+    s.out << FORMATTED_1 << s.imageName << FORMATTED_2;
+    return 1;
+}
+
+int clearDirectory(Session& s) {
+    std::memset(s.transferBuffer, FILLER_BYTE, DIRECTORY_SIZE);
+    return writeImageAt(s, DIRECTORY_OFFSET, DIRECTORY_SIZE);
+}
+
+void closeImage(Session& s) {
+    if (s.imageHandle != CLOSED_HANDLE) s.env.closeFile(s.imageHandle);
+    s.imageHandle = CLOSED_HANDLE;
+}
+
+}  // namespace z18

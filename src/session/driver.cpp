@@ -1,0 +1,134 @@
+#include "session/driver.h"
+
+#include "commands/commands.h"
+#include "image/cpm_name.h"
+#include "image/directory.h"
+#include "image/image_file.h"
+#include "session/command_line.h"
+#include "session/texts.h"
+
+namespace z18 {
+
+namespace {
+
+struct StatusText {
+    const char* before;
+    enum { NONE, IMAGE, CURRENT, ENTRY } name;
+    const char* after;
+};
+
+// Indexed by -code - 1.
+const StatusText kStatusTexts[] = {
+    {"Image '", StatusText::IMAGE, "' already exist"},
+    {"Can't open image '", StatusText::IMAGE, "'"},
+    {"Image '", StatusText::IMAGE, "' has bad size"},
+    {"Error on read from the image '", StatusText::IMAGE, "'"},
+    {"Error on write to the image '", StatusText::IMAGE, "'"},
+    {"File '", StatusText::CURRENT, "' already exist"},
+    {"Can't open file '", StatusText::CURRENT, "'"},
+    {"Error on read from the file '", StatusText::CURRENT, "'"},
+    {"Error on write to the file '", StatusText::CURRENT, "'"},
+    {"Disk full", StatusText::NONE, ""},
+    {"Directory full", StatusText::NONE, ""},
+    {"File '", StatusText::CURRENT, "' already exist"},
+    {"File '", StatusText::CURRENT, "' not found"},
+    {"Name of tihs file '", StatusText::CURRENT, "' has incorrect format"},
+    {"Corrupted directory entry '", StatusText::ENTRY, "'"},
+};
+
+// The program's name is its file name without directory and extension.
+std::string programNameOf(const std::string& path) {
+    std::string dir, name;
+    splitPath(dir, name, path);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+bool formatAlone(OptionFlags o) {
+    return (o & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT)) && !(o & OPT_ADD);
+}
+
+}  // namespace
+
+void reportStatus(Session& s, StatusCode code) {
+    const int index = -static_cast<int>(code) - 1;
+    if (index >= 0 && index < static_cast<int>(sizeof kStatusTexts / sizeof kStatusTexts[0])) {
+        const StatusText& t = kStatusTexts[index];
+        s.out << t.before;
+        switch (t.name) {
+            case StatusText::IMAGE: s.out << s.imageName; break;
+            case StatusText::CURRENT: s.out << s.currentName; break;
+            case StatusText::ENTRY: s.out << s.entryInfo.displayName; break;
+            case StatusText::NONE: break;
+        }
+        s.out << t.after;
+    }
+    s.out << texts::STATUS_TAIL;
+    newlineFlush(s);
+}
+
+void printBanner(Session& s) { s.out << texts::BANNER_NAME << texts::BANNER_VERSION; }
+
+int initFramework(Session& s, const char* argv0) {
+    // There is no application framework on this host; what remains of the step is naming the tool.
+    std::string path = s.env.executablePath();
+    if (path.empty() && argv0 != nullptr) path = argv0;
+    s.programName = programNameOf(path);
+    return 1;
+}
+
+int runSession(Session& s, int argc, const char* const* argv) {
+    int exitStatus = 1;
+    s.imageHandle = CLOSED_HANDLE;
+    s.hostHandle = CLOSED_HANDLE;
+    printBanner(s);
+
+    if (!initFramework(s, argc > 0 ? argv[0] : nullptr)) {
+        s.out << texts::FRAMEWORK_FAILED;
+        newlineFlush(s);
+        return exitStatus;
+    }
+
+    do {
+        if (!parseCommandLine(s, argc, argv)) {
+            printUsage(s);
+            break;
+        }
+        if (!openImage(s, (s.options & (OPT_NEW_IMAGE | OPT_ADD)) != 0)) break;
+        if (s.options & (OPT_NEW_IMAGE | OPT_FULL_FORMAT)) {
+            if (!writeBootArea(s)) break;
+        }
+        if (s.options & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT)) {
+            if (!clearDirectory(s)) break;
+            if (s.options & OPT_QUICK_FORMAT)
+                s.out << texts::QUICK_FORMAT_DONE_1 << s.imageName << texts::QUICK_FORMAT_DONE_2;
+        }
+        if (!loadDirectory(s)) break;
+        if (!formatAlone(s.options) && !makeCpmName(s, &s.maskName, s.mask)) {
+            s.currentName = s.mask;
+            reportStatus(s, ST_BAD_NAME);
+            break;
+        }
+
+        if (s.options & OPT_CATALOGUE) {
+            listCatalogue(s);
+        } else if (s.options & OPT_ADD) {
+            addFiles(s);
+            saveDirectory(s);
+        } else if (s.options & OPT_ERASE) {
+            eraseFiles(s);
+            saveDirectory(s);
+        } else if (s.options & OPT_EXTRACT) {
+            extractFiles(s);
+        }
+        exitStatus = 0;
+    } while (false);
+
+    closeHostFile(s);
+    closeImage(s);
+    newlineFlush(s);
+    return exitStatus;
+}
+
+}  // namespace z18
