@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds z18man and shows it at work on a demo image it makes in a temporary directory.
+set -euo pipefail
+cd "$(dirname "$0")"
+. scripts/prereqs.sh
+need_packages cmake make g++
+
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_TESTS=OFF >/dev/null
+cmake --build build/release -j"$(nproc 2>/dev/null || echo 2)" --target z18man >/dev/null
+tool="$PWD/build/release/z18man"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mkdir in out
+printf 'Hello from the host.\r\n' > in/hello.txt
+head -c 40000 /dev/urandom > in/data.bin
+: > in/empty.dat
+
+run() { echo "\$ z18man $*"; "$tool" "$@"; }
+run demo /f
+run demo /a 'in/*.*'
+run demo /c
+run demo /x 'out/*.*'
+run demo /e 'empty.dat'
+run demo /c
+echo "Extracted files:"
+ls -l out

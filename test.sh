@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds z18man twice (warnings as errors; then AddressSanitizer + UndefinedBehaviorSanitizer) and
+# runs the whole test suite on each build.
+set -euo pipefail
+cd "$(dirname "$0")"
+. scripts/prereqs.sh
+need_packages cmake make g++ libgtest-dev cpmtools
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== release build, warnings as errors"
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON >/dev/null
+cmake --build build/release -j"$jobs"
+(cd build/release && ctest --output-on-failure -j"$jobs")
+
+echo "== sanitizer build (ASan + UBSan)"
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ18_WERROR=ON -DZ18_SANITIZE=ON >/dev/null
+cmake --build build/sanitize -j"$jobs"
+(cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
