@@ -1,0 +1,203 @@
+#include "host/mem_env.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace z18 {
+
+namespace {
+
+bool writes(OpenMode mode) {
+    return mode == OpenMode::ImageWrite || mode == OpenMode::ImageCreate ||
+           mode == OpenMode::HostCreate;
+}
+
+bool creates(OpenMode mode) {
+    return mode == OpenMode::ImageCreate || mode == OpenMode::HostCreate;
+}
+
+std::string lastPart(const std::string& key) {
+    const std::size_t slash = key.rfind('/');
+    return slash == std::string::npos ? key : key.substr(slash + 1);
+}
+
+const MemEnv::Bytes kNoBytes;
+
+}  // namespace
+
+MemEnv::MemEnv() = default;
+
+std::string MemEnv::normalise(const std::string& text) {
+    const std::string path = hostPath(text);
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.push_back(part);  // above the current directory: nothing lives there
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string key = absolute ? "/" : "";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) key += '/';
+        key += parts[i];
+    }
+    return key;
+}
+
+std::string MemEnv::parentOf(const std::string& key) {
+    const std::size_t slash = key.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    if (slash == 0) return "/";
+    return key.substr(0, slash);
+}
+
+bool MemEnv::isDirectory(const std::string& key) const {
+    if (key.empty() || key == "/") return true;
+    auto it = tree_.find(key);
+    return it != tree_.end() && it->second.directory;
+}
+
+void MemEnv::makeDirectory(const std::string& path) {
+    const std::string key = normalise(path);
+    if (key.empty() || key == "/") return;
+    makeDirectory(parentOf(key));
+    Node& node = tree_[key];
+    node.directory = true;
+    node.bytes.clear();
+}
+
+void MemEnv::putFile(const std::string& path, const Bytes& bytes, bool readOnly) {
+    const std::string key = normalise(path);
+    makeDirectory(parentOf(key));
+    Node& node = tree_[key];
+    node.directory = false;
+    node.readOnly = readOnly;
+    node.bytes = bytes;
+}
+
+void MemEnv::putFile(const std::string& path, const std::string& text, bool readOnly) {
+    putFile(path, Bytes(text.begin(), text.end()), readOnly);
+}
+
+bool MemEnv::exists(const std::string& path) const {
+    const std::string key = normalise(path);
+    return isDirectory(key) || tree_.count(key) != 0;
+}
+
+bool MemEnv::isFile(const std::string& path) const {
+    auto it = tree_.find(normalise(path));
+    return it != tree_.end() && !it->second.directory;
+}
+
+const MemEnv::Bytes& MemEnv::bytes(const std::string& path) const {
+    auto it = tree_.find(normalise(path));
+    return it == tree_.end() ? kNoBytes : it->second.bytes;
+}
+
+int MemEnv::openFile(const std::string& text, OpenMode mode) {
+    const std::string path = hostPath(text);
+    if (!path.empty() && path.back() == '/') return CLOSED_HANDLE;  // names a directory
+    const std::string key = normalise(path);
+    if (isDirectory(key)) return CLOSED_HANDLE;
+
+    auto it = tree_.find(key);
+    if (it == tree_.end()) {
+        if (!creates(mode) || !isDirectory(parentOf(key))) return CLOSED_HANDLE;
+        it = tree_.emplace(key, Node()).first;
+    } else if (writes(mode) && it->second.readOnly) {
+        return CLOSED_HANDLE;
+    }
+
+    // A writer holds the file alone; readers share it with other readers only.
+    for (const auto& entry : handles_) {
+        if (entry.second.path == key && (entry.second.writable || writes(mode))) return CLOSED_HANDLE;
+    }
+    if (mode == OpenMode::HostCreate) it->second.bytes.clear();
+
+    Handle handle;
+    handle.path = key;
+    handle.writable = writes(mode);
+    const int id = nextHandle_++;
+    handles_[id] = handle;
+    return id;
+}
+
+void MemEnv::closeFile(int handle) { handles_.erase(handle); }
+
+void MemEnv::seek(int handle, std::uint64_t offset) {
+    auto it = handles_.find(handle);
+    if (it != handles_.end()) it->second.position = offset;
+}
+
+bool MemEnv::read(int handle, void* buffer, std::size_t n, std::size_t* done) {
+    *done = 0;
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) return false;
+    const Bytes& data = tree_[it->second.path].bytes;
+    const std::uint64_t at = it->second.position;
+    if (at < data.size()) {
+        const std::size_t available = static_cast<std::size_t>(data.size() - at);
+        *done = std::min(n, available);
+        if (*done > 0) std::memcpy(buffer, data.data() + at, *done);
+    }
+    it->second.position += *done;
+    return true;
+}
+
+bool MemEnv::write(int handle, const void* buffer, std::size_t n, std::size_t* done) {
+    *done = 0;
+    auto it = handles_.find(handle);
+    if (it == handles_.end() || !it->second.writable) return false;
+    Bytes& data = tree_[it->second.path].bytes;
+    const std::uint64_t at = it->second.position;
+    if (n == 0) return true;
+    if (data.size() < at + n) data.resize(static_cast<std::size_t>(at + n), 0);
+    std::memcpy(data.data() + at, buffer, n);
+    *done = n;
+    it->second.position += n;
+    return true;
+}
+
+bool MemEnv::fileSize(int handle, std::uint64_t* size) {
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) return false;
+    *size = tree_[it->second.path].bytes.size();
+    return true;
+}
+
+bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* found) {
+    found->clear();
+    const std::string path = hostPath(pattern);
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : normalise(path.substr(0, slash + 1));
+    const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!isDirectory(dir)) return false;
+
+    // A real directory listing holds its own "." and ".." as well.
+    std::vector<std::pair<std::string, bool>> names = {{".", true}, {"..", true}};
+    for (const auto& entry : tree_) {
+        if (entry.first.empty() || entry.first == "/" || parentOf(entry.first) != dir) continue;
+        names.emplace_back(lastPart(entry.first), entry.second.directory);
+    }
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        if (!matchesHostMask(name.first, mask)) continue;
+        FoundEntry e;
+        e.name = name.first;
+        e.attributes = name.second ? ATTR_DIRECTORY : ATTR_NORMAL;
+        found->push_back(e);
+    }
+    return !found->empty();
+}
+
+}  // namespace z18

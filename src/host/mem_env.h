@@ -1,0 +1,77 @@
+// A host kept entirely in memory: named byte buffers and directories, with the same open rules as
+// the POSIX host (regular files only, write-protected files refused for writing, a writer excludes
+// every other handle on the same file). Fuzzers and fast tests run whole sessions on it, and can
+// compare everything the session left behind.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/env.h"
+
+namespace z18 {
+
+class MemEnv : public Env {
+public:
+    using Bytes = std::vector<std::uint8_t>;
+
+    struct Node {
+        bool directory = false;
+        bool readOnly = false;  // no write permission: opening it for writing fails
+        Bytes bytes;
+        bool operator==(const Node& o) const {
+            return directory == o.directory && readOnly == o.readOnly && bytes == o.bytes;
+        }
+        bool operator!=(const Node& o) const { return !(*this == o); }
+    };
+    // Every file and directory, keyed by normalised path ("" is the current directory).
+    using Tree = std::map<std::string, Node>;
+
+    MemEnv();
+
+    // Creates or replaces a file; missing parent directories are made too.
+    void putFile(const std::string& path, const Bytes& bytes, bool readOnly = false);
+    void putFile(const std::string& path, const std::string& text, bool readOnly = false);
+    void makeDirectory(const std::string& path);
+
+    bool exists(const std::string& path) const;
+    bool isFile(const std::string& path) const;
+    // The bytes of a file; empty when there is no such file.
+    const Bytes& bytes(const std::string& path) const;
+    const Tree& tree() const { return tree_; }
+    // Number of handles not yet closed.
+    int openHandles() const { return static_cast<int>(handles_.size()); }
+    int keyWaits() const { return keyWaits_; }
+
+    // The form every path takes as a key: separators unified, "." and empty parts dropped, ".."
+    // applied where it can be.
+    static std::string normalise(const std::string& path);
+
+    int openFile(const std::string& path, OpenMode mode) override;
+    void closeFile(int handle) override;
+    void seek(int handle, std::uint64_t offset) override;
+    bool read(int handle, void* buffer, std::size_t n, std::size_t* done) override;
+    bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) override;
+    bool fileSize(int handle, std::uint64_t* size) override;
+    bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override;
+    void waitKey() override { ++keyWaits_; }
+    std::string executablePath() override { return "/usr/bin/z18man"; }
+
+private:
+    struct Handle {
+        std::string path;
+        bool writable = false;
+        std::uint64_t position = 0;
+    };
+    bool isDirectory(const std::string& key) const;
+    static std::string parentOf(const std::string& key);
+
+    Tree tree_;
+    std::map<int, Handle> handles_;
+    int nextHandle_ = 3;
+    int keyWaits_ = 0;
+};
+
+}  // namespace z18
