@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -111,7 +112,31 @@ std::string usageText(const std::string& p) {
            "\t       and can be with dir-path of the file(s) to add or extract\n";
 }
 
-std::string exePath() { return Z18MAN_EXE; }
+std::string exePath() {
+    const char* chosen = std::getenv("Z18MAN_EXE");
+    return chosen != nullptr && *chosen != '\0' ? std::string(chosen) : std::string(Z18MAN_EXE);
+}
+
+bool windowsExe() {
+    std::string exe = exePath();
+    if (exe.size() < 4) return false;
+    std::string tail = exe.substr(exe.size() - 4);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".exe";
+}
+
+namespace {
+// Text mode wrote every "\n" as "\r\n"; undoing exactly that keeps a "\r" the tool wrote itself.
+std::string fromTextMode(const std::string& raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        out += raw[i];
+    }
+    return out;
+}
+}  // namespace
 
 ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd) {
     int pipeFds[2];
@@ -126,11 +151,17 @@ ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd) {
         if (::chdir(cwd.c_str()) != 0) ::_exit(127);
         std::vector<char*> argv;
         std::string exe = exePath();
+        const char* wrapperVar = std::getenv("Z18MAN_WRAPPER");
+        std::string wrapper = wrapperVar != nullptr ? wrapperVar : "";
+        if (!wrapper.empty()) argv.push_back(wrapper.data());
         argv.push_back(exe.data());
         std::vector<std::string> copy(args);
         for (auto& a : copy) argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(exe.c_str(), argv.data());
+        if (wrapper.empty())
+            ::execv(exe.c_str(), argv.data());
+        else
+            ::execvp(wrapper.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);
@@ -142,6 +173,7 @@ ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd) {
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    if (windowsExe()) result.out = fromTextMode(result.out);
     return result;
 }
 

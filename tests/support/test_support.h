@@ -62,11 +62,25 @@ std::string usageText(const std::string& p = "z18man");
 
 // Runs the built executable with the given arguments in a working directory, with standard input
 // from /dev/null; captures standard output.
+//
+// Two environment variables point the same tests at another build: Z18MAN_EXE names the
+// executable to run instead of the one built beside the tests, and Z18MAN_WRAPPER a program that
+// runs it (scripts/windows-test.sh sets them to the Windows build and "wine"). The output of a
+// Windows executable comes in text mode; runExe turns its CR LF line ends back into LF, so the
+// same expectations hold on both hosts.
 struct ExeResult {
     int status = -1;
     std::string out;
 };
 ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd);
 std::string exePath();
+// True when the executable under test is a Windows one (its name ends in ".exe"). Tests that
+// expect a host rule that differs on Windows branch on it, or skip with the reason.
+bool windowsExe();
+// Skips the current test, with the reason, when it drives the Windows executable.
+#define Z18_SKIP_FOR_WINDOWS_EXE(reason)                                          \
+    do {                                                                          \
+        if (::z18test::windowsExe()) GTEST_SKIP() << "Windows executable: " << reason; \
+    } while (0)
 
 }  // namespace z18test

@@ -1,0 +1,218 @@
+// The Win32 host: files through CreateFileA/ReadFile/WriteFile with share modes for exclusive
+// access, the system's own directory search (its wildcard matching, its order, its 8.3 alternate
+// names), and _getch for the catalogue pause.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <conio.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "host/env.h"
+
+// The C runtime would otherwise expand "*" and "?" in the arguments against the current
+// directory before main sees them, and a mask such as *.COM must reach the add command as typed.
+extern "C" {
+int _dowildcard = 0;
+}
+
+namespace z18 {
+
+std::string hostPath(const std::string& text) {
+    std::string path = text;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+namespace {
+
+struct OpenPlan {
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+};
+
+// Whatever writes holds the file alone; whatever only reads lets other readers in, so a
+// catalogue or an extraction works beside another reader and on a read-only medium.
+OpenPlan planFor(OpenMode mode) {
+    switch (mode) {
+        case OpenMode::ImageRead:
+        case OpenMode::HostRead:
+            return {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING};
+        case OpenMode::ImageWrite:
+            return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING};
+        case OpenMode::ImageCreate:
+        case OpenMode::HostCreate:
+            break;
+    }
+    // Never CREATE_ALWAYS: that would empty a file before it is known to be ours to write.
+    return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS};
+}
+
+bool writes(OpenMode mode) { return mode != OpenMode::ImageRead && mode != OpenMode::HostRead; }
+
+// Only plain disk files: a device name (CON, NUL, COM1), a pipe or a directory is refused, and a
+// file marked read-only is not written even where the system would let this process do it.
+bool acceptable(HANDLE h, OpenMode mode) {
+    if (GetFileType(h) != FILE_TYPE_DISK) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    if (writes(mode) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return false;
+    return true;
+}
+
+bool isConsole(DWORD which) {
+    DWORD consoleMode;
+    return GetConsoleMode(GetStdHandle(which), &consoleMode) != 0;
+}
+
+class WindowsEnv final : public Env {
+public:
+    int openFile(const std::string& text, OpenMode mode) override {
+        const OpenPlan plan = planFor(mode);
+        HANDLE h = CreateFileA(hostPath(text).c_str(), plan.access, plan.share, nullptr, plan.disposition,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return CLOSED_HANDLE;
+        bool ok = acceptable(h, mode);
+        // Emptying comes only now, with the file held alone and known to be writable.
+        if (ok && mode == OpenMode::HostCreate)
+            ok = SetFilePointer(h, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(h);
+        if (!ok) {
+            CloseHandle(h);
+            return CLOSED_HANDLE;
+        }
+        return remember(h);
+    }
+
+    void closeFile(int handle) override {
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return;
+        CloseHandle(h);
+        handles_[static_cast<std::size_t>(handle)] = INVALID_HANDLE_VALUE;
+    }
+
+    void seek(int handle, std::uint64_t offset) override {
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return;
+        LONG high = static_cast<LONG>(offset >> 32);
+        SetFilePointer(h, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    }
+
+    bool read(int handle, void* buffer, std::size_t n, std::size_t* done) override {
+        *done = 0;
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        char* p = static_cast<char*>(buffer);
+        while (*done < n) {
+            DWORD moved = 0;
+            if (!ReadFile(h, p + *done, chunk(n - *done), &moved, nullptr)) return false;
+            if (moved == 0) break;  // end of file
+            *done += moved;
+        }
+        return true;
+    }
+
+    bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) override {
+        *done = 0;
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        const char* p = static_cast<const char*>(buffer);
+        while (*done < n) {
+            DWORD moved = 0;
+            if (!WriteFile(h, p + *done, chunk(n - *done), &moved, nullptr)) return false;
+            if (moved == 0) break;
+            *done += moved;
+        }
+        return true;
+    }
+
+    bool fileSize(int handle, std::uint64_t* size) override {
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        DWORD high = 0;
+        const DWORD low = GetFileSize(h, &high);
+        if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+        *size = (static_cast<std::uint64_t>(high) << 32) | low;
+        return true;
+    }
+
+    bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
+        found->clear();
+        WIN32_FIND_DATAA data;
+        HANDLE search = FindFirstFileA(hostPath(pattern).c_str(), &data);
+        if (search == INVALID_HANDLE_VALUE) return false;
+        do {
+            FoundEntry entry;
+            entry.attributes = data.dwFileAttributes;
+            entry.name = data.cFileName;
+            entry.alternateName = data.cAlternateFileName;
+            found->push_back(std::move(entry));
+        } while (FindNextFileA(search, &data));
+        FindClose(search);
+        return true;
+    }
+
+    void waitKey() override {
+        // Piped or redirected, nobody is there to press a key.
+        if (!isConsole(STD_INPUT_HANDLE) || !isConsole(STD_OUTPUT_HANDLE)) return;
+        const int key = _getch();
+        // Function and cursor keys arrive as a prefix and a code; take both, so the second one
+        // does not answer the next pause.
+        if (key == 0 || key == 0xE0) {
+            _getch();
+        } else if (key == 3) {
+            // Ctrl+C read as a key: end the run as the console's own Ctrl+C would.
+            ExitProcess(STATUS_CONTROL_C_EXIT);
+        }
+    }
+
+    std::string executablePath() override {
+        std::vector<char> buffer(MAX_PATH);
+        for (;;) {
+            const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            if (n == 0) return std::string();
+            if (n < buffer.size()) return std::string(buffer.data(), n);
+            buffer.resize(buffer.size() * 2);  // truncated: try again with more room
+        }
+    }
+
+private:
+    static DWORD chunk(std::size_t left) {
+        return static_cast<DWORD>(std::min<std::size_t>(left, 0x40000000u));
+    }
+
+    // Handles are kept in a table so the layers above see small integers, as on every host.
+    int remember(HANDLE h) {
+        for (std::size_t i = 0; i < handles_.size(); ++i) {
+            if (handles_[i] == INVALID_HANDLE_VALUE) {
+                handles_[i] = h;
+                return static_cast<int>(i);
+            }
+        }
+        handles_.push_back(h);
+        return static_cast<int>(handles_.size() - 1);
+    }
+
+    HANDLE lookup(int handle) const {
+        if (handle < 0 || static_cast<std::size_t>(handle) >= handles_.size()) return INVALID_HANDLE_VALUE;
+        return handles_[static_cast<std::size_t>(handle)];
+    }
+
+    std::vector<HANDLE> handles_;
+};
+
+}  // namespace
+
+Env* defaultEnv() {
+    static WindowsEnv env;
+    return &env;
+}
+
+}  // namespace z18
