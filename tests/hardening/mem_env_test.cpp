@@ -1,0 +1,132 @@
+// The in-memory host must behave like the POSIX host wherever the tool can tell: the same script of
+// opens, transfers and searches runs on both and must leave the same trace and the same files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "hardening.h"
+#include "host/mem_env.h"
+
+using namespace z18;
+using namespace hardening;
+using namespace z18test;
+
+namespace {
+
+struct Side {
+    Env& env;
+    std::string root;  // prefix of every path; empty for the in-memory host
+    std::string at(const std::string& rel) const { return root.empty() ? rel : root + "/" + rel; }
+};
+
+std::vector<std::string> script(const Side& s) {
+    std::vector<std::string> trace;
+    auto open = [&](const std::string& rel, OpenMode mode) {
+        const int h = s.env.openFile(s.at(rel), mode);
+        trace.push_back("open " + rel + " " + std::to_string(static_cast<int>(mode)) + (h >= 0 ? " ok" : " refused"));
+        return h;
+    };
+    auto readAll = [&](int h, std::uint64_t from, std::size_t n) {
+        std::vector<char> buf(n + 1, '#');
+        std::size_t done = 99;
+        s.env.seek(h, from);
+        const bool ok = s.env.read(h, buf.data(), n, &done);
+        trace.push_back("read " + std::to_string(ok) + " " + std::to_string(done) + " " + std::string(buf.data(), done));
+    };
+    auto write = [&](int h, std::uint64_t at, const std::string& text) {
+        std::size_t done = 99;
+        s.env.seek(h, at);
+        const bool ok = s.env.write(h, text.data(), text.size(), &done);
+        trace.push_back("write " + std::to_string(ok) + " " + std::to_string(done));
+    };
+    auto size = [&](int h) {
+        std::uint64_t n = 0;
+        s.env.fileSize(h, &n);
+        trace.push_back("size " + std::to_string(n));
+    };
+
+    // Only regular files, only existing ones unless the mode creates, never through a missing folder.
+    open("sub", OpenMode::ImageRead);
+    open("sub", OpenMode::ImageCreate);
+    open("missing.z18", OpenMode::ImageRead);
+    open("missing.bin", OpenMode::HostRead);
+    open("nodir/x.txt", OpenMode::HostCreate);
+    // A write-protected file can be read, never opened for writing.
+    open("ro.bin", OpenMode::ImageWrite);
+    open("ro.bin", OpenMode::HostCreate);
+    int h = open("ro.bin", OpenMode::HostRead);
+    readAll(h, 0, 100);
+    s.env.closeFile(h);
+
+    // Creation, writing past the end (the gap reads as zeros), short reads at the end.
+    h = open("new.z18", OpenMode::ImageCreate);
+    size(h);
+    write(h, 3, "abc");
+    size(h);
+    readAll(h, 0, 6);
+    readAll(h, 4, 10);
+    readAll(h, 50, 10);
+    s.env.closeFile(h);
+
+    // A writer holds the file alone; a refused create must not empty it.
+    h = open("a.txt", OpenMode::ImageWrite);
+    open("a.txt", OpenMode::HostRead);
+    open("a.txt", OpenMode::HostCreate);
+    open("a.txt", OpenMode::ImageCreate);
+    s.env.closeFile(h);
+    // Readers share; a writer is refused while any reader holds it; a read-only handle cannot write.
+    h = open("a.txt", OpenMode::HostRead);
+    const int h2 = open("a.txt", OpenMode::ImageRead);
+    open("a.txt", OpenMode::ImageWrite);
+    write(h, 0, "zz");
+    readAll(h2, 0, 100);
+    s.env.closeFile(h);
+    s.env.closeFile(h2);
+
+    // Create-or-replace empties an existing file.
+    h = open("b.TXT", OpenMode::HostCreate);
+    size(h);
+    write(h, 0, "new");
+    s.env.closeFile(h);
+    h = open("sub/made.txt", OpenMode::HostCreate);
+    s.env.closeFile(h);
+
+    for (const char* pattern : {"*", "*.*", "*.txt", "*.TXT", "?.txt", "sub/*", "sub\\*.*", ".*", "*.", "nodir/*",
+                                "a.txt", "zz*", "sub/", "ro.bin/*"}) {
+        std::vector<FoundEntry> found;
+        const bool ok = s.env.findFiles(s.at(pattern), &found);
+        std::string line = std::string("find ") + pattern + " " + std::to_string(ok);
+        for (const auto& f : found) line += " " + f.name + (f.attributes == ATTR_DIRECTORY ? "/" : "");
+        trace.push_back(line);
+    }
+    return trace;
+}
+
+}  // namespace
+
+TEST(MemEnv, BehavesLikeThePosixHost) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("alpha"));
+    writeFile(dir / "b.TXT", std::string("bravo"));
+    writeFile(dir / "ro.bin", std::string("protected"));
+    writeFile(dir / ".hidden", std::string("h"));
+    fs::create_directory(dir / "sub");
+    writeFile(dir / "sub/c.com", std::string("charlie"));
+    ::chmod((dir / "ro.bin").c_str(), 0444);
+
+    MemEnv mem;
+    mem.putFile("a.txt", std::string("alpha"));
+    mem.putFile("b.TXT", std::string("bravo"));
+    mem.putFile("ro.bin", std::string("protected"), true);
+    mem.putFile(".hidden", std::string("h"));
+    mem.putFile("sub/c.com", std::string("charlie"));
+
+    const std::vector<std::string> posixTrace = script(Side{*defaultEnv(), dir.path()});
+    const std::vector<std::string> memTrace = script(Side{mem, ""});
+    EXPECT_EQ(memTrace, posixTrace);
+    EXPECT_EQ(mem.openHandles(), 0);
+
+    // The same files, with the same bytes, are left behind.
+    Snapshot fromMem;
+    for (const auto& node : mem.tree()) fromMem[node.first + (node.second.directory ? "/" : "")] = node.second.bytes;
+    EXPECT_EQ(fromMem, snapshot(dir.path()));
+}
