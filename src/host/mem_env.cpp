@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace z18 {
 
@@ -76,13 +77,13 @@ void MemEnv::makeDirectory(const std::string& path) {
     node.bytes.clear();
 }
 
-void MemEnv::putFile(const std::string& path, const Bytes& bytes, bool readOnly) {
+void MemEnv::putFile(const std::string& path, Bytes bytes, bool readOnly) {
     const std::string key = normalise(path);
     makeDirectory(parentOf(key));
     Node& node = tree_[key];
     node.directory = false;
     node.readOnly = readOnly;
-    node.bytes = bytes;
+    node.bytes = std::move(bytes);
 }
 
 void MemEnv::putFile(const std::string& path, const std::string& text, bool readOnly) {

@@ -32,7 +32,7 @@ public:
     MemEnv();
 
     // Creates or replaces a file; missing parent directories are made too.
-    void putFile(const std::string& path, const Bytes& bytes, bool readOnly = false);
+    void putFile(const std::string& path, Bytes bytes, bool readOnly = false);
     void putFile(const std::string& path, const std::string& text, bool readOnly = false);
     void makeDirectory(const std::string& path);
 
