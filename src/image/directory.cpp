@@ -68,17 +68,27 @@ int markBlock(Session& s, std::uint8_t block, int inUse) {
     return 1;
 }
 
+// Adding a file asks for the first free block once per block and for the free count once per
+// file, so both go through the map a byte (eight blocks) at a time.
 std::uint8_t firstFreeBlock(const Session& s) {
-    for (int block = 0; block < BLOCK_COUNT; ++block)
-        if (!blockInUse(s, block)) return static_cast<std::uint8_t>(block);
+    for (int block = 0; block < BLOCK_COUNT; block += 8) {
+        if (s.allocationMap[block / 8] == 0xFF) continue;
+        for (int b = block; b < block + 8 && b < BLOCK_COUNT; ++b)
+            if (!blockInUse(s, b)) return static_cast<std::uint8_t>(b);
+    }
     return BLOCK_COUNT;
 }
 
 int countFreeBlocks(const Session& s) {
-    int free = 0;
-    for (int block = 0; block < BLOCK_COUNT; ++block)
-        if (!blockInUse(s, block)) ++free;
-    return free;
+    static constexpr int kBitsInNibble[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+    int used = 0;
+    for (int block = 0; block < BLOCK_COUNT; block += 8) {
+        unsigned bits = s.allocationMap[block / 8];
+        // The last byte has bits beyond the last block; they count for nothing.
+        if (BLOCK_COUNT - block < 8) bits &= 0xFFu << (8 - (BLOCK_COUNT - block));
+        used += kBitsInNibble[bits & 0x0F] + kBitsInNibble[bits >> 4];
+    }
+    return BLOCK_COUNT - used;
 }
 
 int countFreeEntries(const Session& s) {
