@@ -67,12 +67,12 @@ public:
         if (ok && writes(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
             ok = false;
         if (ok) ok = ::flock(fd, (writes(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
-        // Emptying an existing file comes only after it is known to be ours to write.
-        if (ok && mode == OpenMode::HostCreate) ok = ::ftruncate(fd, 0) == 0;
-        if (ok) {
-            const int flags = ::fcntl(fd, F_GETFL);
-            ok = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
-        }
+        // Emptying an existing file comes only after it is known to be ours to write; a file this
+        // call created is empty already.
+        if (ok && mode == OpenMode::HostCreate && existed) ok = ::ftruncate(fd, 0) == 0;
+        // Of the flags F_SETFL changes, the open set O_NONBLOCK alone: clearing them all lets
+        // transfers block again without asking for the flags first.
+        if (ok) ok = ::fcntl(fd, F_SETFL, 0) == 0;
         if (!ok) {
             ::close(fd);
             return CLOSED_HANDLE;
