@@ -220,6 +220,31 @@ TEST(Add, HostFilesThatCannotBeOpened) {
     EXPECT_EQ(readFile(dir / "ro.txt"), roData);
 }
 
+// Root may open a file without write bits for writing, so only an ordinary user shows that the
+// add command opens host files for reading alone.
+TEST(Add, WriteProtectedHostFileAsOrdinaryUser) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    blankDisk(dir);
+    ASSERT_EQ(::chmod((dir / "disk.z18").c_str(), 0666), 0);
+    const Bytes data = randomBytes(300, 11);
+    writeFile(dir / "ro.txt", data);
+    ASSERT_EQ(::chmod((dir / "ro.txt").c_str(), 0444), 0);
+
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::setegid(65534), 0);
+        ASSERT_EQ(::seteuid(65534), 0);
+    }
+    const Result r = add(dir, "ro.txt");
+    if (root) {
+        ASSERT_EQ(::seteuid(0), 0);
+        ASSERT_EQ(::setegid(0), 0);
+    }
+    EXPECT_EQ(r.body, addHeading(dir, "ro.txt") + "File 'RO.TXT' added\n\nDone. 1 file(s) added.\n\n\n");
+    EXPECT_EQ(blocksData(readFile(dir / "disk.z18"), 1, 1), padded(data, 2048));
+}
+
 // A failed transfer in the middle of a copy leaves the half-made file: full entries finished, the
 // entry in hand with extent 0 and record count 0 and its slots up to the failed block, all written
 // back by the driver. The file added before it stays whole.

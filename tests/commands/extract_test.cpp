@@ -89,6 +89,12 @@ TEST(Extract, LengthsOfAddedFiles) {
         const Bytes back = readFile(dir / "out/F.BIN");
         EXPECT_EQ(back.size(), out);
         EXPECT_EQ(back, padded(data, 128));
+        // A new host file gets the ordinary permissions: read-write for all, less the umask.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        struct stat st;
+        ASSERT_EQ(::stat((dir / "out/F.BIN").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
     }
 }
 
