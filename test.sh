@@ -17,3 +17,6 @@ echo "== sanitizer build (ASan + UBSan)"
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ18_WERROR=ON -DZ18_SANITIZE=ON >/dev/null
 cmake --build build/sanitize -j"$jobs"
 (cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
+
+echo "== fuzzing (libFuzzer, clang, ASan + UBSan): each target for ${Z18_FUZZ_SECONDS:-60} s"
+fuzz/run.sh
