@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
-need_packages cmake make g++ libgtest-dev cpmtools
+need_packages cmake make g++ libgtest-dev cpmtools valgrind
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -12,6 +12,9 @@ echo "== release build, warnings as errors"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON >/dev/null
 cmake --build build/release -j"$jobs"
 (cd build/release && ctest --output-on-failure -j"$jobs")
+
+echo "== instruction budget of the catalogue (callgrind)"
+bench/budget build/release/z18man
 
 echo "== sanitizer build (ASan + UBSan)"
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ18_WERROR=ON -DZ18_SANITIZE=ON >/dev/null
