@@ -9,7 +9,7 @@ need_packages cmake make g++ libgtest-dev cpmtools valgrind
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== release build, warnings as errors"
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON -DZ18_TESTS=ON >/dev/null
 cmake --build build/release -j"$jobs"
 (cd build/release && ctest --output-on-failure -j"$jobs")
 
