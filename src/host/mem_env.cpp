@@ -162,7 +162,13 @@ bool MemEnv::write(int handle, const void* buffer, std::size_t n, std::size_t* d
     Bytes& data = tree_[it->second.path].bytes;
     const std::uint64_t at = it->second.position;
     if (n == 0) return true;
-    if (data.size() < at + n) data.resize(static_cast<std::size_t>(at + n), 0);
+    if (data.size() < at + n) {
+        // Files here grow by many small writes (a new image is 720 of them); growing in large
+        // steps keeps that from copying the whole file again and again.
+        const std::size_t want = static_cast<std::size_t>(at + n);
+        if (data.capacity() < want) data.reserve(std::max<std::size_t>(want, std::max<std::size_t>(2 * data.capacity(), 1u << 20)));
+        data.resize(want, 0);
+    }
     std::memcpy(data.data() + at, buffer, n);
     *done = n;
     it->second.position += n;
