@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds z18man twice (warnings as errors; then AddressSanitizer + UndefinedBehaviorSanitizer) and
-# runs the whole test suite on each build.
+# runs the whole test suite on each build; then cross-builds the Windows executable and runs the
+# end-to-end tests against it under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
@@ -23,3 +24,6 @@ cmake --build build/sanitize -j"$jobs"
 
 echo "== fuzzing (libFuzzer, clang, ASan + UBSan): each target for ${Z18_FUZZ_SECONDS:-60} s"
 fuzz/run.sh
+
+echo "== Windows build (MinGW-w64), end-to-end tests under Wine"
+scripts/windows-test.sh

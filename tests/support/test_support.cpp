@@ -125,6 +125,16 @@ bool windowsExe() {
     return tail == ".exe";
 }
 
+bool hostOrderBefore(const std::string& a, const std::string& b) {
+    if (!windowsExe()) return a < b;
+    auto upper = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return s;
+    };
+    return upper(a) < upper(b);
+}
+
 namespace {
 // Text mode wrote every "\n" as "\r\n"; undoing exactly that keeps a "\r" the tool wrote itself.
 std::string fromTextMode(const std::string& raw) {

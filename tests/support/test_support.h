@@ -77,6 +77,10 @@ std::string exePath();
 // True when the executable under test is a Windows one (its name ends in ".exe"). Tests that
 // expect a host rule that differs on Windows branch on it, or skip with the reason.
 bool windowsExe();
+// Whether the host's directory search, as the executable under test meets it, yields name a before
+// name b: byte order on POSIX (the POSIX host sorts the names); on Windows the order of the
+// upper-case forms, which NTFS and Wine keep.
+bool hostOrderBefore(const std::string& a, const std::string& b);
 // Skips the current test, with the reason, when it drives the Windows executable.
 #define Z18_SKIP_FOR_WINDOWS_EXE(reason)                                          \
     do {                                                                          \

@@ -1,0 +1,276 @@
+// The rules the host sets, through the built executable: what the directory search yields and in
+// which order, which host files may be opened, read or replaced, and when the catalogue waits.
+// The same tests drive the Windows build under Wine (scripts/windows-test.sh); where the two hosts
+// differ, each expectation is spelled out for both.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <regex>
+#include <thread>
+
+#include "image/geometry.h"
+#include "support/test_support.h"
+
+using namespace z18test;
+
+namespace {
+
+// What the run printed after the banner.
+std::string body(const ExeResult& r) {
+    const std::string banner = bannerText();
+    return r.out.compare(0, banner.size(), banner) == 0 ? r.out.substr(banner.size()) : r.out;
+}
+
+// The text from the first occurrence of `start` on.
+std::string from(const std::string& text, const std::string& start) {
+    const std::size_t at = text.find(start);
+    return at == std::string::npos ? text : text.substr(at);
+}
+
+void makeDir(const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0777), 0) << path; }
+
+// An image whose directory holds one-record files of the given 11-character names; file i has
+// block i + 1, which holds "HI\n" and zero bytes.
+void writeImage(const std::string& path, const std::vector<std::string>& names) {
+    Bytes image = blankImage();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        putEntry(image, static_cast<int>(i), 0, names[i], 0, 1, {static_cast<std::uint8_t>(i + 1)});
+        const auto block = image.begin() + static_cast<long>(z18::DIRECTORY_OFFSET + (i + 1) * z18::BLOCK_SIZE);
+        std::fill(block, block + z18::BLOCK_SIZE, 0);
+        block[0] = 'H';
+        block[1] = 'I';
+        block[2] = '\n';
+    }
+    writeFile(path, image);
+}
+
+Bytes record(const std::string& text) {
+    Bytes r(text.begin(), text.end());
+    r.resize(128, 0);
+    return r;
+}
+
+}  // namespace
+
+// The add command takes the host search as it comes. A POSIX host yields names in byte order,
+// leaves out names that begin with a dot, and has no 8.3 alternate names, so a long name is
+// refused. Windows yields them in the order of their upper-case forms, dot names included, and
+// every name that is no 8.3 name has an alternate name of the system's making (NTFS "MINUTE~1",
+// Wine a hashed "MINU~VY0"), under which the file goes in.
+TEST(HostRules, AddTakesTheHostSearchAsItComes) {
+    TempDir dir;
+    makeDir(dir / "in");
+    writeFile(dir / "in/a.txt", std::string("a"));
+    writeFile(dir / "in/B.TXT", std::string("b"));
+    writeFile(dir / "in/Minutes of May.txt", std::string("minutes"));
+    writeFile(dir / "in/.hidden", std::string("dot"));
+    const ExeResult r = runExe({"disk", "/a", "in/*"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    const std::string files = from(body(r), "File '");
+    if (windowsExe()) {
+        const std::regex expected(
+            "File '[^'~]+~[^'.]+' added\n"  // .hidden
+            "File 'A.TXT' added\n"
+            "File 'B.TXT' added\n"
+            "File '[^'~]+~[^'.]+\\.TXT' added\n"  // Minutes of May.txt
+            "\nDone. 4 file\\(s\\) added.\n\n\n");
+        EXPECT_TRUE(std::regex_match(files, expected)) << files;
+    } else {
+        EXPECT_EQ(files,
+                  "File 'B.TXT' added\n"
+                  "Name of tihs file 'MINUTES OF MAY.TXT' has incorrect format !!!\n"
+                  "File 'A.TXT' added\n"
+                  "\nDone. 2 file(s) added.\n\n\n");
+    }
+}
+
+// Names the host reserves for devices (CON, NUL, AUX...) are never opened as files on Windows,
+// neither to add nor to extract into: nothing blocks on a console and no data vanishes into NUL
+// while the run reports it extracted. On POSIX they are ordinary names.
+TEST(HostRules, DeviceNamesAreNoFilesOnWindows) {
+    TempDir dir;
+    makeDir(dir / "in");
+    makeDir(dir / "out");
+    writeFile(dir / "in/con", std::string("c"));
+    writeImage(dir / "disk.z18", {"A       TXT", "NUL     TXT", "Z       TXT"});
+
+    const ExeResult add = runExe({"disk", "/a", "in/con"}, dir.path());
+    const ExeResult x = runExe({"disk", "/x", "out/*.TXT"}, dir.path());
+    EXPECT_EQ(add.status, 0);
+    EXPECT_EQ(x.status, 0);
+    if (windowsExe()) {
+        EXPECT_NE(add.out.find("Can't open file 'CON' !!!\n\nDone. 0 file(s) added."), std::string::npos) << add.out;
+        EXPECT_NE(x.out.find("File 'A.TXT' extracted\nFile 'NUL.TXT' already exist !!!\n"), std::string::npos)
+            << x.out;
+        EXPECT_FALSE(fileExists(dir / "out/Z.TXT"));
+    } else {
+        EXPECT_NE(add.out.find("File 'CON' added"), std::string::npos) << add.out;
+        EXPECT_NE(x.out.find("Done. 3 file(s) extracted."), std::string::npos) << x.out;
+        EXPECT_EQ(readFile(dir / "out/NUL.TXT"), record("HI\n"));
+    }
+    EXPECT_EQ(readFile(dir / "out/A.TXT"), record("HI\n"));
+}
+
+// Windows looks names up without regard to case: extracting A.TXT where a.txt exists replaces
+// a.txt. A POSIX host makes A.TXT beside it. Either way "\" and "/" both separate.
+TEST(HostRules, ExtractionMeetsTheHostsCaseRule) {
+    TempDir dir;
+    makeDir(dir / "out");
+    makeDir(dir / "out/sub");
+    writeFile(dir / "out/sub/a.txt", std::string("old"));
+    writeImage(dir / "disk.z18", {"A       TXT"});
+    const ExeResult x = runExe({"disk", "/x", "out\\sub/a.txt"}, dir.path());
+    EXPECT_EQ(x.status, 0);
+    EXPECT_NE(x.out.find("File 'A.TXT' extracted\nFile 'a.txt' was extracted\n"), std::string::npos) << x.out;
+    if (windowsExe()) {
+        EXPECT_EQ(readFile(dir / "out/sub/a.txt"), record("HI\n"));
+        EXPECT_FALSE(fileExists(dir / "out/sub/A.TXT"));
+    } else {
+        EXPECT_EQ(readFile(dir / "out/sub/a.txt"), Bytes({'o', 'l', 'd'}));
+        EXPECT_EQ(readFile(dir / "out/sub/A.TXT"), record("HI\n"));
+    }
+}
+
+// Write protection, the same on both hosts: a read-only image can be listed and extracted but
+// not changed; a read-only host file can be added (it is only read) but is never replaced.
+TEST(HostRules, WriteProtectedFilesAreOnlyRead) {
+    TempDir dir;
+    makeDir(dir / "out");
+    writeImage(dir / "disk.z18", {"A       TXT", "B       TXT"});
+    writeFile(dir / "N.TXT", std::string("new"));
+    writeFile(dir / "out/B.TXT", std::string("keep"));
+    ASSERT_EQ(::chmod((dir / "N.TXT").c_str(), 0444), 0);
+    ASSERT_EQ(::chmod((dir / "out/B.TXT").c_str(), 0444), 0);
+    ASSERT_EQ(::chmod((dir / "disk.z18").c_str(), 0444), 0);
+    const Bytes before = readFile(dir / "disk.z18");
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string expected;
+    } cases[] = {
+        {{"disk", "/c"}, "4K in 2 file(s), 344K free"},
+        {{"disk", "/x", "out/*.txt"}, "File 'A.TXT' extracted\nFile 'B.TXT' already exist !!!\n"},
+        {{"disk", "/e", "a.txt"}, "Can't open image 'disk.z18' !!!\n"},
+        {{"disk", "/a", "N.TXT"}, "Image 'disk.z18' already exist !!!\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        const ExeResult r = runExe(c.args, dir.path());
+        EXPECT_NE(r.out.find(c.expected), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(readFile(dir / "disk.z18"), before);
+    EXPECT_EQ(readFile(dir / "out/A.TXT"), record("HI\n"));
+    EXPECT_EQ(readFile(dir / "out/B.TXT"), Bytes({'k', 'e', 'e', 'p'}));
+
+    ASSERT_EQ(::chmod((dir / "disk.z18").c_str(), 0644), 0);
+    const ExeResult add = runExe({"disk", "/a", "N.TXT"}, dir.path());
+    EXPECT_NE(add.out.find("File 'N.TXT' added"), std::string::npos) << add.out;
+}
+
+// The size of a host file is read in full 64 bits: a file 100 bytes past 4 GiB must not pass for
+// a 100-byte one. It is refused by the capacity check, and nothing of it reaches the image.
+TEST(HostRules, HostFileBeyondFourGigabytesIsRefusedWhole) {
+    TempDir dir;
+    const int fd = ::open((dir / "HUGE.BIN").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const bool sized = ::ftruncate(fd, (std::int64_t{1} << 32) + 100) == 0;
+    ::close(fd);
+    if (!sized) GTEST_SKIP() << "the temporary file system cannot hold a sparse 4 GiB file";
+    ASSERT_EQ(runExe({"disk", "/f"}, dir.path()).status, 0);
+    const Bytes before = readFile(dir / "disk.z18");
+    const ExeResult r = runExe({"disk", "/a", "HUGE.BIN"}, dir.path());
+    EXPECT_NE(r.out.find("Directory full !!!\n\nDone. 0 file(s) added."), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(dir / "disk.z18"), before);
+}
+
+// With standard input or output not a console (here: input from /dev/null, output to a pipe) the
+// catalogue writes its pauses and goes straight on; it never waits for a key nobody can press.
+TEST(HostRules, CataloguePausesDoNotWaitWithoutAConsole) {
+    TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < 64; ++i) names.push_back("F" + std::to_string(100 + i));
+    writeImage(dir / "disk.z18", names);
+    const auto start = std::chrono::steady_clock::now();
+    const ExeResult r = runExe({"disk", "/c"}, dir.path());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 0);
+    const std::string prompt = "Press any key to continue...\r";
+    EXPECT_NE(r.out.find("--\n" + prompt + "F132  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("--\n" + prompt + "\n128K in 64 file(s), 220K free\n"), std::string::npos) << r.out;
+}
+
+// While another program holds the image for writing, no run may use it, not even one that only
+// reads, and nothing of the image changes. The holder is the host's own: an exclusive lock on
+// POSIX; on Windows a command shell that has the image open for appending.
+TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
+    TempDir dir;
+    makeDir(dir / "out");
+    writeImage(dir / "disk.z18", {"A       TXT"});
+    writeFile(dir / "N.TXT", std::string("new"));
+    const Bytes before = readFile(dir / "disk.z18");
+
+    int holderFd = -1;
+    pid_t holder = -1;
+    int holderInput = -1;
+    if (windowsExe()) {
+        const char* wrapper = std::getenv("Z18MAN_WRAPPER");
+        if (wrapper == nullptr || *wrapper == '\0') GTEST_SKIP() << "needs Z18MAN_WRAPPER to start a Windows shell";
+        // "more" waits for input that never comes, so the shell keeps its redirection open.
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        holder = ::fork();
+        if (holder == 0) {
+            ::dup2(fds[0], STDIN_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, STDOUT_FILENO);
+            ::dup2(devnull, STDERR_FILENO);
+            if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+            ::execlp(wrapper, wrapper, "cmd", "/c", "more >> disk.z18", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[0]);
+        holderInput = fds[1];
+    } else {
+        holderFd = ::open((dir / "disk.z18").c_str(), O_RDWR);
+        ASSERT_GE(holderFd, 0);
+        ASSERT_EQ(::flock(holderFd, LOCK_EX), 0);
+    }
+
+    // The shell needs a moment to open the file: wait until a catalogue is refused.
+    ExeResult cat;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    do {
+        cat = runExe({"disk", "/c"}, dir.path());
+        if (cat.out.find("Can't open image") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    } while (std::chrono::steady_clock::now() < deadline);
+    EXPECT_NE(cat.out.find("Can't open image 'disk.z18' !!!"), std::string::npos) << cat.out;
+    if (cat.out.find("Can't open image") != std::string::npos) {
+        EXPECT_NE(runExe({"disk", "/x", "out/*.*"}, dir.path()).out.find("Can't open image 'disk.z18' !!!"),
+                  std::string::npos);
+        EXPECT_NE(runExe({"disk", "/e", "*.*"}, dir.path()).out.find("Can't open image 'disk.z18' !!!"),
+                  std::string::npos);
+        EXPECT_NE(runExe({"disk", "/a", "N.TXT"}, dir.path()).out.find("Image 'disk.z18' already exist !!!"),
+                  std::string::npos);
+        EXPECT_FALSE(fileExists(dir / "out/A.TXT"));
+    }
+
+    if (holder > 0) {
+        ::close(holderInput);  // end of input: "more" ends, the shell closes the image
+        int status = 0;
+        ::waitpid(holder, &status, 0);
+    } else {
+        ::close(holderFd);
+    }
+    EXPECT_EQ(readFile(dir / "disk.z18"), before);
+    EXPECT_NE(runExe({"disk", "/c"}, dir.path()).out.find("2K in 1 file(s)"), std::string::npos);
+}
