@@ -35,7 +35,8 @@ def session(image=IMAGE, delta=0, fault=0, nth=0, args=(), dir_bytes=b"", files=
     out += bytes([len(files)])
     for path, flags, size in files:
         p = path.encode("latin-1")
-        out += bytes([len(p)]) + p + bytes([flags]) + struct.pack("<I", size)[:3]
+        size_range = 0 if size <= 4096 else 1 if size <= 40000 else 2
+        out += bytes([len(p)]) + p + bytes([flags | size_range << 2]) + struct.pack("<I", size)[:3]
     return out
 
 

@@ -238,7 +238,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     MemEnv env;
     const std::string imagePath = "disk.z18";
-    Bytes image = kBaseImage;
+    Bytes image(IMAGE_SIZE);
+    std::memcpy(image.data(), kBaseImage.data(), IMAGE_SIZE);
     const Bytes dirBytes = in.bytes(std::min<std::size_t>(in.le(2), DIRECTORY_SIZE));
     std::copy(dirBytes.begin(), dirBytes.end(), image.begin() + DIRECTORY_OFFSET);
     const bool readOnly = (imageByte & 4) != 0;
@@ -256,14 +257,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int f = 0; f < fileCount; ++f) {
         const std::string path = in.text(in.u8());
         const std::uint8_t flags = in.u8();
-        const std::size_t length = std::min(in.le(3), kMaxHostFile);
+        // Flag bits 2-3 pick the size range, so that most files stay small and quick to copy.
+        static const std::size_t kRanges[4] = {4096, 40000, kMaxHostFile, 40000};
+        const std::size_t length = in.le(3) % (kRanges[(flags >> 2) & 3] + 1);
         if (MemEnv::normalise(path).empty() || MemEnv::normalise(path) == "/") continue;
         if (flags & 1) {
             env.makeDirectory(path);
             continue;
         }
         const std::size_t from = (static_cast<std::size_t>(f) * 40961 + length) % kMaxHostFile;
-        env.putFile(path, Bytes(kNoise.begin() + from, kNoise.begin() + from + length), (flags & 2) != 0);
+        Bytes content(length);
+        if (length > 0) std::memcpy(content.data(), kNoise.data() + from, length);
+        env.putFile(path, std::move(content), (flags & 2) != 0);
     }
 
     std::vector<const char*> argv{"z18man"};
