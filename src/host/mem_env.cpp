@@ -29,7 +29,8 @@ const MemEnv::Bytes kNoBytes;
 MemEnv::MemEnv() = default;
 
 std::string MemEnv::normalise(const std::string& text) {
-    const std::string path = hostPath(text);
+    // A real host takes paths as C strings: they end at the first zero byte.
+    const std::string path = hostPath(text.substr(0, text.find('\0')));
     const bool absolute = !path.empty() && path[0] == '/';
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -106,7 +107,7 @@ const MemEnv::Bytes& MemEnv::bytes(const std::string& path) const {
 }
 
 int MemEnv::openFile(const std::string& text, OpenMode mode) {
-    const std::string path = hostPath(text);
+    const std::string path = hostPath(text.substr(0, text.find('\0')));
     if (!path.empty() && path.back() == '/') return CLOSED_HANDLE;  // names a directory
     const std::string key = normalise(path);
     if (isDirectory(key)) return CLOSED_HANDLE;
@@ -184,7 +185,7 @@ bool MemEnv::fileSize(int handle, std::uint64_t* size) {
 
 bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* found) {
     found->clear();
-    const std::string path = hostPath(pattern);
+    const std::string path = hostPath(pattern.substr(0, pattern.find('\0')));
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : normalise(path.substr(0, slash + 1));
     const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);

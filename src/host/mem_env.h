@@ -45,8 +45,8 @@ public:
     int openHandles() const { return static_cast<int>(handles_.size()); }
     int keyWaits() const { return keyWaits_; }
 
-    // The form every path takes as a key: separators unified, "." and empty parts dropped, ".."
-    // applied where it can be.
+    // The form every path takes as a key: cut at a zero byte, separators unified, "." and empty
+    // parts dropped, ".." applied where it can be.
     static std::string normalise(const std::string& path);
 
     int openFile(const std::string& path, OpenMode mode) override;
