@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
