@@ -185,7 +185,8 @@ bool MemEnv::fileSize(int handle, std::uint64_t* size) {
 
 bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* found) {
     found->clear();
-    const std::string path = hostPath(pattern.substr(0, pattern.find('\0')));
+    // Split as the POSIX host does, on the whole text; the folder part then ends at a zero byte.
+    const std::string path = hostPath(pattern);
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : normalise(path.substr(0, slash + 1));
     const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);
