@@ -81,6 +81,8 @@ SESSION_SEEDS = {
     "directory_read_fault": session(fault=READ_SHORT | ON_IMAGE, nth=1, args=["disk", "/c"], dir_bytes=THREE_FILES),
     "new_image_fill_fault": session(image=NONE, fault=WRITE_FAIL, nth=200, args=["disk", "/f"]),
     "invalid": session(args=["disk", "/c", "/x"], dir_bytes=THREE_FILES),
+    # A host path with a zero byte in it: the host must take it as the path up to that byte.
+    "zero_in_host_path": session(args=["disk", "/a", "in\\*"], files=[("in/f1", 0, 4096), ("in/f\x00x", 0, 100)]),
 }
 
 NAME_SEEDS = {
