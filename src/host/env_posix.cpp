@@ -39,10 +39,22 @@ struct termios savedTerminal;
 volatile sig_atomic_t terminalSaved = 0;
 const int kPauseSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 
+struct termios pauseTerminal;  // the no-echo, single-key mode of the wait
+
 extern "C" void restoreTerminalAndReraise(int sig) {
     if (terminalSaved) tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
     signal(sig, SIG_DFL);
+    // The signal is blocked while its handler runs; let it act now, not after the handler returns.
+    sigset_t self;
+    sigemptyset(&self);
+    sigaddset(&self, sig);
+    sigprocmask(SIG_UNBLOCK, &self, nullptr);
     raise(sig);
+    // Only a stop (Ctrl-Z) comes back here: after "fg" the wait goes on in its own mode again.
+    if (sig == SIGTSTP && terminalSaved) {
+        signal(sig, restoreTerminalAndReraise);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &pauseTerminal);
+    }
 }
 
 class PosixEnv final : public Env {
@@ -153,6 +165,7 @@ public:
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
+        pauseTerminal = raw;
         if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
             char key;
             while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
