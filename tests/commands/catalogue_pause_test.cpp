@@ -134,7 +134,7 @@ bool waitForRawMode(const Terminal& term, int ms) {
 class CataloguePauseOnTerminal : public ::testing::TestWithParam<bool> {};
 
 TEST_P(CataloguePauseOnTerminal, WaitsForOneKeyAndRestoresTheMode) {
-    Z18_SKIP_FOR_WINDOWS_EXE("the pause reads a Windows console, which Wine gives no pseudo-terminal for");
+    Z18_SKIP_FOR_WINDOWS_EXE("checks POSIX terminal modes and SIGINT; e2e HostRules tests the Windows console");
     const bool interrupt = GetParam();
     TempDir dir;
     writePagedImage(dir);
@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(Ends, CataloguePauseOnTerminal, ::testing::Values(false
 // With only one side on the terminal there is nobody to press a key: the prompt is written and the
 // listing goes straight on, leaving the terminal alone.
 TEST(CataloguePause, NoWaitUnlessInputAndOutputAreTerminals) {
-    Z18_SKIP_FOR_WINDOWS_EXE("the pause reads a Windows console, which Wine gives no pseudo-terminal for");
+    Z18_SKIP_FOR_WINDOWS_EXE("checks POSIX terminal modes and SIGINT; e2e HostRules tests the Windows console");
     for (const bool ttyIn : {true, false}) {
         SCOPED_TRACE(ttyIn ? "input on the terminal, output to a pipe" : "input from /dev/null, output on the terminal");
         TempDir dir;

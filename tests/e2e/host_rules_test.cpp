@@ -3,6 +3,8 @@
 // The same tests drive the Windows build under Wine (scripts/windows-test.sh); where the two hosts
 // differ, each expectation is spelled out for both.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -225,22 +227,6 @@ TEST(HostRules, HostFileBeyondFourGigabytesIsRefusedWhole) {
     EXPECT_EQ(readFile(dir / "disk.z18"), before);
 }
 
-// With standard input or output not a console (here: input from /dev/null, output to a pipe) the
-// catalogue writes its pauses and goes straight on; it never waits for a key nobody can press.
-TEST(HostRules, CataloguePausesDoNotWaitWithoutAConsole) {
-    TempDir dir;
-    std::vector<std::string> names;
-    for (int i = 0; i < 64; ++i) names.push_back("F" + std::to_string(100 + i));
-    writeImage(dir / "disk.z18", names);
-    const auto start = std::chrono::steady_clock::now();
-    const ExeResult r = runExe({"disk", "/c"}, dir.path());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    EXPECT_EQ(r.status, 0);
-    const std::string prompt = "Press any key to continue...\r";
-    EXPECT_NE(r.out.find("--\n" + prompt + "F132  "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("--\n" + prompt + "\n128K in 64 file(s), 220K free\n"), std::string::npos) << r.out;
-}
-
 // While another program holds the image for writing, no run may use it, not even one that only
 // reads, and nothing of the image changes. The holder is the host's own: an exclusive lock on
 // POSIX; on Windows a command shell that has the image open for appending.
@@ -320,4 +306,165 @@ TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
     release();
     EXPECT_EQ(readFile(dir / "disk.z18"), before);
     EXPECT_NE(runExe({"disk", "/c"}, dir.path()).out.find("2K in 1 file(s)"), std::string::npos);
+}
+
+namespace {
+
+// The executable on a pseudo-terminal of its own, as on a console: Wine gives a Windows program
+// started there a console of its own, so the same test serves both hosts.
+class OnTerminal {
+public:
+    // Standard input and output on the terminal, or where asked, from /dev/null and into outFile.
+    OnTerminal(const std::vector<std::string>& args, const std::string& cwd, bool ttyIn = true, bool ttyOut = true,
+               const std::string& outFile = std::string()) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+        const char* slave = ::ptsname(master_);
+        if (slave == nullptr) return;
+        const std::string slaveName = slave;
+        std::vector<std::string> command = exeCommand(args);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setsid();
+            const int tty = ::open(slaveName.c_str(), O_RDWR);
+            const int devnull = ::open("/dev/null", O_RDWR);
+            const int out = ttyOut ? tty : ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (tty < 0 || out < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(127);
+            ::dup2(ttyIn ? tty : devnull, STDIN_FILENO);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(devnull, STDERR_FILENO);
+            std::vector<char*> argv;
+            for (auto& a : command) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~OnTerminal() {
+        if (pid_ > 0 && exitStatus_ < 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0) ::close(master_);
+    }
+    bool started() const { return pid_ > 0; }
+
+    void send(const std::string& keys) {
+        EXPECT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+    // Collects output until it holds `want` `times` times, or the time is up.
+    bool waitFor(const std::string& want, int times, int ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (count(want) < times && std::chrono::steady_clock::now() < end) {
+            drain(100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the terminal may hang up
+        }
+        return count(want) >= times;
+    }
+    void drain(int ms) {
+        struct pollfd p {master_, POLLIN, 0};
+        while (::poll(&p, 1, ms) > 0 && (p.revents & POLLIN)) {
+            char buf[4096];
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0) break;
+            output.append(buf, static_cast<std::size_t>(n));
+            ms = 0;
+        }
+    }
+    // The exit status once the run has ended within ms, else -1; the output is read to its end.
+    int exitStatus(int ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (exitStatus_ < 0) {
+            drain(0);
+            int w = 0;
+            if (::waitpid(pid_, &w, WNOHANG) == pid_) {
+                exitStatus_ = WIFEXITED(w) ? WEXITSTATUS(w) : 128 + WTERMSIG(w);
+                drain(100);
+            } else if (std::chrono::steady_clock::now() >= end) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        return exitStatus_;
+    }
+    int count(const std::string& part) const {
+        int n = 0;
+        for (std::size_t at = output.find(part); at != std::string::npos; at = output.find(part, at + 1)) ++n;
+        return n;
+    }
+    std::string output;
+
+private:
+    int master_ = -1;
+    pid_t pid_ = -1;
+    int exitStatus_ = -1;
+};
+
+}  // namespace
+
+// On a console the catalogue waits at each pause for one key, read without echo. While it waits
+// it holds the image for reading: other readers may list it, nobody may change it. On Windows a
+// cursor key (two codes from _getch) is one key press and answers one pause only.
+TEST(HostRules, CataloguePauseOnAConsoleHoldsTheImageForReading) {
+    TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < 64; ++i) names.push_back("F" + std::to_string(100 + i));
+    writeImage(dir / "disk.z18", names);
+    const Bytes before = readFile(dir / "disk.z18");
+    const std::string prompt = "Press any key to continue...";
+
+    OnTerminal run({"disk", "/c"}, dir.path());
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.waitFor(prompt, 1, 30000)) << run.output;
+    run.drain(300);
+    EXPECT_EQ(run.count("F132"), 0) << "the catalogue did not wait for a key";
+    EXPECT_EQ(run.exitStatus(0), -1);
+
+    EXPECT_NE(runExe({"disk", "/c", "F100"}, dir.path()).out.find("2K in 1 file(s)"), std::string::npos);
+    EXPECT_NE(runExe({"disk", "/e", "F100"}, dir.path()).out.find("Can't open image 'disk.z18' !!!"),
+              std::string::npos);
+
+    // The first pause takes a cursor key on Windows and a letter on POSIX, where a key that sends
+    // several bytes is not one read.
+    run.send(windowsExe() ? "\x1b[A" : "q");
+    ASSERT_TRUE(run.waitFor(prompt, 2, 30000)) << run.output;
+    run.drain(300);
+    EXPECT_EQ(run.count("in 64 file(s)"), 0) << "one key answered two pauses";
+    run.send("x");
+    EXPECT_EQ(run.exitStatus(30000), 0) << run.output;
+    EXPECT_NE(run.output.find("128K in 64 file(s), 220K free"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find('x'), std::string::npos) << "a key was echoed";
+    EXPECT_EQ(run.output.find('q'), std::string::npos) << "a key was echoed";
+    EXPECT_EQ(readFile(dir / "disk.z18"), before);
+}
+
+// When standard input or output is no console, the catalogue writes its pauses and goes straight
+// on: nobody could see the prompt, or answer it. (A Windows program would read the key from the
+// console itself, whatever the redirection, and wait unseen.)
+TEST(HostRules, CataloguePausesWaitOnlyWhenInputAndOutputAreTheConsole) {
+    TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < 64; ++i) names.push_back("F" + std::to_string(100 + i));
+    writeImage(dir / "disk.z18", names);
+    const std::string prompt = "Press any key to continue...";
+
+    const ExeResult plain = runExe({"disk", "/c"}, dir.path());
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_NE(plain.out.find("--\n" + prompt + "\rF132  "), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("--\n" + prompt + "\r\n128K in 64 file(s), 220K free\n"), std::string::npos)
+        << plain.out;
+
+    for (const bool ttyIn : {true, false}) {
+        SCOPED_TRACE(ttyIn ? "input on the terminal, output to a file" : "input from /dev/null, output on the terminal");
+        OnTerminal run({"disk", "/c"}, dir.path(), ttyIn, !ttyIn, dir / "listing.txt");
+        ASSERT_TRUE(run.started());
+        EXPECT_EQ(run.exitStatus(30000), 0) << run.output;
+        const Bytes file = ttyIn ? readFile(dir / "listing.txt") : Bytes();
+        const std::string out = ttyIn ? std::string(file.begin(), file.end()) : run.output;
+        int prompts = 0;
+        for (std::size_t at = out.find(prompt); at != std::string::npos; at = out.find(prompt, at + 1)) ++prompts;
+        EXPECT_EQ(prompts, 2) << out;
+        EXPECT_NE(out.find("128K in 64 file(s), 220K free"), std::string::npos) << out;
+    }
 }

@@ -125,6 +125,15 @@ bool windowsExe() {
     return tail == ".exe";
 }
 
+std::vector<std::string> exeCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> command;
+    const char* wrapper = std::getenv("Z18MAN_WRAPPER");
+    if (wrapper != nullptr && *wrapper != '\0') command.emplace_back(wrapper);
+    command.push_back(exePath());
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+}
+
 bool hostOrderBefore(const std::string& a, const std::string& b) {
     if (!windowsExe()) return a < b;
     auto upper = [](std::string s) {
@@ -159,19 +168,15 @@ ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd) {
         const int devnull = ::open("/dev/null", O_RDONLY);
         ::dup2(devnull, STDIN_FILENO);
         if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+        std::vector<std::string> command = exeCommand(args);
         std::vector<char*> argv;
-        std::string exe = exePath();
-        const char* wrapperVar = std::getenv("Z18MAN_WRAPPER");
-        std::string wrapper = wrapperVar != nullptr ? wrapperVar : "";
-        if (!wrapper.empty()) argv.push_back(wrapper.data());
-        argv.push_back(exe.data());
-        std::vector<std::string> copy(args);
-        for (auto& a : copy) argv.push_back(a.data());
+        for (auto& a : command) argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (wrapper.empty())
-            ::execv(exe.c_str(), argv.data());
+        // A wrapper is looked up on PATH; the executable itself is run by its path.
+        if (command.size() > args.size() + 1)
+            ::execvp(argv[0], argv.data());
         else
-            ::execvp(wrapper.c_str(), argv.data());
+            ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);

@@ -74,6 +74,9 @@ struct ExeResult {
 };
 ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd);
 std::string exePath();
+// The argument vector that runs the executable under test with args: the wrapper first, when
+// Z18MAN_WRAPPER names one. For tests that start the executable themselves (execvp it).
+std::vector<std::string> exeCommand(const std::vector<std::string>& args);
 // True when the executable under test is a Windows one (its name ends in ".exe"). Tests that
 // expect a host rule that differs on Windows branch on it, or skip with the reason.
 bool windowsExe();
