@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -322,6 +323,8 @@ public:
         const char* slave = ::ptsname(master_);
         if (slave == nullptr) return;
         const std::string slaveName = slave;
+        // Held here to read the terminal's mode.
+        slave_ = ::open(slave, O_RDWR | O_NOCTTY);
         std::vector<std::string> command = exeCommand(args);
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -345,9 +348,21 @@ public:
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
+        if (slave_ >= 0) ::close(slave_);
         if (master_ >= 0) ::close(master_);
     }
-    bool started() const { return pid_ > 0; }
+    bool started() const { return pid_ > 0 && slave_ >= 0; }
+
+    // Waits until the terminal reads keys one by one. A POSIX pause switches to that mode after
+    // its prompt, discarding what was typed before; Wine's console keeps the terminal so.
+    bool waitForKeyMode(int ms) {
+        for (int waited = 0; waited < ms; waited += 10) {
+            struct termios t {};
+            if (::tcgetattr(slave_, &t) == 0 && (t.c_lflag & ICANON) == 0) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
 
     void send(const std::string& keys) {
         EXPECT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
@@ -397,6 +412,7 @@ public:
 
 private:
     int master_ = -1;
+    int slave_ = -1;
     pid_t pid_ = -1;
     int exitStatus_ = -1;
 };
@@ -427,10 +443,12 @@ TEST(HostRules, CataloguePauseOnAConsoleHoldsTheImageForReading) {
 
     // The first pause takes a cursor key on Windows and a letter on POSIX, where a key that sends
     // several bytes is not one read.
+    ASSERT_TRUE(run.waitForKeyMode(10000));
     run.send(windowsExe() ? "\x1b[A" : "q");
     ASSERT_TRUE(run.waitFor(prompt, 2, 30000)) << run.output;
     run.drain(300);
     EXPECT_EQ(run.count("in 64 file(s)"), 0) << "one key answered two pauses";
+    ASSERT_TRUE(run.waitForKeyMode(10000));
     run.send("x");
     EXPECT_EQ(run.exitStatus(30000), 0) << run.output;
     EXPECT_NE(run.output.find("128K in 64 file(s), 220K free"), std::string::npos) << run.output;
