@@ -26,6 +26,14 @@ enum class OpenMode {
     HostCreate,     // host file to extract into: created when missing, then emptied
 };
 
+// What a mode asks of the host: every host applies the same rules from these two answers.
+inline bool modeWrites(OpenMode mode) {
+    return mode == OpenMode::ImageWrite || mode == OpenMode::ImageCreate || mode == OpenMode::HostCreate;
+}
+inline bool modeCreates(OpenMode mode) {
+    return mode == OpenMode::ImageCreate || mode == OpenMode::HostCreate;
+}
+
 struct FoundEntry {
     std::uint32_t attributes = ATTR_NORMAL;
     std::string name;           // the long name

@@ -25,15 +25,6 @@ std::string hostPath(const std::string& text) {
 
 namespace {
 
-bool writes(OpenMode mode) {
-    return mode == OpenMode::ImageWrite || mode == OpenMode::ImageCreate ||
-           mode == OpenMode::HostCreate;
-}
-
-bool creates(OpenMode mode) {
-    return mode == OpenMode::ImageCreate || mode == OpenMode::HostCreate;
-}
-
 // Terminal state saved while the catalogue waits for a key, restored by the signal handler too.
 struct termios savedTerminal;
 volatile sig_atomic_t terminalSaved = 0;
@@ -61,12 +52,12 @@ class PosixEnv final : public Env {
 public:
     int openFile(const std::string& text, OpenMode mode) override {
         const std::string path = hostPath(text);
-        const int access = writes(mode) ? O_RDWR : O_RDONLY;
+        const int access = modeWrites(mode) ? O_RDWR : O_RDONLY;
         // O_NONBLOCK keeps a FIFO or device from stalling the open; it is refused below anyway.
         const int base = access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
         bool existed = true;
         int fd = ::open(path.c_str(), base);
-        if (fd < 0 && errno == ENOENT && creates(mode)) {
+        if (fd < 0 && errno == ENOENT && modeCreates(mode)) {
             existed = false;
             fd = ::open(path.c_str(), base | O_CREAT | O_EXCL, 0666);
         }
@@ -76,9 +67,9 @@ public:
         bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         // A file with no write bit at all is write-protected by its owner's choice; honour that
         // even where the process could override it (root).
-        if (ok && writes(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        if (ok && modeWrites(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
             ok = false;
-        if (ok) ok = ::flock(fd, (writes(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+        if (ok) ok = ::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
         // Emptying an existing file comes only after it is known to be ours to write; a file this
         // call created is empty already.
         if (ok && mode == OpenMode::HostCreate && existed) ok = ::ftruncate(fd, 0) == 0;

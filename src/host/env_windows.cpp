@@ -55,8 +55,6 @@ OpenPlan planFor(OpenMode mode) {
     return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS};
 }
 
-bool writes(OpenMode mode) { return mode != OpenMode::ImageRead && mode != OpenMode::HostRead; }
-
 // Only plain disk files: a device name (CON, NUL, COM1), a pipe or a directory is refused, and a
 // file marked read-only is not written even where the system would let this process do it.
 bool acceptable(HANDLE h, OpenMode mode) {
@@ -64,7 +62,7 @@ bool acceptable(HANDLE h, OpenMode mode) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) return false;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-    if (writes(mode) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return false;
+    if (modeWrites(mode) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return false;
     return true;
 }
 

@@ -8,15 +8,6 @@ namespace z18 {
 
 namespace {
 
-bool writes(OpenMode mode) {
-    return mode == OpenMode::ImageWrite || mode == OpenMode::ImageCreate ||
-           mode == OpenMode::HostCreate;
-}
-
-bool creates(OpenMode mode) {
-    return mode == OpenMode::ImageCreate || mode == OpenMode::HostCreate;
-}
-
 std::string lastPart(const std::string& key) {
     const std::size_t slash = key.rfind('/');
     return slash == std::string::npos ? key : key.substr(slash + 1);
@@ -114,21 +105,21 @@ int MemEnv::openFile(const std::string& text, OpenMode mode) {
 
     auto it = tree_.find(key);
     if (it == tree_.end()) {
-        if (!creates(mode) || !isDirectory(parentOf(key))) return CLOSED_HANDLE;
+        if (!modeCreates(mode) || !isDirectory(parentOf(key))) return CLOSED_HANDLE;
         it = tree_.emplace(key, Node()).first;
-    } else if (writes(mode) && it->second.readOnly) {
+    } else if (modeWrites(mode) && it->second.readOnly) {
         return CLOSED_HANDLE;
     }
 
     // A writer holds the file alone; readers share it with other readers only.
     for (const auto& entry : handles_) {
-        if (entry.second.path == key && (entry.second.writable || writes(mode))) return CLOSED_HANDLE;
+        if (entry.second.path == key && (entry.second.writable || modeWrites(mode))) return CLOSED_HANDLE;
     }
     if (mode == OpenMode::HostCreate) it->second.bytes.clear();
 
     Handle handle;
     handle.path = key;
-    handle.writable = writes(mode);
+    handle.writable = modeWrites(mode);
     const int id = nextHandle_++;
     handles_[id] = handle;
     return id;
