@@ -4,7 +4,7 @@
 
 #include "image/cpm_name.h"
 #include "image/image_file.h"
-#include "session/driver.h"
+#include "session/status.h"
 
 namespace z18 {
 

@@ -2,15 +2,12 @@
 
 #include <cstring>
 
-#include "session/driver.h"
+#include "session/status.h"
+#include "session/texts.h"
 
 namespace z18 {
 
 namespace {
-constexpr const char* CREATED_1 = "Image '";
-constexpr const char* CREATED_2 = "' was created.\n";
-constexpr const char* FORMATTED_1 = "Image '";
-constexpr const char* FORMATTED_2 = "' was formated.\n";
 
 // A Z80 stub at 0x0080 that prints the message below through the ROM and halts, then the
 // loader entry at 0x0100.
@@ -77,7 +74,7 @@ int openImage(Session& s, bool creationAllowed) {
         for (int i = 0; i < SECTOR_COUNT; ++i) {
             if (!writeImageAt(s, static_cast<std::uint64_t>(i) * SECTOR_SIZE, SECTOR_SIZE)) return 0;
         }
-        s.out << CREATED_1 << s.imageName << CREATED_2;
+        s.out << texts::IMAGE_CREATED_1 << s.imageName << texts::IMAGE_CREATED_2;
         size = IMAGE_SIZE;
     }
     if (size != IMAGE_SIZE) {
@@ -93,7 +90,7 @@ int writeBootArea(Session& s) {
     std::memset(s.transferBuffer, 0, SIGNATURE_SIZE);
     std::memcpy(s.transferBuffer, SIGNATURE_TEXT, sizeof SIGNATURE_TEXT);
     if (!writeImageAt(s, SIGNATURE_OFFSET, SIGNATURE_SIZE)) return 0;
-    s.out << FORMATTED_1 << s.imageName << FORMATTED_2;
+    s.out << texts::IMAGE_FORMATTED_1 << s.imageName << texts::IMAGE_FORMATTED_2;
     return 1;
 }
 

@@ -5,36 +5,12 @@
 #include "image/directory.h"
 #include "image/image_file.h"
 #include "session/command_line.h"
+#include "session/status.h"
 #include "session/texts.h"
 
 namespace z18 {
 
 namespace {
-
-struct StatusText {
-    const char* before;
-    enum { NONE, IMAGE, CURRENT, ENTRY } name;
-    const char* after;
-};
-
-// Indexed by -code - 1.
-const StatusText kStatusTexts[] = {
-    {"Image '", StatusText::IMAGE, "' already exist"},
-    {"Can't open image '", StatusText::IMAGE, "'"},
-    {"Image '", StatusText::IMAGE, "' has bad size"},
-    {"Error on read from the image '", StatusText::IMAGE, "'"},
-    {"Error on write to the image '", StatusText::IMAGE, "'"},
-    {"File '", StatusText::CURRENT, "' already exist"},
-    {"Can't open file '", StatusText::CURRENT, "'"},
-    {"Error on read from the file '", StatusText::CURRENT, "'"},
-    {"Error on write to the file '", StatusText::CURRENT, "'"},
-    {"Disk full", StatusText::NONE, ""},
-    {"Directory full", StatusText::NONE, ""},
-    {"File '", StatusText::CURRENT, "' already exist"},
-    {"File '", StatusText::CURRENT, "' not found"},
-    {"Name of tihs file '", StatusText::CURRENT, "' has incorrect format"},
-    {"Corrupted directory entry '", StatusText::ENTRY, "'"},
-};
 
 // The program's name is its file name without directory and extension.
 std::string programNameOf(const std::string& path) {
@@ -50,23 +26,6 @@ bool formatAlone(OptionFlags o) {
 }
 
 }  // namespace
-
-void reportStatus(Session& s, StatusCode code) {
-    const int index = -static_cast<int>(code) - 1;
-    if (index >= 0 && index < static_cast<int>(sizeof kStatusTexts / sizeof kStatusTexts[0])) {
-        const StatusText& t = kStatusTexts[index];
-        s.out << t.before;
-        switch (t.name) {
-            case StatusText::IMAGE: s.out << s.imageName; break;
-            case StatusText::CURRENT: s.out << s.currentName; break;
-            case StatusText::ENTRY: s.out << s.entryInfo.displayName; break;
-            case StatusText::NONE: break;
-        }
-        s.out << t.after;
-    }
-    s.out << texts::STATUS_TAIL;
-    newlineFlush(s);
-}
 
 void printBanner(Session& s) { s.out << texts::BANNER_NAME << texts::BANNER_VERSION; }
 

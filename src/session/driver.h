@@ -1,15 +1,13 @@
 #pragma once
 
 #include "session/session.h"
+#include "session/status.h"
 
 namespace z18 {
 
 // One whole run: banner, command line, image, format, directory, one command, close. Returns the
 // process exit status: 1 when the run stopped before its request, 0 once the request has run.
 int runSession(Session& s, int argc, const char* const* argv);
-
-// Prints the one line that describes a failure, naming what the session has in hand.
-void reportStatus(Session& s, StatusCode code);
 
 void printBanner(Session& s);
 

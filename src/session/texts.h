@@ -1,4 +1,5 @@
-// Every fixed text the session subsystem prints. Users' scripts match these, spelling included.
+// Every fixed text the session and the image store print. Users' scripts match these, spelling
+// included.
 #pragma once
 
 namespace z18::texts {
@@ -26,7 +27,37 @@ constexpr const char* USAGE_OPTIONS =
     "\t       which can contain wildchars '*' or '?'\n"
     "\t       and can be with dir-path of the file(s) to add or extract\n";
 
+// The status lines: the text before, the name the session has in hand, the text after. Indexed by
+// -code - 1.
+struct StatusText {
+    const char* before;
+    enum Name { NONE, IMAGE, CURRENT, ENTRY } name;
+    const char* after;
+};
+constexpr StatusText STATUS_TEXTS[] = {
+    {"Image '", StatusText::IMAGE, "' already exist"},
+    {"Can't open image '", StatusText::IMAGE, "'"},
+    {"Image '", StatusText::IMAGE, "' has bad size"},
+    {"Error on read from the image '", StatusText::IMAGE, "'"},
+    {"Error on write to the image '", StatusText::IMAGE, "'"},
+    {"File '", StatusText::CURRENT, "' already exist"},
+    {"Can't open file '", StatusText::CURRENT, "'"},
+    {"Error on read from the file '", StatusText::CURRENT, "'"},
+    {"Error on write to the file '", StatusText::CURRENT, "'"},
+    {"Disk full", StatusText::NONE, ""},
+    {"Directory full", StatusText::NONE, ""},
+    {"File '", StatusText::CURRENT, "' already exist"},
+    {"File '", StatusText::CURRENT, "' not found"},
+    {"Name of tihs file '", StatusText::CURRENT, "' has incorrect format"},
+    {"Corrupted directory entry '", StatusText::ENTRY, "'"},
+};
 constexpr const char* STATUS_TAIL = " !!!";
+
+// The image store's format messages, and the driver's for a quick format.
+constexpr const char* IMAGE_CREATED_1 = "Image '";
+constexpr const char* IMAGE_CREATED_2 = "' was created.\n";
+constexpr const char* IMAGE_FORMATTED_1 = "Image '";
+constexpr const char* IMAGE_FORMATTED_2 = "' was formated.\n";
 constexpr const char* QUICK_FORMAT_DONE_1 = "Directory of image '";
 constexpr const char* QUICK_FORMAT_DONE_2 = "' was cleaned.\n";
 
