@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/mem_env.h"
+#include "support/mem_env.h"
 #include "image/cpm_name.h"
 #include "image/geometry.h"
 

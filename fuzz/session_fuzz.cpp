@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/fault_env.h"
-#include "host/mem_env.h"
+#include "support/fault_env.h"
+#include "support/mem_env.h"
 #include "image/geometry.h"
 #include "session/command_line.h"
 #include "session/driver.h"

@@ -49,11 +49,10 @@ int copyFile(Session& s, std::uint64_t records) {
         std::memset(s.transferBuffer, 0, BLOCK_SIZE);
         const std::size_t n =
             s.hostBytesLeft < BLOCK_SIZE ? static_cast<std::size_t>(s.hostBytesLeft) : BLOCK_SIZE;
-        if (!s.env.read(s.hostHandle, s.transferBuffer, n, &s.transferCount) || s.transferCount != n) {
-            reportStatus(s, ST_FILE_READ);
+        if (!readFileAt(s, s.hostHandle, static_cast<std::uint64_t>(i) * BLOCK_SIZE, s.transferBuffer, n,
+                        ST_FILE_READ))
             return 0;
-        }
-        if (!writeImageAt(s, blockOffset(b), BLOCK_SIZE)) return 0;
+        if (!writeFileBlock(s, b)) return 0;
 
         ++i;
         s.hostBytesLeft -= n;

@@ -9,9 +9,9 @@ namespace z18 {
 
 namespace {
 
-// Copies the blocks of one entry into the host file, counting down the file's records.
-// 1 done, 0 after a reported failure.
-int copyEntry(Session& s, int e) {
+// Copies the blocks of one entry into the host file from offset *written on, counting down the
+// file's records. 1 done, 0 after a reported failure.
+int copyEntry(Session& s, int e, std::uint64_t* written) {
     for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
         const std::uint8_t b = s.entryAt(e)[entry::BLOCKS + slot];
         if (b == 0) break;
@@ -23,14 +23,9 @@ int copyEntry(Session& s, int e) {
             n = BLOCK_SIZE;
             s.entryInfo.records -= RECORDS_PER_BLOCK;
         }
-        if (!readImageAt(s, blockOffset(b), s.transferBuffer, n)) {
-            reportStatus(s, ST_IMAGE_READ);
-            return 0;
-        }
-        if (!s.env.write(s.hostHandle, s.transferBuffer, n, &s.transferCount) || s.transferCount != n) {
-            reportStatus(s, ST_FILE_WRITE);
-            return 0;
-        }
+        if (!readImageAt(s, blockOffset(b), s.transferBuffer, n)) return 0;
+        if (!writeFileAt(s, s.hostHandle, *written, s.transferBuffer, n, ST_FILE_WRITE)) return 0;
+        *written += n;
     }
     return 1;
 }
@@ -49,8 +44,9 @@ void extractFiles(Session& s) {
         s.currentName = s.entryInfo.displayName;
         if (!openHostFile(s, HOST_CREATE_FOR_EXTRACT)) return;
 
+        std::uint64_t written = 0;
         for (int e = index; e >= 0; e = findExtent(s, key, e + 1)) {
-            if (!copyEntry(s, e)) return;
+            if (!copyEntry(s, e, &written)) return;
         }
         closeHostFile(s);
         ++extracted;

@@ -1,5 +1,6 @@
 // The host layer: the only code that talks to the operating system. Everything above it works
-// through this interface, so tests can substitute a wrapper that makes a chosen transfer fail.
+// through this interface, so tests can substitute a host of their own (in memory, or one that
+// makes a chosen transfer fail).
 #pragma once
 
 #include <cstddef>
@@ -47,12 +48,15 @@ public:
     // Returns a handle, or CLOSED_HANDLE on any failure.
     virtual int openFile(const std::string& path, OpenMode mode) = 0;
     virtual void closeFile(int handle) = 0;
-    // Sets the position of the next transfer on this handle, counted from the start of the file.
-    virtual void seek(int handle, std::uint64_t offset) = 0;
-    // Transfers up to n bytes at the handle's position and advances it; *done receives the number
-    // of bytes moved. Returns false when the host reports an error.
-    virtual bool read(int handle, void* buffer, std::size_t n, std::size_t* done) = 0;
-    virtual bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) = 0;
+    // Transfers up to n bytes at offset, counted from the start of the file, in one call; *done
+    // receives the number of bytes moved. Returns false when the host reports an error. No
+    // position is kept between calls, so every transfer says where it goes.
+    virtual bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) = 0;
+    virtual bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                         std::size_t* done) = 0;
+    // Returns once everything written through the handle is on the storage device, so that a
+    // power cut cannot undo it or let later writes overtake it. False when the host cannot tell.
+    virtual bool flush(int handle) = 0;
     virtual bool fileSize(int handle, std::uint64_t* size) = 0;
 
     // Lists the entries of one directory that match a wildcard pattern ("dir/mask", or just "mask"

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <map>
 
 namespace z18 {
 
@@ -80,28 +79,30 @@ public:
             ::close(fd);
             return CLOSED_HANDLE;
         }
-        positions_[fd] = 0;
         return fd;
     }
 
     void closeFile(int handle) override {
-        if (handle < 0) return;
-        positions_.erase(handle);
-        ::close(handle);
+        if (handle >= 0) ::close(handle);
     }
 
-    void seek(int handle, std::uint64_t offset) override {
-        // Positions are kept here and handed to pread/pwrite, so a transfer costs one system call.
-        auto it = positions_.find(handle);
-        if (it != positions_.end()) it->second = offset;
+    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override {
+        return transfer(handle, offset, buffer, n, done, false);
     }
 
-    bool read(int handle, void* buffer, std::size_t n, std::size_t* done) override {
-        return transfer(handle, buffer, n, done, false);
+    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* done) override {
+        return transfer(handle, offset, const_cast<void*>(buffer), n, done, true);
     }
 
-    bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) override {
-        return transfer(handle, const_cast<void*>(buffer), n, done, true);
+    bool flush(int handle) override {
+        // The file's data and its size are what a later run reads; its times are not worth the
+        // extra journal write that fsync would add.
+        int r;
+        do {
+            r = ::fdatasync(handle);
+        } while (r != 0 && errno == EINTR);
+        return r == 0;
     }
 
     bool fileSize(int handle, std::uint64_t* size) override {
@@ -176,13 +177,14 @@ public:
     }
 
 private:
-    bool transfer(int handle, void* buffer, std::size_t n, std::size_t* done, bool isWrite) {
+    // A transfer may be cut short by a signal or come in parts; it goes on until every byte has
+    // moved, the file ends, or the host reports an error.
+    static bool transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done,
+                         bool isWrite) {
         *done = 0;
-        auto it = positions_.find(handle);
-        if (it == positions_.end()) return false;
         char* p = static_cast<char*>(buffer);
         while (*done < n) {
-            const off_t at = static_cast<off_t>(it->second);
+            const off_t at = static_cast<off_t>(offset + *done);
             const ssize_t r = isWrite ? ::pwrite(handle, p + *done, n - *done, at)
                                       : ::pread(handle, p + *done, n - *done, at);
             if (r < 0) {
@@ -191,12 +193,9 @@ private:
             }
             if (r == 0) break;  // end of file, or a device that takes no more
             *done += static_cast<std::size_t>(r);
-            it->second += static_cast<std::uint64_t>(r);
         }
         return true;
     }
-
-    std::map<int, std::uint64_t> positions_;
 };
 
 }  // namespace

@@ -96,39 +96,18 @@ public:
         handles_[static_cast<std::size_t>(handle)] = INVALID_HANDLE_VALUE;
     }
 
-    void seek(int handle, std::uint64_t offset) override {
-        HANDLE h = lookup(handle);
-        if (h == INVALID_HANDLE_VALUE) return;
-        LONG high = static_cast<LONG>(offset >> 32);
-        SetFilePointer(h, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override {
+        return transfer(handle, offset, buffer, n, done, false);
     }
 
-    bool read(int handle, void* buffer, std::size_t n, std::size_t* done) override {
-        *done = 0;
-        HANDLE h = lookup(handle);
-        if (h == INVALID_HANDLE_VALUE) return false;
-        char* p = static_cast<char*>(buffer);
-        while (*done < n) {
-            DWORD moved = 0;
-            if (!ReadFile(h, p + *done, chunk(n - *done), &moved, nullptr)) return false;
-            if (moved == 0) break;  // end of file
-            *done += moved;
-        }
-        return true;
+    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* done) override {
+        return transfer(handle, offset, const_cast<void*>(buffer), n, done, true);
     }
 
-    bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) override {
-        *done = 0;
+    bool flush(int handle) override {
         HANDLE h = lookup(handle);
-        if (h == INVALID_HANDLE_VALUE) return false;
-        const char* p = static_cast<const char*>(buffer);
-        while (*done < n) {
-            DWORD moved = 0;
-            if (!WriteFile(h, p + *done, chunk(n - *done), &moved, nullptr)) return false;
-            if (moved == 0) break;
-            *done += moved;
-        }
-        return true;
+        return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
     }
 
     bool fileSize(int handle, std::uint64_t* size) override {
@@ -184,6 +163,29 @@ public:
 private:
     static DWORD chunk(std::size_t left) {
         return static_cast<DWORD>(std::min<std::size_t>(left, 0x40000000u));
+    }
+
+    // An OVERLAPPED record on a handle opened for plain synchronous use names the offset of that
+    // one transfer, which is Windows' way of saying pread and pwrite.
+    bool transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done,
+                  bool isWrite) {
+        *done = 0;
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        char* p = static_cast<char*>(buffer);
+        while (*done < n) {
+            const std::uint64_t at = offset + *done;
+            OVERLAPPED where{};
+            where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+            where.OffsetHigh = static_cast<DWORD>(at >> 32);
+            DWORD moved = 0;
+            const BOOL ok = isWrite ? WriteFile(h, p + *done, chunk(n - *done), &moved, &where)
+                                    : ReadFile(h, p + *done, chunk(n - *done), &moved, &where);
+            if (!ok) return !isWrite && GetLastError() == ERROR_HANDLE_EOF;  // reading past the end
+            if (moved == 0) break;  // end of file, or a device that takes no more
+            *done += moved;
+        }
+        return true;
     }
 
     // Handles are kept in a table so the layers above see small integers, as on every host.

@@ -11,12 +11,15 @@ char fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 
 bool globMatch(const std::string& name, const std::string& mask) {
     std::size_t n = 0, m = 0, starMask = std::string::npos, starName = 0;
     while (n < name.size()) {
-        if (m < mask.size() && (mask[m] == '?' || fold(mask[m]) == fold(name[n]))) {
-            ++n;
-            ++m;
-        } else if (m < mask.size() && mask[m] == '*') {
+        // A "*" of the mask is a wildcard before anything else, even over a "*" in the name:
+        // taken as a literal it would leave such a name unmatched, and the add would pass it over
+        // in silence instead of refusing its name.
+        if (m < mask.size() && mask[m] == '*') {
             starMask = m++;
             starName = n;
+        } else if (m < mask.size() && (mask[m] == '?' || fold(mask[m]) == fold(name[n]))) {
+            ++n;
+            ++m;
         } else if (starMask != std::string::npos) {
             m = starMask + 1;
             n = ++starName;

@@ -21,10 +21,7 @@ FileKey keyOf(const Session& s, int index) {
 }
 
 int loadDirectory(Session& s) {
-    if (!readImageAt(s, DIRECTORY_OFFSET, s.directory, DIRECTORY_SIZE)) {
-        reportStatus(s, ST_IMAGE_READ);
-        return 0;
-    }
+    if (!readImageAt(s, DIRECTORY_OFFSET, s.directory, DIRECTORY_SIZE)) return 0;
     std::memset(s.allocationMap, 0, sizeof s.allocationMap);
     markBlock(s, 0, 1);
 
@@ -49,13 +46,11 @@ int loadDirectory(Session& s) {
 }
 
 int saveDirectory(Session& s) {
-    s.env.seek(s.imageHandle, DIRECTORY_OFFSET);
-    if (!s.env.write(s.imageHandle, s.directory, DIRECTORY_SIZE, &s.transferCount) ||
-        s.transferCount != DIRECTORY_SIZE) {
-        reportStatus(s, ST_IMAGE_WRITE);
-        return 0;
-    }
-    return 1;
+    // The directory may name a block only once the block's bytes are on the disk, and it is on
+    // the disk itself before the image is closed.
+    if ((s.dataUnflushed || s.flushFailed) && !flushImage(s)) return 0;
+    if (!writeImageAt(s, DIRECTORY_OFFSET, s.directory, DIRECTORY_SIZE)) return 0;
+    return flushImage(s);
 }
 
 int markBlock(Session& s, std::uint8_t block, int inUse) {

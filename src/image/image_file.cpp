@@ -37,18 +37,50 @@ static_assert(sizeof SIGNATURE_TEXT == 88, "49 + 38 characters and a terminator"
 
 const std::uint8_t* bootAreaBytes() { return kBootArea.bytes; }
 
-int writeImageAt(Session& s, std::uint64_t offset, std::size_t n) {
-    s.env.seek(s.imageHandle, offset);
-    if (!s.env.write(s.imageHandle, s.transferBuffer, n, &s.transferCount) || s.transferCount != n) {
-        reportStatus(s, ST_IMAGE_WRITE);
+int readFileAt(Session& s, int handle, std::uint64_t offset, void* dest, std::size_t n, StatusCode failure) {
+    if (!s.env.readAt(handle, offset, dest, n, &s.transferCount) || s.transferCount != n) {
+        reportStatus(s, failure);
+        return 0;
+    }
+    return 1;
+}
+
+int writeFileAt(Session& s, int handle, std::uint64_t offset, const void* src, std::size_t n,
+                StatusCode failure) {
+    if (!s.env.writeAt(handle, offset, src, n, &s.transferCount) || s.transferCount != n) {
+        reportStatus(s, failure);
         return 0;
     }
     return 1;
 }
 
 int readImageAt(Session& s, std::uint64_t offset, void* dest, std::size_t n) {
-    s.env.seek(s.imageHandle, offset);
-    return s.env.read(s.imageHandle, dest, n, &s.transferCount) && s.transferCount == n ? 1 : 0;
+    return readFileAt(s, s.imageHandle, offset, dest, n, ST_IMAGE_READ);
+}
+
+int writeImageAt(Session& s, std::uint64_t offset, const void* src, std::size_t n) {
+    s.imageUnflushed = true;  // a failed write may still have changed some bytes
+    return writeFileAt(s, s.imageHandle, offset, src, n, ST_IMAGE_WRITE);
+}
+
+int writeFileBlock(Session& s, std::uint8_t block) {
+    if (s.clearUnflushed && !flushImage(s)) return 0;
+    s.dataUnflushed = true;
+    return writeImageAt(s, blockOffset(block), s.transferBuffer, BLOCK_SIZE);
+}
+
+int flushImage(Session& s) {
+    // A failed flush leaves unknown which writes reached the disk, and a second try may report
+    // success without having saved them. It is reported once and nothing else is written.
+    if (s.flushFailed) return 0;
+    if (!s.imageUnflushed) return 1;
+    if (!s.env.flush(s.imageHandle)) {
+        s.flushFailed = true;
+        reportStatus(s, ST_IMAGE_WRITE);
+        return 0;
+    }
+    s.imageUnflushed = s.dataUnflushed = s.clearUnflushed = false;
+    return 1;
 }
 
 int openImage(Session& s, bool creationAllowed) {
@@ -72,7 +104,8 @@ int openImage(Session& s, bool creationAllowed) {
         s.options |= OPT_NEW_IMAGE;
         std::memset(s.transferBuffer, FILLER_BYTE, SECTOR_SIZE);
         for (int i = 0; i < SECTOR_COUNT; ++i) {
-            if (!writeImageAt(s, static_cast<std::uint64_t>(i) * SECTOR_SIZE, SECTOR_SIZE)) return 0;
+            if (!writeImageAt(s, static_cast<std::uint64_t>(i) * SECTOR_SIZE, s.transferBuffer, SECTOR_SIZE))
+                return 0;
         }
         s.out << texts::IMAGE_CREATED_1 << s.imageName << texts::IMAGE_CREATED_2;
         size = IMAGE_SIZE;
@@ -86,17 +119,21 @@ int openImage(Session& s, bool creationAllowed) {
 
 int writeBootArea(Session& s) {
     std::memcpy(s.transferBuffer, kBootArea.bytes, BOOT_AREA_SIZE);
-    if (!writeImageAt(s, 0, BOOT_AREA_SIZE)) return 0;
+    if (!writeImageAt(s, 0, s.transferBuffer, BOOT_AREA_SIZE)) return 0;
     std::memset(s.transferBuffer, 0, SIGNATURE_SIZE);
     std::memcpy(s.transferBuffer, SIGNATURE_TEXT, sizeof SIGNATURE_TEXT);
-    if (!writeImageAt(s, SIGNATURE_OFFSET, SIGNATURE_SIZE)) return 0;
+    if (!writeImageAt(s, SIGNATURE_OFFSET, s.transferBuffer, SIGNATURE_SIZE)) return 0;
     s.out << texts::IMAGE_FORMATTED_1 << s.imageName << texts::IMAGE_FORMATTED_2;
     return 1;
 }
 
 int clearDirectory(Session& s) {
     std::memset(s.transferBuffer, FILLER_BYTE, DIRECTORY_SIZE);
-    return writeImageAt(s, DIRECTORY_OFFSET, DIRECTORY_SIZE);
+    if (!writeImageAt(s, DIRECTORY_OFFSET, s.transferBuffer, DIRECTORY_SIZE)) return 0;
+    // Only an image made by this run has a directory that never named a block. (A full format
+    // alone carries OPT_NEW_IMAGE from the command line as well, but it adds no data.)
+    s.clearUnflushed = (s.options & OPT_NEW_IMAGE) == 0;
+    return 1;
 }
 
 void closeImage(Session& s) {

@@ -13,12 +13,22 @@ int writeBootArea(Session& s);
 int clearDirectory(Session& s);
 void closeImage(Session& s);
 
-// Positions the image and writes n bytes of the transfer buffer, reporting a failed or short
-// write as an image write error. 1 done, 0 failed.
-int writeImageAt(Session& s, std::uint64_t offset, std::size_t n);
-// Positions the image and reads n bytes into the transfer buffer (or dest). 1 done, 0 failed;
-// reports nothing.
+// Move exactly n bytes between memory and the file behind handle at offset, in one host call,
+// and set transferCount. A failed or short transfer is reported with `failure` and gives 0.
+int readFileAt(Session& s, int handle, std::uint64_t offset, void* dest, std::size_t n, StatusCode failure);
+int writeFileAt(Session& s, int handle, std::uint64_t offset, const void* src, std::size_t n,
+                StatusCode failure);
+// The same on the image, failing as an image read or write error. 1 done, 0 after the report.
 int readImageAt(Session& s, std::uint64_t offset, void* dest, std::size_t n);
+int writeImageAt(Session& s, std::uint64_t offset, const void* src, std::size_t n);
+// Writes the transfer buffer into data block `block` of a file being added. When this run has
+// cleared a directory that named blocks, that directory reaches the disk first: otherwise a power
+// cut could leave the old names over the new bytes. 1 done, 0 after the report.
+int writeFileBlock(Session& s, std::uint8_t block);
+// Makes every image write so far reach the disk before any later one. Does nothing when nothing
+// is pending; a failure is reported as a failed image write, once: after it every later flush
+// gives 0 at once and the directory is not written back. 1 done, 0 failed.
+int flushImage(Session& s);
 
 // The bytes every boot area and signature record holds.
 const std::uint8_t* bootAreaBytes();  // BOOT_AREA_SIZE bytes

@@ -60,6 +60,9 @@ int runSession(Session& s, int argc, const char* const* argv) {
         }
         if (s.options & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT)) {
             if (!clearDirectory(s)) break;
+            // A format alone is done once it is on the disk; one followed by an add is settled by
+            // the add's own ordering and the write-back.
+            if (formatAlone(s.options) && !flushImage(s)) break;
             if (s.options & OPT_QUICK_FORMAT)
                 s.out << texts::QUICK_FORMAT_DONE_1 << s.imageName << texts::QUICK_FORMAT_DONE_2;
         }
@@ -84,6 +87,9 @@ int runSession(Session& s, int argc, const char* const* argv) {
         exitStatus = 0;
     } while (false);
 
+    // A run that stopped after writing (a format followed by a rejected mask, a new image whose
+    // fill failed) still leaves nothing behind in the cache.
+    if (s.imageHandle != CLOSED_HANDLE) flushImage(s);
     closeHostFile(s);
     closeImage(s);
     newlineFlush(s);

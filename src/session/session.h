@@ -74,6 +74,12 @@ struct Session {
     int hostHandle = CLOSED_HANDLE;
     std::uint64_t hostBytesLeft = 0;
     std::size_t transferCount = 0;
+    // Image writes that may still sit in the host's cache, where a power cut would lose them or
+    // let a later write reach the disk first (flushImage settles them).
+    bool imageUnflushed = false;  // anything written since the last flush
+    bool dataUnflushed = false;   // file data, which the directory may name only once it is on the disk
+    bool clearUnflushed = false;  // a cleared directory, over blocks that the old one named
+    bool flushFailed = false;     // the disk's state is unknown: nothing more goes to the image
     std::uint8_t transferBuffer[BLOCK_SIZE] = {};
 
     std::uint8_t directory[DIRECTORY_SIZE] = {};

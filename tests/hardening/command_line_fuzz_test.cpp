@@ -7,7 +7,7 @@
 #include <random>
 
 #include "hardening.h"
-#include "host/mem_env.h"
+#include "support/mem_env.h"
 #include "session/command_line.h"
 #include "session/driver.h"
 

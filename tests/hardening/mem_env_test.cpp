@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "hardening.h"
-#include "host/mem_env.h"
+#include "support/mem_env.h"
 
 using namespace z18;
 using namespace hardening;
@@ -28,14 +28,12 @@ std::vector<std::string> script(const Side& s) {
     auto readAll = [&](int h, std::uint64_t from, std::size_t n) {
         std::vector<char> buf(n + 1, '#');
         std::size_t done = 99;
-        s.env.seek(h, from);
-        const bool ok = s.env.read(h, buf.data(), n, &done);
+        const bool ok = s.env.readAt(h, from, buf.data(), n, &done);
         trace.push_back("read " + std::to_string(ok) + " " + std::to_string(done) + " " + std::string(buf.data(), done));
     };
     auto write = [&](int h, std::uint64_t at, const std::string& text) {
         std::size_t done = 99;
-        s.env.seek(h, at);
-        const bool ok = s.env.write(h, text.data(), text.size(), &done);
+        const bool ok = s.env.writeAt(h, at, text.data(), text.size(), &done);
         trace.push_back("write " + std::to_string(ok) + " " + std::to_string(done));
     };
     auto size = [&](int h) {

@@ -38,8 +38,7 @@ TEST_P(PosixOpen, LeavesABlockingHandleOfTheRightSize) {
     const std::uint8_t bytes[3] = {1, 2, 3};
     std::size_t done = 0;
     const bool writable = c.mode != z18::OpenMode::HostRead && c.mode != z18::OpenMode::ImageRead;
-    env.seek(h, 0);
-    EXPECT_EQ(env.write(h, bytes, sizeof bytes, &done) && done == sizeof bytes, writable);
+    EXPECT_EQ(env.writeAt(h, 0, bytes, sizeof bytes, &done) && done == sizeof bytes, writable);
     env.closeFile(h);
     if (!writable) {
         EXPECT_EQ(readFile(path), randomBytes(5000, 7));

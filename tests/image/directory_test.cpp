@@ -559,21 +559,20 @@ public:
         return mode == OpenMode::HostCreate ? HOST : path.empty() ? CLOSED_HANDLE : IMAGE;
     }
     void closeFile(int) override {}
-    void seek(int, std::uint64_t offset) override { pos_ = offset; }
-    bool read(int handle, void* buffer, std::size_t n, std::size_t* done) override {
+    bool readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) override {
         *done = 0;
         if (handle != IMAGE) return stray("read from a host file");
         ++imageReads;
         // Reads are the directory itself or data blocks 1 to 174.
-        const bool isDirectory = pos_ == DIRECTORY_OFFSET && n == DIRECTORY_SIZE;
+        const bool isDirectory = at == DIRECTORY_OFFSET && n == DIRECTORY_SIZE;
         const std::uint64_t dataEnd = blockOffset(BLOCK_COUNT);
-        if (!isDirectory && (pos_ < blockOffset(1) || pos_ + n > dataEnd || n > BLOCK_SIZE))
-            return stray("read of " + std::to_string(n) + " at " + std::to_string(pos_));
-        std::memcpy(buffer, image.data() + pos_, n);
+        if (!isDirectory && (at < blockOffset(1) || at + n > dataEnd || n > BLOCK_SIZE))
+            return stray("read of " + std::to_string(n) + " at " + std::to_string(at));
+        std::memcpy(buffer, image.data() + at, n);
         *done = n;
         return true;
     }
-    bool write(int handle, const void*, std::size_t n, std::size_t* done) override {
+    bool writeAt(int handle, std::uint64_t, const void*, std::size_t n, std::size_t* done) override {
         *done = 0;
         if (handle == IMAGE) {
             ++imageWrites;
@@ -583,6 +582,7 @@ public:
         *done = n;
         return true;
     }
+    bool flush(int) override { return stray("flush"); }
     bool fileSize(int, std::uint64_t* size) override {
         *size = image.size();
         return true;
@@ -596,7 +596,6 @@ private:
         strays.push_back(what);
         return false;
     }
-    std::uint64_t pos_ = 0;
 };
 
 // Mostly plausible entries with the occasional fault, so that both outcomes are common.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/fault_env.h"
+#include "support/fault_env.h"
 #include "session/session.h"
 
 namespace z18test {

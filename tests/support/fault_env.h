@@ -1,20 +1,20 @@
-// A wrapper around another Env that makes a chosen operation fail or fall short, so that every
-// error path of the tool can be driven from a test. Not used by the shipped executable.
+// A host that makes a chosen operation fail or fall short, so that every error path of the tool
+// can be driven from a test.
 #pragma once
 
 #include <map>
 #include <string>
 
-#include "host/env.h"
+#include "support/env_wrapper.h"
 
 namespace z18 {
 
-class FaultEnv : public Env {
+class FaultEnv : public EnvWrapper {
 public:
-    enum class Op { Open, Read, Write };
-    enum class Kind { Fail, Short };
+    enum class Op { Open, Read, Write, Flush };
+    enum class Kind { Fail, Short };  // a flush cannot fall short: Short fails it too
 
-    explicit FaultEnv(Env* base) : base_(base) {}
+    explicit FaultEnv(Env* base) : EnvWrapper(base) {}
 
     // Makes the nth call (1-based) of op fail or move one byte fewer than asked. With a path
     // suffix, only calls on files whose path ends in it are counted.
@@ -22,18 +22,15 @@ public:
     // Calls of op counted so far (on the injected path, when one was given).
     int calls(Op op) const;
 
-    // The console wait: counted, and optionally a scripted action run at each pause.
+    // The console wait is only counted: a test never waits for a key.
     int keyWaits() const { return keyWaits_; }
 
     int openFile(const std::string& path, OpenMode mode) override;
     void closeFile(int handle) override;
-    void seek(int handle, std::uint64_t offset) override { base_->seek(handle, offset); }
-    bool read(int handle, void* buffer, std::size_t n, std::size_t* done) override;
-    bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) override;
-    bool fileSize(int handle, std::uint64_t* size) override { return base_->fileSize(handle, size); }
-    bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
-        return base_->findFiles(pattern, found);
-    }
+    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override;
+    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* done) override;
+    bool flush(int handle) override;
     void waitKey() override { ++keyWaits_; }
     std::string executablePath() override { return executablePath_; }
     void setExecutablePath(const std::string& path) { executablePath_ = path; }
@@ -46,9 +43,9 @@ private:
         int count = 0;
     };
     // Returns the fault to apply to this call, if any.
+    bool due(Op op, int handle, Kind* kind);
     bool due(Op op, const std::string& path, Kind* kind);
 
-    Env* base_;
     std::map<Op, Plan> plans_;
     std::map<int, std::string> paths_;
     int keyWaits_ = 0;

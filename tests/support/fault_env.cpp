@@ -1,4 +1,4 @@
-#include "host/fault_env.h"
+#include "support/fault_env.h"
 
 namespace z18 {
 
@@ -32,41 +32,53 @@ bool FaultEnv::due(Op op, const std::string& path, Kind* kind) {
     return plan.count == plan.nth;
 }
 
+bool FaultEnv::due(Op op, int handle, Kind* kind) {
+    auto it = paths_.find(handle);
+    return due(op, it == paths_.end() ? std::string() : it->second, kind);
+}
+
 int FaultEnv::openFile(const std::string& path, OpenMode mode) {
     Kind kind;
     if (due(Op::Open, path, &kind)) return CLOSED_HANDLE;
-    const int handle = base_->openFile(path, mode);
+    const int handle = EnvWrapper::openFile(path, mode);
     if (handle >= 0) paths_[handle] = path;
     return handle;
 }
 
 void FaultEnv::closeFile(int handle) {
     paths_.erase(handle);
-    base_->closeFile(handle);
+    EnvWrapper::closeFile(handle);
 }
 
-bool FaultEnv::read(int handle, void* buffer, std::size_t n, std::size_t* done) {
+bool FaultEnv::readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) {
     Kind kind;
-    if (due(Op::Read, paths_[handle], &kind)) {
+    if (due(Op::Read, handle, &kind)) {
         if (kind == Kind::Fail || n == 0) {
             *done = 0;
             return false;
         }
-        return base_->read(handle, buffer, n - 1, done);
+        return EnvWrapper::readAt(handle, offset, buffer, n - 1, done);
     }
-    return base_->read(handle, buffer, n, done);
+    return EnvWrapper::readAt(handle, offset, buffer, n, done);
 }
 
-bool FaultEnv::write(int handle, const void* buffer, std::size_t n, std::size_t* done) {
+bool FaultEnv::writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                       std::size_t* done) {
     Kind kind;
-    if (due(Op::Write, paths_[handle], &kind)) {
+    if (due(Op::Write, handle, &kind)) {
         if (kind == Kind::Fail || n == 0) {
             *done = 0;
             return false;
         }
-        return base_->write(handle, buffer, n - 1, done);
+        return EnvWrapper::writeAt(handle, offset, buffer, n - 1, done);
     }
-    return base_->write(handle, buffer, n, done);
+    return EnvWrapper::writeAt(handle, offset, buffer, n, done);
+}
+
+bool FaultEnv::flush(int handle) {
+    Kind kind;
+    if (due(Op::Flush, handle, &kind)) return false;
+    return EnvWrapper::flush(handle);
 }
 
 }  // namespace z18

@@ -1,4 +1,4 @@
-#include "host/mem_env.h"
+#include "support/mem_env.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,13 +15,19 @@ std::string lastPart(const std::string& key) {
 
 const MemEnv::Bytes kNoBytes;
 
+// Both "\\" and "/" separate, as on the real hosts.
+std::string slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 }  // namespace
 
 MemEnv::MemEnv() = default;
 
 std::string MemEnv::normalise(const std::string& text) {
     // A real host takes paths as C strings: they end at the first zero byte.
-    const std::string path = hostPath(text.substr(0, text.find('\0')));
+    const std::string path = slashed(text.substr(0, text.find('\0')));
     const bool absolute = !path.empty() && path[0] == '/';
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -98,7 +104,7 @@ const MemEnv::Bytes& MemEnv::bytes(const std::string& path) const {
 }
 
 int MemEnv::openFile(const std::string& text, OpenMode mode) {
-    const std::string path = hostPath(text.substr(0, text.find('\0')));
+    const std::string path = slashed(text.substr(0, text.find('\0')));
     if (!path.empty() && path.back() == '/') return CLOSED_HANDLE;  // names a directory
     const std::string key = normalise(path);
     if (isDirectory(key)) return CLOSED_HANDLE;
@@ -127,32 +133,24 @@ int MemEnv::openFile(const std::string& text, OpenMode mode) {
 
 void MemEnv::closeFile(int handle) { handles_.erase(handle); }
 
-void MemEnv::seek(int handle, std::uint64_t offset) {
-    auto it = handles_.find(handle);
-    if (it != handles_.end()) it->second.position = offset;
-}
-
-bool MemEnv::read(int handle, void* buffer, std::size_t n, std::size_t* done) {
+bool MemEnv::readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) {
     *done = 0;
     auto it = handles_.find(handle);
     if (it == handles_.end()) return false;
     const Bytes& data = tree_[it->second.path].bytes;
-    const std::uint64_t at = it->second.position;
     if (at < data.size()) {
         const std::size_t available = static_cast<std::size_t>(data.size() - at);
         *done = std::min(n, available);
         if (*done > 0) std::memcpy(buffer, data.data() + at, *done);
     }
-    it->second.position += *done;
     return true;
 }
 
-bool MemEnv::write(int handle, const void* buffer, std::size_t n, std::size_t* done) {
+bool MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size_t n, std::size_t* done) {
     *done = 0;
     auto it = handles_.find(handle);
     if (it == handles_.end() || !it->second.writable) return false;
     Bytes& data = tree_[it->second.path].bytes;
-    const std::uint64_t at = it->second.position;
     if (n == 0) return true;
     if (data.size() < at + n) {
         // Files here grow by many small writes (a new image is 720 of them); growing in large
@@ -163,8 +161,19 @@ bool MemEnv::write(int handle, const void* buffer, std::size_t n, std::size_t* d
     }
     std::memcpy(data.data() + at, buffer, n);
     *done = n;
-    it->second.position += n;
     return true;
+}
+
+bool MemEnv::flush(int handle) {
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) return false;
+    ++flushes_[it->second.path];
+    return true;
+}
+
+int MemEnv::flushes(const std::string& path) const {
+    auto it = flushes_.find(normalise(path));
+    return it == flushes_.end() ? 0 : it->second;
 }
 
 bool MemEnv::fileSize(int handle, std::uint64_t* size) {
@@ -177,7 +186,7 @@ bool MemEnv::fileSize(int handle, std::uint64_t* size) {
 bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* found) {
     found->clear();
     // Split as the POSIX host does, on the whole text; the folder part then ends at a zero byte.
-    const std::string path = hostPath(pattern);
+    const std::string path = slashed(pattern);
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : normalise(path.substr(0, slash + 1));
     const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -44,6 +44,8 @@ public:
     // Number of handles not yet closed.
     int openHandles() const { return static_cast<int>(handles_.size()); }
     int keyWaits() const { return keyWaits_; }
+    // Flushes asked for on the file at path.
+    int flushes(const std::string& path) const;
 
     // The form every path takes as a key: cut at a zero byte, separators unified, "." and empty
     // parts dropped, ".." applied where it can be.
@@ -51,9 +53,11 @@ public:
 
     int openFile(const std::string& path, OpenMode mode) override;
     void closeFile(int handle) override;
-    void seek(int handle, std::uint64_t offset) override;
-    bool read(int handle, void* buffer, std::size_t n, std::size_t* done) override;
-    bool write(int handle, const void* buffer, std::size_t n, std::size_t* done) override;
+    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override;
+    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* done) override;
+    // Everything here is as durable as it will ever be; a flush is only counted, per file.
+    bool flush(int handle) override;
     bool fileSize(int handle, std::uint64_t* size) override;
     bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override;
     void waitKey() override { ++keyWaits_; }
@@ -63,7 +67,6 @@ private:
     struct Handle {
         std::string path;
         bool writable = false;
-        std::uint64_t position = 0;
     };
     bool isDirectory(const std::string& key) const;
     static std::string parentOf(const std::string& key);
@@ -72,6 +75,7 @@ private:
     std::map<int, Handle> handles_;
     int nextHandle_ = 3;
     int keyWaits_ = 0;
+    std::map<std::string, int> flushes_;
 };
 
 }  // namespace z18
