@@ -64,8 +64,8 @@ int copyFile(Session& s, std::uint64_t records) {
 
 }  // namespace
 
-int openHostFile(Session& s, int mode) {
-    const bool extracting = mode == HOST_CREATE_FOR_EXTRACT;
+int openHostFile(Session& s, HostFileMode mode) {
+    const bool extracting = mode == HostFileMode::Extract;
     // On a case-sensitive host the add command must open the file under the name the search
     // found, not the upper-cased one it shows and stores.
     const std::string& name = extracting || s.foundName.empty() ? s.currentName : s.foundName;
@@ -116,7 +116,7 @@ void addFiles(Session& s) {
             reportStatus(s, ST_DUPLICATE_NAME);
             continue;
         }
-        if (!openHostFile(s, HOST_OPEN_FOR_ADD)) {
+        if (!openHostFile(s, HostFileMode::Add)) {
             closeHostFile(s);
             continue;
         }

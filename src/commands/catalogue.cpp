@@ -32,8 +32,9 @@ char* putNumber(char* at, int value, int width) {
     return at;
 }
 
-// One row in the layout of texts::CAT_ROW with the name filled to 12 columns. Built by hand:
-// going through printf twice a row took over a third of a 64-file catalogue's instructions.
+// One row: the name filled to 12 columns, two spaces, records in 4 columns, a space, size in 4
+// columns and "K", two spaces, the R and H flags. Built by hand: going through printf twice a
+// row took over a third of a 64-file catalogue's instructions.
 std::size_t formatRow(char* line, const EntryInfo& row) {
     char* at = line;
     std::size_t i = 0;

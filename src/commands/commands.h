@@ -9,11 +9,11 @@ void addFiles(Session& s);
 void eraseFiles(Session& s);
 void extractFiles(Session& s);
 
-constexpr int HOST_OPEN_FOR_ADD = 0;
-constexpr int HOST_CREATE_FOR_EXTRACT = 1;
-// Opens the host file in hand (mode 1: create it for extraction; otherwise open it for adding).
-// 1 opened, 0 after reporting the failure.
-int openHostFile(Session& s, int mode);
+// What the host file in hand is opened for: read to be added, or created (or emptied) to take an
+// extracted file.
+enum class HostFileMode { Add = 0, Extract = 1 };
+// Opens the host file in hand. 1 opened, 0 after reporting the failure.
+int openHostFile(Session& s, HostFileMode mode);
 void closeHostFile(Session& s);
 
 }  // namespace z18

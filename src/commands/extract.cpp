@@ -42,7 +42,7 @@ void extractFiles(Session& s) {
         describeEntry(s, index);
         s.entryInfo.records = fileRecordCount(s, key);
         s.currentName = s.entryInfo.displayName;
-        if (!openHostFile(s, HOST_CREATE_FOR_EXTRACT)) return;
+        if (!openHostFile(s, HostFileMode::Extract)) return;
 
         std::uint64_t written = 0;
         for (int e = index; e >= 0; e = findExtent(s, key, e + 1)) {

@@ -8,7 +8,6 @@ constexpr const char* CAT_HEAD_2 = "', mask: '";
 constexpr const char* CAT_HEAD_3 = "'\n\n";
 constexpr const char* CAT_COLUMNS = "Name          RECS  SIZE  RH\tName          RECS  SIZE  RH\n";
 constexpr const char* CAT_RULE = "----------------------------\t----------------------------\n";
-constexpr const char* CAT_ROW = "%s  %4d %4dK  %c%c";
 constexpr const char* CAT_PAUSE = "Press any key to continue...";
 constexpr const char* CAT_TOTALS = "%dK in %d file(s), %dK free";
 

@@ -5,7 +5,13 @@
 namespace z18::texts {
 
 constexpr const char* BANNER_NAME = "\nZ18 image manager utility";
-constexpr const char* BANNER_VERSION = "\nv1.2 (POSIX build, z18man project)\n\n";
+constexpr const char* BANNER_VERSION_POSIX = "\nv1.2 (POSIX build, z18man project)\n\n";
+constexpr const char* BANNER_VERSION_WINDOWS = "\nv1.2 (Windows build, z18man project)\n\n";
+#ifdef _WIN32
+constexpr const char* BANNER_VERSION = BANNER_VERSION_WINDOWS;
+#else
+constexpr const char* BANNER_VERSION = BANNER_VERSION_POSIX;
+#endif
 constexpr const char* FRAMEWORK_FAILED = "\nFatal Error: MFC initialization failed\n";
 constexpr const char* IMAGE_EXTENSION = ".z18";
 

@@ -1,15 +1,17 @@
-// Catalogue rows against the layout text itself: the row is built by hand, so every field is
-// checked here against what printf makes of texts::CAT_ROW, including counts wider than their
-// columns, which only a crafted directory can reach.
+// Catalogue rows against the layout as a printf format: the row is built by hand, so every field
+// is checked here against what printf makes of the same layout, including counts wider than
+// their columns, which only a crafted directory can reach.
 #include <cstdio>
 
 #include "commands/command_util.h"
-#include "commands/texts.h"
 
 using namespace cmdtest;
 using namespace z18test;
 
 namespace {
+
+// Name, records, size in K, read-only and hidden flags.
+constexpr const char* kRowLayout = "%s  %4d %4dK  %c%c";
 
 struct RowCase {
     const char* what;
@@ -44,7 +46,7 @@ TEST_P(CatalogueRow, MatchesThePrintfLayout) {
     const int records = c.entries * (c.recordsPerEntry + (odd ? 128 : 0));
     char padded[16], row[64];
     std::snprintf(padded, sizeof padded, "%-12s", c.shown);
-    std::snprintf(row, sizeof row, z18::texts::CAT_ROW, padded, records, ((records + 15) / 16) * 2,
+    std::snprintf(row, sizeof row, kRowLayout, padded, records, ((records + 15) / 16) * 2,
                   c.readOnly ? 'R' : '-', c.hidden ? 'H' : '-');
     EXPECT_NE(r.body.find(std::string("\n") + row + "\t\n"), std::string::npos) << r.body;
 }
