@@ -113,8 +113,8 @@ TEST(Erase, FreedBlocksServeTheNextAdd) {
     const Result add = run({dir / "disk", "/a", dir / "C.BIN"});
     EXPECT_NE(add.body.find("File 'C.BIN' added"), std::string::npos) << add.body;
     const Bytes image = readFile(dir / "disk.z18");
-    EXPECT_EQ(entryBytes(image, 0), madeEntry("C       BIN", 0, 40, {1, 2, 3}));
-    EXPECT_EQ(entryBytes(image, 1), madeEntry("B       BIN", 0, 16, {4}));
+    EXPECT_EQ(entryBytes(image, 0), makeEntry(0, "C       BIN", 0, 40, {1, 2, 3}));
+    EXPECT_EQ(entryBytes(image, 1), makeEntry(0, "B       BIN", 0, 16, {4}));
     EXPECT_EQ(blocksData(image, 1, 3), padded(third, 2048));
     EXPECT_EQ(blocksData(image, 4, 1), second);
 }

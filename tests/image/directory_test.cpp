@@ -75,7 +75,7 @@ struct InMemory {
 
     InMemory() { sync(); }
     void put(int index, std::uint8_t user, const std::string& name11, std::uint8_t extent = 0,
-             std::uint8_t recordCount = 0, std::initializer_list<std::uint8_t> blocks = {}) {
+             std::uint8_t recordCount = 0, const std::vector<int>& blocks = {}) {
         putEntry(image, index, user, name11, extent, recordCount, blocks);
         sync();
     }
