@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/mem_env.h"
 #include "support/test_support.h"
 
 namespace cmdtest {
@@ -19,10 +20,11 @@ struct Result {
     int keyWaits = 0;
 };
 
-// One in-process session; `faults` may arm the FaultEnv before the run.
-inline Result run(const std::vector<std::string>& args,
-                  const std::function<void(z18::FaultEnv&)>& faults = {}) {
-    z18test::InProcess p;
+// One in-process session on the real host, or on `host`; `faults` may arm the FaultEnv before the
+// run.
+inline Result run(const std::vector<std::string>& args, const std::function<void(z18::FaultEnv&)>& faults = {},
+                  z18::Env* host = z18::defaultEnv()) {
+    z18test::InProcess p(host);
     if (faults) faults(p.env);
     Result r;
     r.status = p.run(args);
@@ -30,5 +32,8 @@ inline Result run(const std::vector<std::string>& args,
     r.keyWaits = p.env.keyWaits();
     return r;
 }
+
+// The same on an in-memory host, for the requests that touch nothing but the image.
+inline Result run(z18::MemEnv& host, const std::vector<std::string>& args) { return run(args, {}, &host); }
 
 }  // namespace cmdtest

@@ -57,7 +57,7 @@ Bytes randomBytes(std::size_t n, std::uint32_t seed) {
     return bytes;
 }
 
-InProcess::InProcess() : env(z18::defaultEnv()), session(env, out) {}
+InProcess::InProcess(z18::Env* host) : env(host), session(env, out) {}
 
 int InProcess::run(std::initializer_list<std::string> args) { return run(std::vector<std::string>(args)); }
 

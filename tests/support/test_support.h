@@ -38,9 +38,10 @@ bool fileExists(const std::string& path);
 // Deterministic pseudo-random bytes.
 Bytes randomBytes(std::size_t n, std::uint32_t seed);
 
-// One in-process run of the tool over the real host, with faults injectable through env.
+// One in-process run of the tool, with faults injectable through env: over the real host, or over
+// another one such as a z18::MemEnv where a real file system adds nothing.
 struct InProcess {
-    InProcess();
+    explicit InProcess(z18::Env* host = z18::defaultEnv());
     z18::FaultEnv env;
     std::ostringstream out;
     z18::Session session;
