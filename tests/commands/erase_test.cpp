@@ -17,7 +17,7 @@ Result erase(const Bytes& image, const std::string& mask, const std::vector<int>
     const Result r = run(host, {"disk", "/e", mask});
     EXPECT_EQ(r.status, 0);
     Bytes expected = image;
-    for (int i : freed) expected[z18::DIRECTORY_OFFSET + static_cast<std::size_t>(i) * z18::ENTRY_SIZE] = z18::FILLER_BYTE;
+    for (int i : freed) entryIn(expected, i)[z18::entry::USER] = z18::FILLER_BYTE;
     const Bytes after = host.bytes("disk.z18");
     for (int i = 0; i < 64; ++i) EXPECT_EQ(entryBytes(after, i), entryBytes(expected, i)) << "entry " << i;
     EXPECT_TRUE(after == expected) << "bytes outside the directory changed";

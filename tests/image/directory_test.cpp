@@ -21,14 +21,6 @@ using namespace z18test;
 
 namespace {
 
-std::uint8_t* entryIn(Bytes& image, int index) {
-    return image.data() + DIRECTORY_OFFSET + static_cast<std::size_t>(index) * ENTRY_SIZE;
-}
-
-Bytes directoryOf(const Bytes& image) {
-    return Bytes(image.begin() + DIRECTORY_OFFSET, image.begin() + DIRECTORY_OFFSET + DIRECTORY_SIZE);
-}
-
 CpmName patternOf(const char* chars11) {
     CpmName n;
     std::memcpy(n.chars, chars11, 11);

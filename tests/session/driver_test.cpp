@@ -195,8 +195,7 @@ TEST(Driver, BadMaskIsRejectedOnlyAfterTheFormatReachedTheImage) {
     const Bytes after = readFile(dir / "disk.z18");
     ASSERT_EQ(after.size(), IMAGE_SIZE);
     EXPECT_TRUE(std::equal(after.begin(), after.begin() + BOOT_AREA_SIZE, bootAreaBytes()));
-    EXPECT_EQ(Bytes(after.begin() + DIRECTORY_OFFSET, after.begin() + DIRECTORY_OFFSET + DIRECTORY_SIZE),
-              Bytes(DIRECTORY_SIZE, FILLER_BYTE));
+    EXPECT_EQ(directoryOf(after), Bytes(DIRECTORY_SIZE, FILLER_BYTE));
     EXPECT_EQ(std::string(after.begin() + SIGNATURE_OFFSET, after.begin() + SIGNATURE_OFFSET + 49),
               "This disk was formated with \"Z18-MANAGER utility\"");
 }

@@ -5,6 +5,10 @@
 
 namespace z18test {
 
+namespace {
+std::size_t entryOffset(int index) { return z18::DIRECTORY_OFFSET + static_cast<std::size_t>(index) * z18::ENTRY_SIZE; }
+}  // namespace
+
 Bytes blankImage() { return Bytes(z18::IMAGE_SIZE, z18::FILLER_BYTE); }
 
 Bytes makeEntry(std::uint8_t user, const std::string& name11, int extent, int recordCount,
@@ -23,7 +27,7 @@ Bytes makeEntry(std::uint8_t user, const std::string& name11, int extent, int re
 void putEntry(Bytes& image, int index, std::uint8_t user, const std::string& name11, int extent, int recordCount,
               const std::vector<int>& blocks) {
     const Bytes e = makeEntry(user, name11, extent, recordCount, blocks);
-    std::copy(e.begin(), e.end(), image.begin() + static_cast<long>(z18::DIRECTORY_OFFSET + static_cast<std::size_t>(index) * z18::ENTRY_SIZE));
+    std::copy(e.begin(), e.end(), entryIn(image, index));
 }
 
 std::string withBits(std::string name11, std::initializer_list<int> positions) {
@@ -52,8 +56,10 @@ Bytes imageOfFiles(const std::vector<std::string>& names, const std::string& tex
     return image;
 }
 
+std::uint8_t* entryIn(Bytes& image, int index) { return image.data() + entryOffset(index); }
+
 Bytes entryBytes(const Bytes& image, int index) {
-    const auto at = image.begin() + static_cast<long>(z18::DIRECTORY_OFFSET + static_cast<std::size_t>(index) * z18::ENTRY_SIZE);
+    const std::uint8_t* at = image.data() + entryOffset(index);
     return Bytes(at, at + z18::ENTRY_SIZE);
 }
 

@@ -33,6 +33,8 @@ void putBlock(Bytes& image, int block, const Bytes& data, std::size_t from = 0);
 Bytes imageOfFiles(const std::vector<std::string>& names, const std::string& text = "HI\n");
 
 Bytes entryBytes(const Bytes& image, int index);
+// Entry `index` in place, for a test that changes single bytes of it.
+std::uint8_t* entryIn(Bytes& image, int index);
 Bytes blockBytes(const Bytes& image, int block);
 // The data of `count` blocks from `first` on, in order.
 Bytes blocksData(const Bytes& image, int first, int count);
