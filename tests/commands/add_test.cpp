@@ -61,21 +61,21 @@ class AddSizes : public ::testing::TestWithParam<SizeCase> {};
 
 TEST_P(AddSizes, EntriesAndBlocks) {
     const SizeCase& c = GetParam();
-    TempDir dir;
+    z18::MemEnv host;
     const Bytes data = randomBytes(c.size, static_cast<std::uint32_t>(c.size));
-    writeFile(dir / "F.BIN", data);
-    const Result r = add(dir, "F.BIN");
+    host.putFile("in/F.BIN", data);
+    const Result r = run(host, {"disk", "/a", "in/F.BIN"});
     ASSERT_EQ(r.status, 0);
-    const Bytes image = readFile(dir / "disk.z18");
+    const Bytes image = host.bytes("disk.z18");
     const int blocks = static_cast<int>((c.size + 2047) / 2048);
 
     if (c.entries == 0) {  // does not fit: refused before anything is taken
-        EXPECT_EQ(r.body, NEW_IMAGE + addHeading(dir, "F.BIN") + "Disk full !!!\n\nDone. 0 file(s) added.\n\n\n");
+        EXPECT_EQ(r.body, NEW_IMAGE + addHeading("in", "F.BIN") + "Disk full !!!\n\nDone. 0 file(s) added.\n\n\n");
         for (int i = 0; i < 64; ++i) EXPECT_EQ(entryBytes(image, i)[0], z18::FILLER_BYTE);
         EXPECT_EQ(blockBytes(image, 1), Bytes(2048, z18::FILLER_BYTE));
         return;
     }
-    EXPECT_EQ(r.body, NEW_IMAGE + addHeading(dir, "F.BIN") + "File 'F.BIN' added\n\nDone. 1 file(s) added.\n\n\n");
+    EXPECT_EQ(r.body, NEW_IMAGE + addHeading("in", "F.BIN") + "File 'F.BIN' added\n\nDone. 1 file(s) added.\n\n\n");
     expectLayout(image, "F       BIN", 0, 1, c.size);
     // The layout helper agrees with the hand-written figures of this case.
     const Bytes last = entryBytes(image, c.entries - 1);

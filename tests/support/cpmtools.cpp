@@ -1,6 +1,5 @@
 #include "support/cpmtools.h"
 
-#include <unistd.h>
 
 #include <filesystem>
 
