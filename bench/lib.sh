@@ -3,21 +3,10 @@
 # every environment variable at start-up, so the caller's environment would otherwise shift the
 # instruction counts from one shell to the next.
 
-# cpmtools' description of the .z18 layout: two reserved tracks of 9 sectors (boot area), then
-# 175 blocks of 2 KiB whose first block holds the 64-entry directory.
+# cpmtools' description of the .z18 layout (two reserved tracks of 9 sectors, then 175 blocks of
+# 2 KiB whose first block holds the 64-entry directory): the same file the tests give cpmtools.
 write_diskdefs() {
-    cat > "$1/diskdefs" <<'EOF'
-diskdef z18
-  seclen 512
-  tracks 80
-  sectrk 9
-  blocksize 2048
-  maxdir 64
-  skew 0
-  boottrk 2
-  os 2.2
-end
-EOF
+    cp "$(dirname "${BASH_SOURCE[0]}")/../tests/support/diskdefs" "$1/diskdefs"
 }
 
 # 64 host files that fill the directory (one entry each) and every one of the 174 free blocks:

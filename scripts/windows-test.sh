@@ -4,9 +4,8 @@
 # executable are built natively (build/h-win-native) and pointed at z18man.exe through
 # Z18MAN_EXE and Z18MAN_WRAPPER=wine.
 #
-# Which tests run: every test suite defined in a tests/<area>/*_test.cpp that runs the executable,
-# that is a file that calls runExe or exePath, or includes a header of its own area that does.
-# New end-to-end tests are picked up without an edit here.
+# Which tests run: those with the ctest label "exe", the tests that run the executable
+# (Z18_EXE_TESTS in tests/CMakeLists.txt; a test that runs it without the label fails).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/prereqs.sh
@@ -15,7 +14,7 @@ need_packages cmake make g++ libgtest-dev cpmtools g++-mingw-w64-x86-64 wine64 w
 jobs=$(nproc 2>/dev/null || echo 2)
 cross=build/h-win
 native=build/h-win-native
-# Each test binary gets at most this long under Wine.
+# Each test gets at most this long under Wine.
 limit=${Z18_WINE_TIMEOUT:-600}
 
 echo "== Windows build (MinGW-w64 cross), warnings as errors"
@@ -34,47 +33,14 @@ for dll in $imports; do
 done
 echo "imports: $(echo $imports)"
 
-echo "== native build of the tests that run the executable"
+echo "== native build of the tests"
 cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON >/dev/null
-
-# Prints "area filter" for every test area with tests that run the executable.
-select_tests() {
-    local area_dir area file helper suites helpers
-    for area_dir in tests/*/; do
-        area=$(basename "$area_dir")
-        [ "$area" = support ] && continue
-        helpers=()
-        while IFS= read -r helper; do
-            helpers+=("$(basename "$helper")")
-        done < <(find "$area_dir" -type f -name '*.h' -exec grep -lE '\b(runExe|exePath)\(' {} + 2>/dev/null || true)
-        suites=()
-        while IFS= read -r file; do
-            local runs=0
-            grep -qE '\b(runExe|exePath)\(' "$file" && runs=1
-            for helper in "${helpers[@]}"; do
-                grep -qE "#include \"([^\"]*/)?$helper\"" "$file" && runs=1
-            done
-            [ $runs -eq 1 ] || continue
-            while IFS= read -r suite; do suites+=("$suite"); done < <(
-                grep -oE '^\s*(TEST|TEST_F|TEST_P)\(\s*[A-Za-z_][A-Za-z0-9_]*' "$file" |
-                    sed -E 's/.*\(\s*//' | sort -u)
-        done < <(find "$area_dir" -type f -name '*_test.cpp' | sort)
-        [ ${#suites[@]} -gt 0 ] || continue
-        local filter="" suite
-        for suite in $(printf '%s\n' "${suites[@]}" | sort -u); do
-            filter+="${filter:+:}$suite.*:*/$suite.*"
-        done
-        echo "$area $filter"
-    done
-}
-mapfile -t selected < <(select_tests)
-targets=()
-for line in "${selected[@]}"; do targets+=("z18tests_${line%% *}"); done
-if [ ${#targets[@]} -eq 0 ]; then
+cmake --build "$native" -j"$jobs"
+selected=$(cd "$native" && ctest -N -L exe | sed -n 's/^Total Tests: //p')
+if [ "${selected:-0}" -eq 0 ]; then
     echo "no tests run the executable" >&2
     exit 1
 fi
-cmake --build "$native" -j"$jobs" --target "${targets[@]}"
 
 echo "== end-to-end tests under Wine"
 # A prefix of our own inside the build tree, no debug chatter, no Mono or Gecko installers, no
@@ -105,14 +71,7 @@ wineserver -p
 timeout 120 wine "$exe" >/dev/null 2>&1 || true
 
 failed=0
-for line in "${selected[@]}"; do
-    area=${line%% *}
-    filter=${line#* }
-    echo "-- z18tests_$area"
-    (cd "$native/tests" &&
-        timeout --kill-after=10 "$limit" "./z18tests_$area" --gtest_filter="$filter" --gtest_brief=1) ||
-        failed=1
-done
+(cd "$native" && ctest -L exe --timeout "$limit" --output-on-failure) || failed=1
 if [ $failed -ne 0 ]; then
     echo "== end-to-end tests under Wine FAILED" >&2
     exit 1

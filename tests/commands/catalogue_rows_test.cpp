@@ -38,9 +38,9 @@ TEST_P(CatalogueRow, MatchesThePrintfLayout) {
         putEntry(image, e, 0, stored, static_cast<std::uint8_t>(odd ? 2 * e + 1 : 0),
                  static_cast<std::uint8_t>(c.recordsPerEntry), {});
 
-    TempDir dir;
-    writeFile(dir / "disk.z18", image);
-    const Result r = run({dir / "disk", "/c"});
+    z18::MemEnv host;
+    host.putFile("disk.z18", image);
+    const Result r = run(host, {"disk", "/c"});
     ASSERT_EQ(r.status, 0);
 
     const int records = c.entries * (c.recordsPerEntry + (odd ? 128 : 0));

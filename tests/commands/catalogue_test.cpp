@@ -18,12 +18,12 @@ std::string heading(const std::string& mask) {
 }
 
 Result catalogue(const Bytes& image, const std::string& mask = "") {
-    TempDir dir;
-    writeFile(dir / "disk.z18", image);
-    std::vector<std::string> args{dir / "disk", "/c"};
+    z18::MemEnv host;
+    host.putFile("disk.z18", image);
+    std::vector<std::string> args{"disk", "/c"};
     if (!mask.empty()) args.push_back(mask);
-    Result r = run(args);
-    EXPECT_EQ(readFile(dir / "disk.z18"), image) << "the catalogue changed the image";
+    Result r = run(host, args);
+    EXPECT_EQ(host.bytes("disk.z18"), image) << "the catalogue changed the image";
     return r;
 }
 

@@ -12,13 +12,13 @@ const std::string HEAD = "Erasing file(s) from 'disk.z18', mask: '";
 // Runs "/e mask" and checks that the image changed only in byte 0 of the entries `freed`, which
 // are now 0xE5.
 Result erase(const Bytes& image, const std::string& mask, const std::vector<int>& freed) {
-    TempDir dir;
-    writeFile(dir / "disk.z18", image);
-    const Result r = run({dir / "disk", "/e", mask});
+    z18::MemEnv host;
+    host.putFile("disk.z18", image);
+    const Result r = run(host, {"disk", "/e", mask});
     EXPECT_EQ(r.status, 0);
     Bytes expected = image;
-    for (int i : freed) expected[z18::DIRECTORY_OFFSET + static_cast<std::size_t>(i) * z18::ENTRY_SIZE] = z18::FILLER_BYTE;
-    const Bytes after = readFile(dir / "disk.z18");
+    for (int i : freed) entryIn(expected, i)[z18::entry::USER] = z18::FILLER_BYTE;
+    const Bytes after = host.bytes("disk.z18");
     for (int i = 0; i < 64; ++i) EXPECT_EQ(entryBytes(after, i), entryBytes(expected, i)) << "entry " << i;
     EXPECT_TRUE(after == expected) << "bytes outside the directory changed";
     return r;
@@ -101,20 +101,18 @@ TEST(Erase, WhichEntriesGo) {
 
 // The map is rebuilt by the next load, so an add after an erase takes the freed blocks and entries.
 TEST(Erase, FreedBlocksServeTheNextAdd) {
-    TempDir dir;
+    z18::MemEnv host;
     const Bytes first = randomBytes(3 * 2048, 1), second = randomBytes(2048, 2), third = randomBytes(5000, 3);
-    writeFile(dir / "A.BIN", first);
-    writeFile(dir / "B.BIN", second);
-    ASSERT_EQ(run({dir / "disk", "/a", dir / "*.BIN"}).status, 0);  // A: blocks 1-3, B: block 4
-    EXPECT_EQ(run({dir / "disk", "/e", "a.bin"}).status, 0);
-    ASSERT_EQ(::unlink((dir / "A.BIN").c_str()), 0);
-    ASSERT_EQ(::unlink((dir / "B.BIN").c_str()), 0);
-    writeFile(dir / "C.BIN", third);
-    const Result add = run({dir / "disk", "/a", dir / "C.BIN"});
+    host.putFile("A.BIN", first);
+    host.putFile("B.BIN", second);
+    ASSERT_EQ(run(host, {"disk", "/a", "*.BIN"}).status, 0);  // A: blocks 1-3, B: block 4
+    EXPECT_EQ(run(host, {"disk", "/e", "a.bin"}).status, 0);
+    host.putFile("C.BIN", third);
+    const Result add = run(host, {"disk", "/a", "C.BIN"});
     EXPECT_NE(add.body.find("File 'C.BIN' added"), std::string::npos) << add.body;
-    const Bytes image = readFile(dir / "disk.z18");
-    EXPECT_EQ(entryBytes(image, 0), madeEntry("C       BIN", 0, 40, {1, 2, 3}));
-    EXPECT_EQ(entryBytes(image, 1), madeEntry("B       BIN", 0, 16, {4}));
+    const Bytes image = host.bytes("disk.z18");
+    EXPECT_EQ(entryBytes(image, 0), makeEntry(0, "C       BIN", 0, 40, {1, 2, 3}));
+    EXPECT_EQ(entryBytes(image, 1), makeEntry(0, "B       BIN", 0, 16, {4}));
     EXPECT_EQ(blocksData(image, 1, 3), padded(third, 2048));
     EXPECT_EQ(blocksData(image, 4, 1), second);
 }

@@ -77,7 +77,7 @@ void checkImage(const Bytes& image, const std::vector<HostFile>& files) {
         Bytes stored;
         std::size_t taken = 0;
         do {
-            const std::uint8_t* e = entryAt(image, entry++);
+            const Bytes e = entryBytes(image, entry++);
             EXPECT_EQ(e[0], 0);
             for (int slot = 0; slot < 16 && e[16 + slot] != 0; ++slot, ++taken) {
                 EXPECT_TRUE(seen.insert(e[16 + slot]).second) << "block " << int(e[16 + slot]) << " named twice";
@@ -86,7 +86,7 @@ void checkImage(const Bytes& image, const std::vector<HostFile>& files) {
         } while (taken < blocks);
         EXPECT_EQ(stored, padded(f.data, 2048)) << f.cpmName;
     }
-    for (int i = entry; i < 64; ++i) EXPECT_EQ(entryAt(image, i)[0], z18::FILLER_BYTE);
+    for (int i = entry; i < 64; ++i) EXPECT_EQ(entryBytes(image, i)[0], z18::FILLER_BYTE);
 }
 
 std::string row(const HostFile& f) {
@@ -140,7 +140,7 @@ TEST_P(RoundTrip, AddListExtractErase) {
     const Bytes erased = readFile(dir / "disk.z18");
     Bytes expected = image;
     for (int i = 0; i < 64; ++i)
-        if (entryAt(image, i)[0] == 0) expected[z18::DIRECTORY_OFFSET + static_cast<std::size_t>(i) * 32] = z18::FILLER_BYTE;
+        if (entryBytes(image, i)[0] == 0) entryIn(expected, i)[z18::entry::USER] = z18::FILLER_BYTE;
     EXPECT_TRUE(erased == expected) << "erase changed more than the user bytes";
     EXPECT_NE(run({dir / "disk", "/c"}).body.find("\n0K in 0 file(s), 348K free\n"), std::string::npos);
 }

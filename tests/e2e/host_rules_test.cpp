@@ -3,12 +3,8 @@
 // The same tests drive the Windows build under Wine (scripts/windows-test.sh); where the two hosts
 // differ, each expectation is spelled out for both.
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,21 +12,16 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <thread>
 
-#include "image/geometry.h"
+#include "support/terminal.h"
 #include "support/test_support.h"
 
 using namespace z18test;
 
 namespace {
-
-// What the run printed after the banner.
-std::string body(const ExeResult& r) {
-    const std::string banner = bannerText();
-    return r.out.compare(0, banner.size(), banner) == 0 ? r.out.substr(banner.size()) : r.out;
-}
 
 // The text from the first occurrence of `start` on.
 std::string from(const std::string& text, const std::string& start) {
@@ -71,20 +62,9 @@ bool openElsewhere(const std::string& path) {
 
 void makeDir(const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0777), 0) << path; }
 
-// An image whose directory holds one-record files of the given 11-character names; file i has
-// block i + 1, which holds "HI\n" and zero bytes.
-void writeImage(const std::string& path, const std::vector<std::string>& names) {
-    Bytes image = blankImage();
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        putEntry(image, static_cast<int>(i), 0, names[i], 0, 1, {static_cast<std::uint8_t>(i + 1)});
-        const auto block = image.begin() + static_cast<long>(z18::DIRECTORY_OFFSET + (i + 1) * z18::BLOCK_SIZE);
-        std::fill(block, block + z18::BLOCK_SIZE, 0);
-        block[0] = 'H';
-        block[1] = 'I';
-        block[2] = '\n';
-    }
-    writeFile(path, image);
-}
+// An image whose directory holds one-record files of the given 11-character names, each holding
+// "HI\n" and zero bytes.
+void writeImage(const std::string& path, const std::vector<std::string>& names) { writeFile(path, imageOfFiles(names)); }
 
 Bytes record(const std::string& text) {
     Bytes r(text.begin(), text.end());
@@ -108,7 +88,7 @@ TEST(HostRules, AddTakesTheHostSearchAsItComes) {
     writeFile(dir / "in/.hidden", std::string("dot"));
     const ExeResult r = runExe({"disk", "/a", "in/*"}, dir.path());
     EXPECT_EQ(r.status, 0);
-    const std::string files = from(body(r), "File '");
+    const std::string files = from(afterBanner(r.out), "File '");
     if (windowsExe()) {
         // .hidden, a.txt, B.TXT, Minutes of May.txt; the system names the first and the last.
         std::istringstream in(files);
@@ -239,30 +219,18 @@ TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
     const Bytes before = readFile(dir / "disk.z18");
 
     int holderFd = -1;
-    pid_t holder = -1;
-    int holderInput = -1;
+    std::unique_ptr<Child> holder;
     const std::string holderLog = dir / "holder.log";
     if (windowsExe()) {
         const char* wrapper = std::getenv("Z18MAN_WRAPPER");
         if (wrapper == nullptr || *wrapper == '\0') GTEST_SKIP() << "needs Z18MAN_WRAPPER to start a Windows shell";
         // "more" waits for input that never comes, so the shell keeps its redirection open.
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        holder = ::fork();
-        if (holder == 0) {
-            ::dup2(fds[0], STDIN_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            const int devnull = ::open("/dev/null", O_WRONLY);
-            const int log = ::open(holderLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(devnull, STDOUT_FILENO);
-            ::dup2(log, STDERR_FILENO);
-            if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-            ::execlp(wrapper, wrapper, "cmd", "/c", "more >> disk.z18", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[0]);
-        holderInput = fds[1];
+        Launch how;
+        how.cwd = dir.path();
+        how.in = Stream{Stream::Pipe};
+        how.out = Stream{Stream::Null};
+        how.err = Stream::file(holderLog);
+        holder = std::make_unique<Child>(std::vector<std::string>{wrapper, "cmd", "/c", "more >> disk.z18"}, how);
     } else {
         holderFd = ::open((dir / "disk.z18").c_str(), O_RDWR);
         ASSERT_GE(holderFd, 0);
@@ -270,15 +238,15 @@ TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
     }
 
     // The shell takes a moment to start; /proc tells when some process has the image open.
-    bool held = holder < 0;
+    bool held = holder == nullptr;
     for (int waited = 0; !held && waited < 60000; waited += 100) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         held = openElsewhere(dir / "disk.z18");
     }
     auto release = [&] {
-        if (holder > 0) {
-            ::close(holderInput);  // end of input: "more" ends, the shell closes the image
-            ::waitpid(holder, nullptr, 0);
+        if (holder != nullptr) {
+            holder->closeInput();  // end of input: "more" ends, the shell closes the image
+            holder->wait();
         } else {
             ::close(holderFd);
         }
@@ -312,110 +280,15 @@ TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
 namespace {
 
 // The executable on a pseudo-terminal of its own, as on a console: Wine gives a Windows program
-// started there a console of its own, so the same test serves both hosts.
-class OnTerminal {
-public:
-    // Standard input and output on the terminal, or where asked, from /dev/null and into outFile.
-    OnTerminal(const std::vector<std::string>& args, const std::string& cwd, bool ttyIn = true, bool ttyOut = true,
-               const std::string& outFile = std::string()) {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-        const char* slave = ::ptsname(master_);
-        if (slave == nullptr) return;
-        const std::string slaveName = slave;
-        // Held here to read the terminal's mode.
-        slave_ = ::open(slave, O_RDWR | O_NOCTTY);
-        std::vector<std::string> command = exeCommand(args);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setsid();
-            const int tty = ::open(slaveName.c_str(), O_RDWR);
-            const int devnull = ::open("/dev/null", O_RDWR);
-            const int out = ttyOut ? tty : ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (tty < 0 || out < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(127);
-            ::dup2(ttyIn ? tty : devnull, STDIN_FILENO);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(devnull, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (auto& a : command) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~OnTerminal() {
-        if (pid_ > 0 && exitStatus_ < 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (slave_ >= 0) ::close(slave_);
-        if (master_ >= 0) ::close(master_);
-    }
-    bool started() const { return pid_ > 0 && slave_ >= 0; }
-
-    // Waits until the terminal reads keys one by one. A POSIX pause switches to that mode after
-    // its prompt, discarding what was typed before; Wine's console keeps the terminal so.
-    bool waitForKeyMode(int ms) {
-        for (int waited = 0; waited < ms; waited += 10) {
-            struct termios t {};
-            if (::tcgetattr(slave_, &t) == 0 && (t.c_lflag & ICANON) == 0) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    void send(const std::string& keys) {
-        EXPECT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-    }
-    // Collects output until it holds `want` `times` times, or the time is up.
-    bool waitFor(const std::string& want, int times, int ms) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (count(want) < times && std::chrono::steady_clock::now() < end) {
-            drain(100);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the terminal may hang up
-        }
-        return count(want) >= times;
-    }
-    void drain(int ms) {
-        struct pollfd p {master_, POLLIN, 0};
-        while (::poll(&p, 1, ms) > 0 && (p.revents & POLLIN)) {
-            char buf[4096];
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n <= 0) break;
-            output.append(buf, static_cast<std::size_t>(n));
-            ms = 0;
-        }
-    }
-    // The exit status once the run has ended within ms, else -1; the output is read to its end.
-    int exitStatus(int ms) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (exitStatus_ < 0) {
-            drain(0);
-            int w = 0;
-            if (::waitpid(pid_, &w, WNOHANG) == pid_) {
-                exitStatus_ = WIFEXITED(w) ? WEXITSTATUS(w) : 128 + WTERMSIG(w);
-                drain(100);
-            } else if (std::chrono::steady_clock::now() >= end) {
-                break;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
-        return exitStatus_;
-    }
-    int count(const std::string& part) const {
-        int n = 0;
-        for (std::size_t at = output.find(part); at != std::string::npos; at = output.find(part, at + 1)) ++n;
-        return n;
-    }
-    std::string output;
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    pid_t pid_ = -1;
-    int exitStatus_ = -1;
-};
+// started there a console of its own, so the same test serves both hosts. Standard input and output
+// on the terminal, or where asked, from /dev/null and into outFile.
+Child startOnTerminal(const Terminal& term, const std::vector<std::string>& args, const std::string& cwd,
+                      bool ttyIn = true, bool ttyOut = true, const std::string& outFile = std::string()) {
+    Launch how = term.launch(cwd);
+    if (!ttyIn) how.in = Stream{Stream::Null};
+    if (!ttyOut) how.out = Stream::file(outFile);
+    return startExe(args, how);
+}
 
 }  // namespace
 
@@ -430,12 +303,14 @@ TEST(HostRules, CataloguePauseOnAConsoleHoldsTheImageForReading) {
     const Bytes before = readFile(dir / "disk.z18");
     const std::string prompt = "Press any key to continue...";
 
-    OnTerminal run({"disk", "/c"}, dir.path());
+    Terminal term;
+    ASSERT_TRUE(term.ok());
+    Child run = startOnTerminal(term, {"disk", "/c"}, dir.path());
     ASSERT_TRUE(run.started());
-    ASSERT_TRUE(run.waitFor(prompt, 1, 30000)) << run.output;
-    run.drain(300);
-    EXPECT_EQ(run.count("F132"), 0) << "the catalogue did not wait for a key";
-    EXPECT_EQ(run.exitStatus(0), -1);
+    ASSERT_TRUE(term.waitFor(prompt, 1, 30000)) << term.output;
+    term.drain(300);
+    EXPECT_EQ(term.count("F132"), 0) << "the catalogue did not wait for a key";
+    EXPECT_EQ(run.waitFor(0), -1);
 
     EXPECT_NE(runExe({"disk", "/c", "F100"}, dir.path()).out.find("2K in 1 file(s)"), std::string::npos);
     EXPECT_NE(runExe({"disk", "/e", "F100"}, dir.path()).out.find("Can't open image 'disk.z18' !!!"),
@@ -443,17 +318,17 @@ TEST(HostRules, CataloguePauseOnAConsoleHoldsTheImageForReading) {
 
     // The first pause takes a cursor key on Windows and a letter on POSIX, where a key that sends
     // several bytes is not one read.
-    ASSERT_TRUE(run.waitForKeyMode(10000));
-    run.send(windowsExe() ? "\x1b[A" : "q");
-    ASSERT_TRUE(run.waitFor(prompt, 2, 30000)) << run.output;
-    run.drain(300);
-    EXPECT_EQ(run.count("in 64 file(s)"), 0) << "one key answered two pauses";
-    ASSERT_TRUE(run.waitForKeyMode(10000));
-    run.send("x");
-    EXPECT_EQ(run.exitStatus(30000), 0) << run.output;
-    EXPECT_NE(run.output.find("128K in 64 file(s), 220K free"), std::string::npos) << run.output;
-    EXPECT_EQ(run.output.find('x'), std::string::npos) << "a key was echoed";
-    EXPECT_EQ(run.output.find('q'), std::string::npos) << "a key was echoed";
+    ASSERT_TRUE(term.waitForKeyMode(10000));
+    term.send(windowsExe() ? "\x1b[A" : "q");
+    ASSERT_TRUE(term.waitFor(prompt, 2, 30000)) << term.output;
+    term.drain(300);
+    EXPECT_EQ(term.count("in 64 file(s)"), 0) << "one key answered two pauses";
+    ASSERT_TRUE(term.waitForKeyMode(10000));
+    term.send("x");
+    EXPECT_EQ(term.finish(run, 30000), 0) << term.output;
+    EXPECT_NE(term.output.find("128K in 64 file(s), 220K free"), std::string::npos) << term.output;
+    EXPECT_EQ(term.output.find('x'), std::string::npos) << "a key was echoed";
+    EXPECT_EQ(term.output.find('q'), std::string::npos) << "a key was echoed";
     EXPECT_EQ(readFile(dir / "disk.z18"), before);
 }
 
@@ -475,11 +350,13 @@ TEST(HostRules, CataloguePausesWaitOnlyWhenInputAndOutputAreTheConsole) {
 
     for (const bool ttyIn : {true, false}) {
         SCOPED_TRACE(ttyIn ? "input on the terminal, output to a file" : "input from /dev/null, output on the terminal");
-        OnTerminal run({"disk", "/c"}, dir.path(), ttyIn, !ttyIn, dir / "listing.txt");
+        Terminal term;
+        ASSERT_TRUE(term.ok());
+        Child run = startOnTerminal(term, {"disk", "/c"}, dir.path(), ttyIn, !ttyIn, dir / "listing.txt");
         ASSERT_TRUE(run.started());
-        EXPECT_EQ(run.exitStatus(30000), 0) << run.output;
+        EXPECT_EQ(term.finish(run, 30000), 0) << term.output;
         const Bytes file = ttyIn ? readFile(dir / "listing.txt") : Bytes();
-        const std::string out = ttyIn ? std::string(file.begin(), file.end()) : run.output;
+        const std::string out = ttyIn ? std::string(file.begin(), file.end()) : term.output;
         int prompts = 0;
         for (std::size_t at = out.find(prompt); at != std::string::npos; at = out.find(prompt, at + 1)) ++prompts;
         EXPECT_EQ(prompts, 2) << out;

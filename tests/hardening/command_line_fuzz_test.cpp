@@ -66,9 +66,9 @@ std::vector<std::string> randomArgs(std::mt19937& gen) {
 MemEnv startingHost() {
     MemEnv env;
     Bytes img = blankImage();
-    setEntry(img, 0, 0, "A       COM", 0, 12, {1});
-    setEntry(img, 1, 0, "README  TXT", 0, 3, {2});
-    setEntry(img, 2, 3, "A       TXT", 0, 20, {3, 4});
+    putEntry(img, 0, 0, "A       COM", 0, 12, {1});
+    putEntry(img, 1, 0, "README  TXT", 0, 3, {2});
+    putEntry(img, 2, 3, "A       TXT", 0, 20, {3, 4});
     env.putFile("disk.z18", img);
     env.putFile("sub/disk.z18", img);
     env.putFile("in/a.txt", randomBytes(3000, 1));

@@ -8,7 +8,8 @@
 #include <random>
 #include <set>
 
-#include "processes.h"
+#include "hardening.h"
+#include "support/cpmtools.h"
 
 using namespace z18test;
 using namespace hardening;
@@ -29,9 +30,41 @@ struct Pool {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// Runs of the executable held at one gate and released together, each with its output in a file.
+class Crowd {
+public:
+    struct Run {
+        std::vector<std::string> args;
+        std::string outFile;
+        int status = -1;
+    };
+    // Starts a run in cwd that waits at the gate, and then delayUs microseconds more.
+    void add(const std::vector<std::string>& args, const std::string& cwd, const std::string& outFile,
+             unsigned delayUs = 0) {
+        Launch how;
+        how.cwd = cwd;
+        how.out = Stream::file(outFile);
+        how.gate = &gate_;
+        how.delayUs = delayUs;
+        children_.push_back(startExe(args, how));
+        runs_.push_back(Run{args, outFile});
+    }
+    // Opens the gate and waits for every run.
+    std::vector<Run>& releaseAndWait() {
+        gate_.release();
+        for (std::size_t i = 0; i < runs_.size(); ++i) runs_[i].status = children_[i].wait();
+        return runs_;
+    }
+
+private:
+    Gate gate_;
+    std::vector<Child> children_;
+    std::vector<Run> runs_;
+};
+
 // What fsck.cpm says about an image; empty when it finds nothing wrong.
 std::string fsckComplaints(const std::string& dir, const std::string& image) {
-    const ShellResult r = shell("fsck.cpm -f z18 -n " + image, dir);
+    const ExeResult r = cpmtool("fsck.cpm", {"-n", image}, dir);
     if (r.status == 0 && !contains(r.out, "Error")) return std::string();
     return "fsck.cpm exit " + std::to_string(r.status) + ":\n" + r.out.substr(0, 2000);
 }
@@ -40,7 +73,7 @@ std::string fsckComplaints(const std::string& dir, const std::string& image) {
 bool cpmRead(const std::string& dir, const std::string& image, const std::string& name, Bytes* bytes) {
     const std::string dest = dir + "/cpmcp.out";
     fs::remove(dest);
-    const ShellResult r = shell("cpmcp -f z18 " + image + " '0:" + name + "' cpmcp.out", dir);
+    const ExeResult r = cpmtool("cpmcp", {image, "0:" + name, "cpmcp.out"}, dir);
     if (r.status != 0 || !fileExists(dest)) return false;
     *bytes = readFile(dest);
     return true;
@@ -51,7 +84,7 @@ void expectAddedFilesIntact(const Pool& pool, const std::string& image, const st
     for (const std::string& name : added) {
         Bytes back;
         ASSERT_TRUE(cpmRead(pool.work.path(), image, name, &back)) << name << " is not in the image";
-        EXPECT_TRUE(back == padToRecords(pool.hostBytes.at(name))) << name << " differs from its host file";
+        EXPECT_TRUE(back == padded(pool.hostBytes.at(name))) << name << " differs from its host file";
     }
 }
 
@@ -135,7 +168,7 @@ TEST(Concurrency, ManyRunsOnOneImage) {
         const bool present = cpmRead(pool.work.path(), "disk.z18", name, &back);
         EXPECT_EQ(present, erased.count(name) == 0) << name;
         if (present) {
-            EXPECT_TRUE(back == padToRecords(pool.hostBytes.at(name))) << name;
+            EXPECT_TRUE(back == padded(pool.hostBytes.at(name))) << name;
         }
     }
     // What the extracts wrote is whole, whenever they ran.
@@ -144,7 +177,7 @@ TEST(Concurrency, ManyRunsOnOneImage) {
         if (!entry.is_regular_file() || folder.empty() || folder[0] != 'x') continue;
         const std::string name = entry.path().filename().string();
         ASSERT_EQ(pool.hostBytes.count(name), 1u) << name;
-        EXPECT_TRUE(readFile(entry.path().string()) == padToRecords(pool.hostBytes.at(name))) << entry.path();
+        EXPECT_TRUE(readFile(entry.path().string()) == padded(pool.hostBytes.at(name))) << entry.path();
     }
     RecordProperty("open_failures", openFailures);
     RecordProperty("files_added", static_cast<int>(added.size()));

@@ -1,19 +1,16 @@
-// Helpers shared by the hardening tests: whole-directory snapshots, crafted directory entries, a
-// scoped working directory, a lock held as another program would hold it.
+// Helpers shared by the hardening tests: whole-directory snapshots, a scoped working directory, a
+// lock held as another program would hold it.
 #pragma once
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "image/geometry.h"
 #include "support/test_support.h"
 
 namespace hardening {
@@ -34,32 +31,6 @@ inline Snapshot snapshot(const std::string& root) {
             tree[rel] = z18test::readFile(it->path().string());
     }
     return tree;
-}
-
-// Writes a directory entry with any number of block slots (up to 16).
-inline void setEntry(Bytes& image, int index, std::uint8_t user, const std::string& name11, std::uint8_t extent,
-                     std::uint8_t recordCount, const std::vector<int>& blocks) {
-    std::uint8_t* e = image.data() + z18::DIRECTORY_OFFSET + static_cast<std::size_t>(index) * z18::ENTRY_SIZE;
-    std::memset(e, 0, z18::ENTRY_SIZE);
-    e[0] = user;
-    for (std::size_t i = 0; i < 11; ++i) e[1 + i] = i < name11.size() ? static_cast<std::uint8_t>(name11[i]) : ' ';
-    e[12] = extent;
-    e[15] = recordCount;
-    for (std::size_t i = 0; i < blocks.size(); ++i) e[16 + i] = static_cast<std::uint8_t>(blocks[i]);
-}
-
-// Copies data into block b of an image, zero-filling the rest of the block.
-inline void setBlock(Bytes& image, int b, const Bytes& data, std::size_t from = 0) {
-    std::uint8_t* at = image.data() + z18::blockOffset(static_cast<unsigned>(b));
-    const std::size_t n = from >= data.size() ? 0 : std::min<std::size_t>(z18::BLOCK_SIZE, data.size() - from);
-    std::memset(at, 0, z18::BLOCK_SIZE);
-    std::memcpy(at, data.data() + from, n);
-}
-
-// Host bytes as they come back from an image: whole records, the last one zero-filled.
-inline Bytes padToRecords(Bytes b) {
-    b.resize((b.size() + z18::RECORD_SIZE - 1) / z18::RECORD_SIZE * z18::RECORD_SIZE, 0);
-    return b;
 }
 
 // Changes the working directory for the lifetime of the object.

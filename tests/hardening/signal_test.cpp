@@ -16,7 +16,8 @@
 #include <cstring>
 #include <random>
 
-#include "processes.h"
+#include "hardening.h"
+#include "support/cpmtools.h"
 
 using namespace z18test;
 using namespace hardening;
@@ -25,42 +26,17 @@ namespace {
 
 constexpr unsigned kFileBlocks = 140;  // nine directory entries
 
-Bytes directoryOf(const Bytes& image) {
-    return Bytes(image.begin() + z18::DIRECTORY_OFFSET, image.begin() + z18::DIRECTORY_OFFSET + z18::DIRECTORY_SIZE);
-}
-
 bool sameBlock(const Bytes& a, const Bytes& b, unsigned block) {
     return std::memcmp(a.data() + z18::blockOffset(block), b.data() + z18::blockOffset(block), z18::BLOCK_SIZE) == 0;
 }
 
 #if defined(__x86_64__)
-// Starts z18man under ptrace; it stops at its first instruction.
-pid_t startTraced(const std::vector<std::string>& args, const std::string& cwd, const std::string& outFile) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(126);
-        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = ::open("/dev/null", O_RDONLY);
-        if (out < 0 || in < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(127);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(in, STDIN_FILENO);
-        std::string exe = exePath();
-        std::vector<std::string> copy(args);
-        std::vector<char*> argv{exe.data()};
-        for (auto& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(exe.c_str(), argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
 // Runs the traced child until it has completed `writes` calls of pwrite64 (the tool's only way of
 // writing files), then kills it. Returns its exit status, 128 + SIGKILL when it was killed, or -1
 // when it could not be traced.
-int killAfterWrites(pid_t pid, int writes) {
-    int w = 0;
-    ::waitpid(pid, &w, 0);
+int killAfterWrites(Child& child, int writes) {
+    const pid_t pid = child.pid();
+    int w = child.nextState();
     if (!WIFSTOPPED(w)) return -1;
     ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL));
     bool leaving = false;  // syscall stops alternate: entry, then exit
@@ -69,9 +45,8 @@ int killAfterWrites(pid_t pid, int writes) {
     for (;;) {
         ::ptrace(PTRACE_SYSCALL, pid, nullptr, reinterpret_cast<void*>(pass));
         pass = 0;
-        ::waitpid(pid, &w, 0);
-        if (WIFEXITED(w)) return WEXITSTATUS(w);
-        if (WIFSIGNALED(w)) return 128 + WTERMSIG(w);
+        w = child.nextState();
+        if (WIFEXITED(w) || WIFSIGNALED(w)) return child.wait();
         if (WSTOPSIG(w) != (SIGTRAP | 0x80)) {
             pass = WSTOPSIG(w);  // an ordinary signal: hand it on
             continue;
@@ -79,8 +54,8 @@ int killAfterWrites(pid_t pid, int writes) {
         user_regs_struct regs;
         ::ptrace(PTRACE_GETREGS, pid, nullptr, &regs);
         if (leaving && regs.orig_rax == SYS_pwrite64 && ++done == writes) {
-            ::kill(pid, SIGKILL);
-            return waitExe(pid);
+            child.kill(SIGKILL);
+            return child.wait();
         }
         leaving = !leaving;
     }
@@ -130,17 +105,22 @@ TEST(Signals, KilledDuringALargeAddLeavesALoadableImage) {
         const int k = points[trial];
         SCOPED_TRACE("trial " + std::to_string(trial) + (k > 0 ? ", killed after image write " + std::to_string(k) : ", killed after a delay"));
         writeFile(work / "disk.z18", before);
-        const std::string out = logs / std::to_string(trial);
+        Launch launch;
+        launch.cwd = work.path();
+        launch.out = Stream::file(logs / std::to_string(trial));
         int status;
         if (k > 0) {
-            status = killAfterWrites(startTraced({"disk", "/a", "in\\big.dat"}, work.path(), out), k);
+            Launch how = launch;
+            how.traced = true;
+            Child traced = startExe({"disk", "/a", "in\\big.dat"}, how);
+            status = killAfterWrites(traced, k);
             if (status == -1) GTEST_SKIP() << "ptrace is not permitted here";
             EXPECT_EQ(status, 128 + SIGKILL);
         } else {
-            const pid_t pid = startExe({"disk", "/a", "in\\big.dat"}, work.path(), out);
+            Child run = startExe({"disk", "/a", "in\\big.dat"}, launch);
             ::usleep(static_cast<useconds_t>(gen() % static_cast<unsigned long>(fullRunUs + 1)));
-            ::kill(pid, SIGKILL);
-            status = waitExe(pid);
+            run.kill(SIGKILL);
+            status = run.wait();
             EXPECT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
         }
 
@@ -170,13 +150,13 @@ TEST(Signals, KilledDuringALargeAddLeavesALoadableImage) {
         const ExeResult list = runExe({"disk", "/c"}, work.path());
         EXPECT_EQ(list.status, 0) << list.out;
         EXPECT_EQ(list.out.find("!!!"), std::string::npos) << list.out;
-        const ShellResult fsck = shell("fsck.cpm -f z18 -n disk.z18", work.path());
+        const ExeResult fsck = cpmtool("fsck.cpm", {"-n", "disk.z18"}, work.path());
         EXPECT_TRUE(fsck.status == 0 && fsck.out.find("Error") == std::string::npos) << fsck.out.substr(0, 2000);
         for (int i = 0; i < 3; ++i) {
             fs::remove(work / "back");
-            const ShellResult cp = shell("cpmcp -f z18 disk.z18 0:p" + std::to_string(i) + ".dat back", work.path());
+            const ExeResult cp = cpmtool("cpmcp", {"disk.z18", "0:p" + std::to_string(i) + ".dat", "back"}, work.path());
             ASSERT_EQ(cp.status, 0) << cp.out;
-            EXPECT_TRUE(readFile(work / "back") == padToRecords(pre[static_cast<std::size_t>(i)])) << "p" << i;
+            EXPECT_TRUE(readFile(work / "back") == padded(pre[static_cast<std::size_t>(i)])) << "p" << i;
         }
     }
     EXPECT_GE(killedMidCopy, 8);

@@ -23,10 +23,10 @@ const Bytes kBlock[6] = {{}, randomBytes(2048, 101), randomBytes(2048, 102), ran
 // A.COM (12 records, block 1), README.TXT (3 records, block 2), BIG.DAT (40 records, blocks 3-5).
 Bytes baseImage() {
     Bytes img = blankImage();
-    setEntry(img, 0, 0, "A       COM", 0, 12, {1});
-    setEntry(img, 1, 0, "README  TXT", 0, 3, {2});
-    setEntry(img, 2, 0, "BIG     DAT", 0, 40, {3, 4, 5});
-    for (int b = 1; b <= 5; ++b) setBlock(img, b, kBlock[b]);
+    putEntry(img, 0, 0, "A       COM", 0, 12, {1});
+    putEntry(img, 1, 0, "README  TXT", 0, 3, {2});
+    putEntry(img, 2, 0, "BIG     DAT", 0, 40, {3, 4, 5});
+    for (int b = 1; b <= 5; ++b) putBlock(img, b, kBlock[b]);
     return img;
 }
 
@@ -46,20 +46,20 @@ const Bytes kTen = hostFile(10, 4);      // in/ok.bin
 // slots up to that block, which keeps what the image held there.
 void halfMadeBigFile(Snapshot& s) {
     Bytes& img = s["disk.z18"];
-    setEntry(img, 3, 0, "A       BIN", 0, 1, {6});
-    setBlock(img, 6, kSmall);
+    putEntry(img, 3, 0, "A       BIN", 0, 1, {6});
+    putBlock(img, 6, kSmall);
     std::vector<int> e4, e5;
     for (int i = 0; i < 16; ++i) e4.push_back(7 + i), e5.push_back(23 + i);
-    setEntry(img, 4, 0, "BIG     BIN", 1, 128, e4);
-    setEntry(img, 5, 0, "BIG     BIN", 3, 128, e5);
-    setEntry(img, 6, 0, "BIG     BIN", 0, 0, {39, 40, 41, 42});
-    for (int i = 0; i < 35; ++i) setBlock(img, 7 + i, kBig, static_cast<std::size_t>(i) * 2048);
+    putEntry(img, 4, 0, "BIG     BIN", 1, 128, e4);
+    putEntry(img, 5, 0, "BIG     BIN", 3, 128, e5);
+    putEntry(img, 6, 0, "BIG     BIN", 0, 0, {39, 40, 41, 42});
+    for (int i = 0; i < 35; ++i) putBlock(img, 7 + i, kBig, static_cast<std::size_t>(i) * 2048);
 }
 
 void oneSmallFileAdded(Snapshot& s, const std::string& name11, const Bytes& data) {
     Bytes& img = s["disk.z18"];
-    setEntry(img, 3, 0, name11, 0, static_cast<std::uint8_t>((data.size() + 127) / 128), {6});
-    setBlock(img, 6, data);
+    putEntry(img, 3, 0, name11, 0, static_cast<std::uint8_t>((data.size() + 127) / 128), {6});
+    putBlock(img, 6, data);
 }
 
 struct Fault {
@@ -175,7 +175,7 @@ const std::vector<Case>& cases() {
              for (int i = 3; i < 63; ++i) {
                  std::string name = "F" + std::to_string(i);
                  name.resize(8, ' ');
-                 setEntry(img, i, 0, name + "DAT", 0, 0, {});
+                 putEntry(img, i, 0, name + "DAT", 0, 0, {});
              }
              withImageAnd(d, {{"in/two.bin", hostFile(40000, 7)}});
              writeFile(d / "disk.z18", img);
@@ -203,7 +203,7 @@ const std::vector<Case>& cases() {
         {"EntryNamingBlock175", -15,
          [](const TempDir& d) {
              Bytes img = baseImage();
-             setEntry(img, 3, 0, "BAD     TXT", 0, 1, {175});
+             putEntry(img, 3, 0, "BAD     TXT", 0, 1, {175});
              writeFile(d / "disk.z18", img);
          },
          {"disk", "/c"}, {}, {}, 1, "Corrupted directory entry 'BAD.TXT' !!!\n\n", nothing},

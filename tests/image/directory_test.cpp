@@ -21,14 +21,6 @@ using namespace z18test;
 
 namespace {
 
-std::uint8_t* entryIn(Bytes& image, int index) {
-    return image.data() + DIRECTORY_OFFSET + static_cast<std::size_t>(index) * ENTRY_SIZE;
-}
-
-Bytes directoryOf(const Bytes& image) {
-    return Bytes(image.begin() + DIRECTORY_OFFSET, image.begin() + DIRECTORY_OFFSET + DIRECTORY_SIZE);
-}
-
 CpmName patternOf(const char* chars11) {
     CpmName n;
     std::memcpy(n.chars, chars11, 11);
@@ -75,7 +67,7 @@ struct InMemory {
 
     InMemory() { sync(); }
     void put(int index, std::uint8_t user, const std::string& name11, std::uint8_t extent = 0,
-             std::uint8_t recordCount = 0, std::initializer_list<std::uint8_t> blocks = {}) {
+             std::uint8_t recordCount = 0, const std::vector<int>& blocks = {}) {
         putEntry(image, index, user, name11, extent, recordCount, blocks);
         sync();
     }

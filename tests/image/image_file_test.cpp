@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -82,10 +83,8 @@ struct ImageRun {
             if (a.rfind("HOST", 0) == 0) a = dir.path() + a.substr(4);
         }
         status = session.run(args);
-        const std::string out = session.output();
-        const std::string banner = bannerText();
-        EXPECT_EQ(out.substr(0, banner.size()), banner);
-        tail = out.size() >= banner.size() ? out.substr(banner.size()) : out;
+        tail = afterBanner(session.output());
+        EXPECT_NE(tail, session.output()) << "no banner";
         return status;
     }
     const TempDir& dir;
@@ -347,4 +346,62 @@ TEST(ImageFile, DirectoryFifoOrDeviceIsAnOpenFailure) {
         }
     }
     ::alarm(0);
+}
+
+// The flushes put an order on what reaches the disk: a block before the directory that names it, a
+// cleared directory before the blocks a following add reuses, a format alone before its message.
+// A flush that fails is reported once and ends the writing: nothing that depends on it is written,
+// and it is never tried again (a second try could pass without the writes having reached the disk).
+TEST(ImageFile, FlushesOrderTheWritesAndAFailedOneEndsThem) {
+    const Bytes data = randomBytes(3000, 11);  // two blocks: 2 and 3 beside HELLO.TXT, 1 and 2 after a clear
+    auto cleared = [](Bytes image) {
+        patch(image, DIRECTORY_OFFSET, Bytes(DIRECTORY_SIZE, FILLER_BYTE));
+        return image;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int failedFlush;  // 0: none fails
+        int status;
+        int writes, flushes;
+        std::string shown, notShown;
+        std::function<Bytes(const Bytes&)> expect;  // the image afterwards; none: not checked here
+    };
+    const Case cases[] = {
+        {"erase", {"IMG", "/e", "hello.txt"}, 0, 0, 1, 1, "eresed", "!!!", nullptr},
+        {"add: the blocks, then the directory", {"IMG", "/a", "HOST/new.txt"}, 0, 0, 3, 2, "added", "!!!", nullptr},
+        {"add, the flush of its blocks fails: the directory stays as it was", {"IMG", "/a", "HOST/new.txt"}, 1, 0, 2,
+         1, kWriteError, "", [&](Bytes image) {
+             putBlock(image, 2, data);
+             putBlock(image, 3, data, BLOCK_SIZE);
+             return image;
+         }},
+        {"quick format and add, the flush of the cleared directory fails: no block is written",
+         {"IMG", "/q", "/a", "HOST/new.txt"}, 1, 0, 1, 1, kCleaned, "added", cleared},
+        {"quick format alone, its flush fails", {"IMG", "/q"}, 1, 1, 1, 1, kWriteError, kCleaned, cleared},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeFile(dir / "new.txt", data);
+        const Bytes before = imageWithFile();
+        writeFile(dir / "disk.z18", before);
+        ImageRun r(dir);
+        r.session.env.inject(FaultEnv::Op::Flush, c.failedFlush > 0 ? c.failedFlush : 1 << 30, FaultEnv::Kind::Fail,
+                             "disk.z18");
+        r.session.env.inject(FaultEnv::Op::Write, 1 << 30, FaultEnv::Kind::Fail, "disk.z18");  // only counted
+        EXPECT_EQ(r.run(c.args), c.status);
+        EXPECT_NE(r.tail.find(c.shown), std::string::npos) << r.tail;
+        if (!c.notShown.empty()) {
+            EXPECT_EQ(r.tail.find(c.notShown), std::string::npos) << r.tail;
+        }
+        EXPECT_EQ(r.session.env.calls(FaultEnv::Op::Write), c.writes);
+        EXPECT_EQ(r.session.env.calls(FaultEnv::Op::Flush), c.flushes);
+        if (c.failedFlush > 0) {
+            EXPECT_EQ(r.tail.find(kWriteError), r.tail.rfind(kWriteError)) << "reported twice";
+        }
+        if (c.expect) {
+            EXPECT_TRUE(readFile(dir / "disk.z18") == c.expect(before));
+        }
+    }
 }

@@ -2,10 +2,7 @@
 // cpmtools and z18man in it, parsers for their listings, and a model of the files an image holds.
 #pragma once
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -13,93 +10,35 @@
 #include <cstdio>
 #include <random>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "support/cpmtools.h"
 #include "support/test_support.h"
 
 namespace interop {
 
 using z18test::Bytes;
 
-// The geometry of a .z18 image in cpmtools' terms; cpmtools reads it from ./diskdefs.
-constexpr const char* kDiskdefs =
-    "diskdef z18\n"
-    "  seclen 512\n"
-    "  tracks 80\n"
-    "  sectrk 9\n"
-    "  blocksize 2048\n"
-    "  maxdir 64\n"
-    "  skew 0\n"
-    "  boottrk 2\n"
-    "  os 2.2\n"
-    "end\n";
-
 constexpr int kDataBlocks = 174;  // blocks 1 to 174; block 0 holds the directory
 constexpr int kEntries = 64;
-constexpr std::size_t kDirectoryOffset = 9216;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;  // standard output and standard error together
-};
-
-// Runs a program found on PATH in cwd, with standard input from /dev/null. posix_spawn rather than
-// fork: it does not copy the page tables of a test binary under the address sanitizer.
-inline ToolRun runProgram(const std::vector<std::string>& args, const std::string& cwd) {
-    int fds[2];
-    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    std::vector<std::string> copy(args);
-    std::vector<char*> argv;
-    for (auto& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    ToolRun run;
-    if (spawned != 0) {
-        ::close(fds[0]);
-        run.status = 127;
-        return run;
-    }
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) run.out.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
-}
+using ToolRun = z18test::ExeResult;
 
 // A scratch directory holding the diskdef; every tool runs with it as working directory, so
 // images and host paths are given relative to it.
 class Workspace {
 public:
-    Workspace() { z18test::writeFile(dir_ / "diskdefs", std::string(kDiskdefs)); }
+    Workspace() { z18test::writeDiskdefs(dir_.path()); }
     std::string operator/(const std::string& name) const { return dir_ / name; }
     const std::string& root() const { return dir_.path(); }
 
-    ToolRun z18(const std::vector<std::string>& args) const {
-        const z18test::ExeResult r = z18test::runExe(args, dir_.path());
-        return ToolRun{r.status, r.out};
-    }
+    ToolRun z18(const std::vector<std::string>& args) const { return z18test::runExe(args, dir_.path()); }
     // One of cpmtools' programs, with the z18 format.
     ToolRun cpm(const std::string& tool, std::vector<std::string> args) const {
-        args.insert(args.begin(), {tool, "-f", "z18"});
-        return runProgram(args, dir_.path());
+        return z18test::cpmtool(tool, std::move(args), dir_.path());
     }
     void mkdir(const std::string& name) const { ::mkdir((dir_ / name).c_str(), 0777); }
 
@@ -108,10 +47,7 @@ private:
 };
 
 // Fails the test at once, with the way out, where cpmtools is missing.
-inline void requireCpmtools() {
-    const ToolRun r = runProgram({"fsck.cpm"}, "/");
-    ASSERT_NE(r.status, 127) << "cpmtools is not installed: apt-get install cpmtools";
-}
+inline void requireCpmtools() { ASSERT_TRUE(z18test::haveCpmtools()) << "cpmtools is not installed: apt-get install cpmtools"; }
 
 // ---- the model of an image's files ------------------------------------------------------------
 
@@ -316,10 +252,6 @@ inline int cpmlsFreeK(const std::string& out) {
 }
 
 // The directory area of an image file.
-inline Bytes directoryOf(const std::string& imagePath) {
-    const Bytes image = z18test::readFile(imagePath);
-    if (image.size() < kDirectoryOffset + 2048) return Bytes();
-    return Bytes(image.begin() + kDirectoryOffset, image.begin() + kDirectoryOffset + 2048);
-}
+inline Bytes directoryOf(const std::string& imagePath) { return z18test::directoryOf(z18test::readFile(imagePath)); }
 
 }  // namespace interop

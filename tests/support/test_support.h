@@ -1,5 +1,6 @@
-// Shared helpers for the tests: temporary directories, file bytes, images, and running sessions
-// either in this process (through a FaultEnv over the real host) or as the built executable.
+// Shared helpers for the tests: temporary directories, file bytes, runs of a session in this
+// process (through a FaultEnv over the real host), the texts every run prints. Crafted images and
+// child processes have helpers of their own, included here.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/disk_image.h"
 #include "support/fault_env.h"
+#include "support/process.h"
 #include "session/session.h"
 
 namespace z18test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // A fresh directory under the system's temporary folder, removed with everything in it.
 class TempDir {
@@ -37,15 +38,10 @@ bool fileExists(const std::string& path);
 // Deterministic pseudo-random bytes.
 Bytes randomBytes(std::size_t n, std::uint32_t seed);
 
-// An image in memory: fresh (all 0xE5), with helpers to craft directory entries.
-Bytes blankImage();
-// Writes a raw 32-byte entry: user, 11 name characters (space-filled), extent, record count, blocks.
-void putEntry(Bytes& image, int index, std::uint8_t user, const std::string& name11, std::uint8_t extent,
-              std::uint8_t recordCount, std::initializer_list<std::uint8_t> blocks);
-
-// One in-process run of the tool over the real host, with faults injectable through env.
+// One in-process run of the tool, with faults injectable through env: over the real host, or over
+// another one such as a z18::MemEnv where a real file system adds nothing.
 struct InProcess {
-    InProcess();
+    explicit InProcess(z18::Env* host = z18::defaultEnv());
     z18::FaultEnv env;
     std::ostringstream out;
     z18::Session session;
@@ -59,27 +55,10 @@ struct InProcess {
 // The output the driver prints before anything else, and the syntax help for program name p.
 std::string bannerText();
 std::string usageText(const std::string& p = "z18man");
+// A run's output after the banner; the whole output when it does not begin with the banner, so
+// that a comparison shows what came instead.
+std::string afterBanner(const std::string& out);
 
-// Runs the built executable with the given arguments in a working directory, with standard input
-// from /dev/null; captures standard output.
-//
-// Two environment variables point the same tests at another build: Z18MAN_EXE names the
-// executable to run instead of the one built beside the tests, and Z18MAN_WRAPPER a program that
-// runs it (scripts/windows-test.sh sets them to the Windows build and "wine"). The output of a
-// Windows executable comes in text mode; runExe turns its CR LF line ends back into LF, so the
-// same expectations hold on both hosts.
-struct ExeResult {
-    int status = -1;
-    std::string out;
-};
-ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd);
-std::string exePath();
-// The argument vector that runs the executable under test with args: the wrapper first, when
-// Z18MAN_WRAPPER names one. For tests that start the executable themselves (execvp it).
-std::vector<std::string> exeCommand(const std::vector<std::string>& args);
-// True when the executable under test is a Windows one (its name ends in ".exe"). Tests that
-// expect a host rule that differs on Windows branch on it, or skip with the reason.
-bool windowsExe();
 // Whether the host's directory search, as the executable under test meets it, yields name a before
 // name b: byte order on POSIX (the POSIX host sorts the names); on Windows the order of the
 // upper-case forms, which NTFS and Wine keep.
