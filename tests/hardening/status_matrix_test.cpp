@@ -10,6 +10,8 @@
 
 #include "hardening.h"
 #include "image/image_file.h"
+#include "session/driver.h"
+#include "support/mem_env.h"
 
 using namespace z18;
 using namespace z18test;
@@ -72,7 +74,7 @@ struct Fault {
 Fault fault(FaultEnv::Op op, int nth, FaultEnv::Kind kind, const char* suffix) {
     return Fault{true, op, nth, kind, suffix};
 }
-const FaultEnv::Op READ = FaultEnv::Op::Read, WRITE = FaultEnv::Op::Write;
+const FaultEnv::Op READ = FaultEnv::Op::Read, WRITE = FaultEnv::Op::Write, FLUSH = FaultEnv::Op::Flush;
 const FaultEnv::Kind FAIL = FaultEnv::Kind::Fail, SHORT = FaultEnv::Kind::Short;
 
 struct Case {
@@ -98,6 +100,19 @@ void withImageAnd(const TempDir& d, std::initializer_list<std::pair<const char*,
 
 const std::string ADD_HEAD = "Adding file(s) to 'disk.z18'\n  path: 'in\\', mask: '*.bin'\n\n";
 const std::string IMAGE_WRITE = "Error on write to the image 'disk.z18' !!!\n";
+const std::string ADDED_A_BIN = ADD_HEAD + "File 'A.BIN' added\n\nDone. 1 file(s) added.\n\n";
+
+void withImageAndSmallFile(const TempDir& d) { withImageAnd(d, {{"in/a.bin", kSmall}}); }
+void directoryCleared(Snapshot& s) {
+    std::fill_n(s["disk.z18"].begin() + DIRECTORY_OFFSET, DIRECTORY_SIZE, FILLER_BYTE);
+}
+void fullyFormatted(Snapshot& s) {
+    Bytes& img = s["disk.z18"];
+    std::copy(bootAreaBytes(), bootAreaBytes() + BOOT_AREA_SIZE, img.begin());
+    std::fill_n(img.begin() + SIGNATURE_OFFSET, SIGNATURE_SIZE, 0);
+    std::copy(SIGNATURE_TEXT, SIGNATURE_TEXT + std::strlen(SIGNATURE_TEXT), img.begin() + SIGNATURE_OFFSET);
+    directoryCleared(s);
+}
 
 const std::vector<Case>& cases() {
     static const std::vector<Case> table = {
@@ -131,6 +146,28 @@ const std::vector<Case>& cases() {
          [](Snapshot& s) { std::copy(bootAreaBytes(), bootAreaBytes() + BOOT_AREA_SIZE, s["disk.z18"].begin()); }},
         {"QuickFormatWriteFails", -5, withImage, {"disk", "/q"}, fault(WRITE, 1, FAIL, ".z18"), {}, 1,
          IMAGE_WRITE + "\n", nothing},
+        // A failed flush is a failed write of what it guards. After one, nothing more reaches the
+        // image: a quick format's add stops before its first block goes over the old files...
+        {"QuickAddFlushOfTheClearedDirectoryFails", -5, withImageAndSmallFile, {"disk", "/q", "/a", "in\\*.bin"},
+         fault(FLUSH, 1, FAIL, ".z18"), {}, 0,
+         "Directory of image 'disk.z18' was cleaned.\n" + ADD_HEAD + IMAGE_WRITE + "\n", directoryCleared},
+        // ...an add whose blocks may not be on the disk keeps the old directory...
+        {"AddFlushOfTheDataFails", -5, withImageAndSmallFile, {"disk", "/a", "in\\*.bin"},
+         fault(FLUSH, 1, FAIL, ".z18"), {}, 0, ADDED_A_BIN + IMAGE_WRITE + "\n",
+         [](Snapshot& s) { setBlock(s["disk.z18"], 6, kSmall); }},
+        // ...and the write-back itself was written, only its flush failed.
+        {"AddFlushOfTheWriteBackFails", -5, withImageAndSmallFile, {"disk", "/a", "in\\*.bin"},
+         fault(FLUSH, 2, FAIL, ".z18"), {}, 0, ADDED_A_BIN + IMAGE_WRITE + "\n",
+         [](Snapshot& s) { oneSmallFileAdded(s, "A       BIN", kSmall); }},
+        {"EraseFlushOfTheWriteBackFails", -5, withImage, {"disk", "/e", "*.com"}, fault(FLUSH, 1, FAIL, ".z18"), {}, 0,
+         "Erasing file(s) from 'disk.z18', mask: '*.com'\n\nFile 'A       COM' eresed\n\nDone. 1 file(s) erased.\n\n" +
+             IMAGE_WRITE + "\n",
+         [](Snapshot& s) { s["disk.z18"][DIRECTORY_OFFSET] = FILLER_BYTE; }},
+        // A format alone is its own request: unflushed, it did not happen.
+        {"FullFormatFlushFails", -5, withImage, {"disk", "/f"}, fault(FLUSH, 1, FAIL, ".z18"), {}, 1,
+         "Image 'disk.z18' was formated.\n" + IMAGE_WRITE + "\n", fullyFormatted},
+        {"QuickFormatFlushFails", -5, withImage, {"disk", "/q"}, fault(FLUSH, 1, FAIL, ".z18"), {}, 1,
+         IMAGE_WRITE + "\n", directoryCleared},
         {"AddImageWriteFailsInTheThirdEntry", -5,
          [](const TempDir& d) { withImageAnd(d, {{"in/a.bin", kSmall}, {"in/big.bin", kBig}}); },
          {"disk", "/a", "in\\*.bin"}, fault(WRITE, 37, FAIL, ".z18"), {}, 0,
@@ -262,6 +299,54 @@ TEST(StatusMatrix, CoversEveryCode) {
     EXPECT_EQ(codes.size(), 15u);
     EXPECT_EQ(*codes.begin(), -15);
     EXPECT_EQ(*codes.rbegin(), -1);
+}
+
+// The flushes each request asks of the host: one wherever the order of two writes matters or a
+// request ends with writes pending, none where nothing is written to the image, and never one on
+// a host file. A flush added or lost shows here.
+TEST(StatusMatrix, FlushesPerRequest) {
+    struct Row {
+        const char* what;
+        bool imageBefore;
+        std::vector<std::string> args;
+        int flushes;
+    };
+    const std::vector<Row> rows = {
+        {"full format", true, {"/f"}, 1},
+        {"full format, new image", false, {"/f"}, 1},
+        {"quick format", true, {"/q"}, 1},
+        {"erase", true, {"/e", "*.com"}, 1},
+        {"erase, nothing matched", true, {"/e", "*.xyz"}, 1},
+        {"add", true, {"/a", "in\\*.bin"}, 2},
+        {"add, nothing added", true, {"/a", "in\\readme.txt"}, 1},
+        {"add, new image", false, {"/a", "in\\*.bin"}, 2},
+        {"full format and add", true, {"/f", "/a", "in\\*.bin"}, 3},
+        {"quick format and add", true, {"/a", "in\\*.bin", "/q"}, 3},
+        {"full format and add, new image", false, {"/f", "/a", "in\\*.bin"}, 2},
+        {"full format, then a bad mask", true, {"/f", "/a", "in\\a;b"}, 1},
+        {"catalogue", true, {"/c"}, 0},
+        {"extract", true, {"/x", "out\\*.*"}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        MemEnv env;
+        if (row.imageBefore) env.putFile("disk.z18", baseImage());
+        env.putFile("in/a.bin", kSmall);
+        env.putFile("in/big.bin", kBig);
+        env.putFile("in/readme.txt", kTen);
+        env.makeDirectory("out");
+        std::vector<const char*> argv{"z18man", "disk"};
+        for (const std::string& a : row.args) argv.push_back(a.c_str());
+        std::ostringstream out;
+        Session s(env, out);
+        ASSERT_NE(runSession(s, static_cast<int>(argv.size()), argv.data()), -1);
+        EXPECT_EQ(env.flushes("disk.z18"), row.flushes) << out.str();
+        for (const auto& node : env.tree()) {
+            if (node.first != "disk.z18") {
+                EXPECT_EQ(env.flushes(node.first), 0) << node.first;
+            }
+        }
+    }
 }
 
 }  // namespace

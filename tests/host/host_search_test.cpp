@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include "host/env.h"
+#include "session/driver.h"
+#include "support/mem_env.h"
 #include "support/test_support.h"
 
 using namespace z18test;
@@ -36,6 +38,9 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"AB.C", "??.C", true}, MaskCase{"A.C", "??.C", false}, MaskCase{"ABC.C", "??.C", false},
         MaskCase{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*b", true},
         MaskCase{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "*a*a*a*a*a*a*a*b", false},
+        // A wildcard of the mask stays a wildcard where the name holds the same character.
+        MaskCase{"A*B", "A*", true}, MaskCase{"A?B", "A*", true}, MaskCase{"A*B", "A?B", true},
+        MaskCase{"A*B", "*B", true}, MaskCase{"A*", "A*B", false},
         // A name without a dot is tried again with one appended.
         MaskCase{"README", "*.*", true}, MaskCase{"README", "*.", true}, MaskCase{"README.TXT", "*.", false},
         MaskCase{"README", "README.", true}, MaskCase{"README", "?????????", false},
@@ -102,6 +107,30 @@ TEST_F(HostSearch, EmptyDirectoryPartMeansTheCurrentDirectory) {
     ASSERT_EQ(::chdir(previous), 0);
     EXPECT_EQ(text, "README=128 ");
     EXPECT_NE(attrs.find("sub.txt=16"), std::string::npos) << attrs;
+}
+
+// A host file whose name holds a wildcard is found like any other and refused by name, on the
+// real host and on the in-memory one, while the add goes on with the next file.
+TEST_F(HostSearch, NamesWithWildcardsAreFoundAndRefused) {
+    const std::string refused = "Name of tihs file 'A*B' has incorrect format !!!\n"
+                                "Name of tihs file 'A?B' has incorrect format !!!\n"
+                                "File 'AB' added\n\nDone. 1 file(s) added.\n\n\n";
+    ASSERT_EQ(::mkdir((dir / "in").c_str(), 0777), 0);
+    for (const char* name : {"in/A*B", "in/A?B", "in/AB"}) writeFile(dir / name, std::string(name));
+    writeFile(dir / "disk.z18", blankImage());
+    InProcess posix;
+    EXPECT_EQ(posix.run({dir / "disk", "/a", dir / "in/A*"}), 0);
+    EXPECT_EQ(posix.output(), bannerText() + "Adding file(s) to 'disk.z18'\n  path: '" + dir.path() +
+                                  "/in/', mask: 'A*'\n\n" + refused);
+
+    z18::MemEnv mem;
+    for (const char* name : {"in/A*B", "in/A?B", "in/AB"}) mem.putFile(name, std::string(name));
+    mem.putFile("disk.z18", blankImage());
+    std::ostringstream out;
+    z18::Session s(mem, out);
+    const char* argv[] = {"z18man", "disk", "/a", "in/A*"};
+    EXPECT_EQ(z18::runSession(s, 4, argv), 0);
+    EXPECT_EQ(out.str(), bannerText() + "Adding file(s) to 'disk.z18'\n  path: 'in/', mask: 'A*'\n\n" + refused);
 }
 
 }  // namespace

@@ -1,0 +1,425 @@
+// Power cuts at every moment of every writing request. Each scenario runs once on the in-memory
+// host under a recording wrapper; from the log of its image writes and flushes the test builds
+// every image a disk may hold after a power cut, and checks that each keeps the tool's promise.
+//
+// The disk, as modelled here:
+// - Everything written before the last completed flush is on the disk.
+// - Of what was written since, the page cache may have written back any set of 4 KiB pages, and
+//   each of them at any moment: so each page touched since holds its bytes as of that flush or as
+//   of any later write to it. (That takes in a crash at every moment of the window, and a page
+//   written back early and then changed again.) A page reaches the disk whole or not at all: a
+//   write torn inside a page is not modelled. The directory lies inside one page.
+// - A new image (missing or empty before the run) has no length on the disk before its first
+//   flush: its length is then the end of the furthest page that reached the disk, and pages that
+//   did not read as zeros. Such a state was never a whole image and cannot be made to load by any
+//   order of writes, so there only one thing is checked: no file is listed with bytes it never
+//   held.
+// - Once the run has ended, nothing may be left to chance: the disk holds exactly the final image.
+//
+// What every other state must show: the image loads (right size, no corrupted entry), and every
+// file it lists extracts byte for byte to what it held before the run or after it; a file new to
+// the run is there whole or not at all. The listing is checked through an extract of "*.*", which
+// takes exactly the files the catalogue lists, in every user area.
+//
+// The checker must be able to fail: every scenario is run again with each of its flushes left out
+// in turn, and each time a bad state must be found.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "image/geometry.h"
+#include "session/driver.h"
+#include "support/mem_env.h"
+#include "support/recording_env.h"
+#include "support/test_support.h"
+
+using namespace z18;
+using z18test::Bytes;
+
+namespace {
+
+constexpr std::size_t PAGE_SIZE = 4096;
+constexpr std::uint64_t ENUMERATE_UP_TO = 1024;  // states of a window checked one by one
+constexpr int RANDOM_STATES = 256;               // drawn where a window has more
+constexpr int MOST_FLUSHES = 3;
+const std::string IMAGE = "disk.z18";
+
+using Files = std::map<std::string, Bytes>;
+using Event = RecordingEnv::Event;
+
+int runOn(Env& env, const std::vector<std::string>& args, std::string* output = nullptr) {
+    std::vector<const char*> argv{"z18man", "disk"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out;
+    Session s(env, out);
+    const int status = runSession(s, static_cast<int>(argv.size()), argv.data());
+    if (output != nullptr) *output = out.str();
+    return status;
+}
+
+// Every file of an image, extracted on a host of its own. The status is 1 when it did not load.
+struct Extracted {
+    int status = 1;
+    std::string output;
+    Files files;
+};
+Extracted extractAll(const Bytes& image) {
+    MemEnv env;
+    env.putFile(IMAGE, image);
+    env.makeDirectory("out");
+    Extracted x;
+    x.status = runOn(env, {"/x", "out/*.*"}, &x.output);
+    for (const auto& node : env.tree()) {
+        if (node.first.compare(0, 4, "out/") == 0 && !node.second.directory)
+            x.files[node.first.substr(4)] = node.second.bytes;
+    }
+    return x;
+}
+
+// The last line a run printed: its report of why it stopped.
+std::string lastLine(const std::string& text) {
+    const std::size_t end = text.find_last_not_of('\n');
+    if (end == std::string::npos) return text;
+    const std::size_t newline = text.rfind('\n', end);
+    const std::size_t begin = newline == std::string::npos ? 0 : newline + 1;
+    return text.substr(begin, end + 1 - begin);
+}
+
+void applyWrite(Bytes& image, const Event& w) {
+    const std::size_t end = static_cast<std::size_t>(w.offset) + w.bytes.size();
+    if (image.size() < end) image.resize(end, 0);
+    std::copy(w.bytes.begin(), w.bytes.end(), image.begin() + static_cast<long>(w.offset));
+}
+
+// "2 5-9 12": page numbers, runs joined.
+std::string pageList(const std::vector<std::size_t>& pages) {
+    std::string text;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t j = i;
+        while (j + 1 < pages.size() && pages[j + 1] == pages[j] + 1) ++j;
+        if (!text.empty()) text += ' ';
+        text += std::to_string(pages[i]) + (j > i ? "-" + std::to_string(pages[j]) : "");
+        i = j + 1;
+    }
+    return text.empty() ? "none" : text;
+}
+
+// The pages a window of writes touched, each with every content it held: [0] as of the last
+// flush (empty where the file did not reach that far), then after each write that changed it.
+struct Window {
+    std::vector<std::size_t> pages;
+    std::vector<std::vector<Bytes>> versions;
+};
+
+Window windowOf(const Bytes& durable, const std::vector<const Event*>& writes) {
+    std::map<std::size_t, std::vector<Bytes>> byPage;
+    Bytes current = durable;
+    auto pageOf = [](const Bytes& image, std::size_t p) {
+        const std::size_t from = std::min(image.size(), p * PAGE_SIZE);
+        const std::size_t to = std::min(image.size(), from + PAGE_SIZE);
+        return Bytes(image.begin() + static_cast<long>(from), image.begin() + static_cast<long>(to));
+    };
+    for (const Event* w : writes) {
+        applyWrite(current, *w);
+        const std::size_t end = static_cast<std::size_t>(w->offset) + w->bytes.size();
+        for (std::size_t p = static_cast<std::size_t>(w->offset) / PAGE_SIZE; p * PAGE_SIZE < end; ++p) {
+            auto it = byPage.find(p);
+            if (it == byPage.end()) it = byPage.emplace(p, std::vector<Bytes>{pageOf(durable, p)}).first;
+            Bytes now = pageOf(current, p);
+            if (now != it->second.back()) it->second.push_back(std::move(now));
+        }
+    }
+    Window window;
+    for (auto& page : byPage) {
+        if (page.second.size() < 2) continue;  // rewritten with the bytes it held: no choice
+        window.pages.push_back(page.first);
+        window.versions.push_back(std::move(page.second));
+    }
+    return window;
+}
+
+Bytes stateOf(const Bytes& durable, const Window& w, const std::vector<std::size_t>& choice) {
+    Bytes image = durable;
+    for (std::size_t i = 0; i < w.pages.size(); ++i) {
+        if (choice[i] == 0) continue;
+        const Bytes& v = w.versions[i][choice[i]];
+        const std::size_t at = w.pages[i] * PAGE_SIZE;
+        if (image.size() < at + v.size()) image.resize(at + v.size(), 0);
+        std::copy(v.begin(), v.end(), image.begin() + static_cast<long>(at));
+    }
+    return image;
+}
+
+std::string describe(const Window& w, const std::vector<std::size_t>& choice) {
+    std::vector<std::size_t> flushed, last, between;
+    for (std::size_t i = 0; i < w.pages.size(); ++i) {
+        (choice[i] == 0 ? flushed : choice[i] + 1 == w.versions[i].size() ? last : between).push_back(w.pages[i]);
+    }
+    return "pages as flushed: " + pageList(flushed) + "; as last written: " + pageList(last) +
+           (between.empty() ? "" : "; as written in between: " + pageList(between));
+}
+
+// Every crash state of one window: all of them where they are few; otherwise the extremes, each
+// page alone left behind or alone written, and RANDOM_STATES drawn at random.
+void forEachState(const Window& w, std::uint32_t seed,
+                  const std::function<bool(const std::vector<std::size_t>&)>& visit, std::uint64_t* count) {
+    const std::size_t n = w.pages.size();
+    std::uint64_t total = 1;
+    for (const auto& v : w.versions) total = std::min<std::uint64_t>(total * v.size(), ENUMERATE_UP_TO + 1);
+    std::vector<std::size_t> choice(n, 0);
+    auto go = [&]() {
+        ++*count;
+        return visit(choice);
+    };
+    if (total <= ENUMERATE_UP_TO) {
+        for (std::uint64_t k = 0; k < total; ++k) {
+            std::uint64_t rest = k;
+            for (std::size_t i = 0; i < n; ++i) {
+                choice[i] = static_cast<std::size_t>(rest % w.versions[i].size());
+                rest /= w.versions[i].size();
+            }
+            if (!go()) return;
+        }
+        return;
+    }
+    auto newest = [&](std::size_t i) { return w.versions[i].size() - 1; };
+    for (std::size_t i = 0; i < n; ++i) choice[i] = 0;
+    if (!go()) return;
+    for (std::size_t i = 0; i < n; ++i) choice[i] = newest(i);
+    if (!go()) return;
+    for (std::size_t alone = 0; alone < n; ++alone) {
+        for (std::size_t i = 0; i < n; ++i) choice[i] = i == alone ? 0 : newest(i);
+        if (!go()) return;
+        for (std::size_t i = 0; i < n; ++i) choice[i] = i == alone ? newest(i) : 0;
+        if (!go()) return;
+    }
+    std::mt19937 gen(seed);
+    for (int r = 0; r < RANDOM_STATES; ++r) {
+        for (std::size_t i = 0; i < n; ++i) choice[i] = gen() % w.versions[i].size();
+        if (!go()) return;
+    }
+}
+
+struct Verdict {
+    std::string bad;  // the first bad state found; empty when there is none
+    std::string summary;
+};
+
+// Walks the log window by window and judges every crash state of each.
+Verdict check(const Bytes& before, bool newImage, const std::vector<Event>& log, const Bytes& after,
+              std::uint32_t seed) {
+    Verdict verdict;
+    const Extracted finalFiles = extractAll(after);
+    if (finalFiles.status != 0) {
+        verdict.bad = "the final image does not load: " + lastLine(finalFiles.output);
+        return verdict;
+    }
+    const Files beforeFiles = newImage ? Files() : extractAll(before).files;
+
+    // What one state shows; empty when it keeps the promise.
+    std::uint64_t unloadable = 0;
+    auto judge = [&](const Bytes& image, bool whole, const Bytes* mustBe) -> std::string {
+        if (mustBe != nullptr && image != *mustBe) return "after the run the disk may not hold the final image";
+        const Extracted x = extractAll(image);
+        if (x.status != 0 && !whole) ++unloadable;
+        if (x.status != 0) return whole ? "the image does not load: " + lastLine(x.output) : std::string();
+        for (const auto& file : x.files) {
+            auto old = beforeFiles.find(file.first);
+            auto now = finalFiles.files.find(file.first);
+            if ((old != beforeFiles.end() && old->second == file.second) ||
+                (now != finalFiles.files.end() && now->second == file.second))
+                continue;
+            return "'" + file.first + "' lists with bytes it held neither before the run nor after it";
+        }
+        return std::string();
+    };
+
+    Bytes durable = before;
+    bool whole = !newImage;  // the disk holds a whole image
+    int flushes = 0;
+    std::uint64_t states = 0;
+    std::string windows;
+    std::vector<const Event*> writes;
+    // Judges every state of the writes since the last flush, then puts them on the disk.
+    auto checkWindow = [&](const Bytes* mustBe) {
+        const Window w = windowOf(durable, writes);
+        std::uint64_t count = 0;
+        const std::string where = flushes == 0 ? "before the first flush" : "after flush " + std::to_string(flushes);
+        forEachState(
+            w, seed + static_cast<std::uint32_t>(flushes),
+            [&](const std::vector<std::size_t>& choice) {
+                const std::string problem = judge(stateOf(durable, w, choice), whole, mustBe);
+                if (problem.empty()) return true;
+                verdict.bad =
+                    where + (mustBe ? ", once the run has ended" : "") + " (" + describe(w, choice) + "): " + problem;
+                return false;
+            },
+            &count);
+        states += count;
+        windows += " " + std::to_string(w.pages.size()) + "/" + std::to_string(count);
+        for (const Event* e : writes) applyWrite(durable, *e);
+        writes.clear();
+    };
+    for (const Event& e : log) {
+        if (!e.flush) {
+            writes.push_back(&e);
+            continue;
+        }
+        checkWindow(nullptr);
+        if (!verdict.bad.empty()) return verdict;
+        ++flushes;
+        whole = whole || durable.size() == IMAGE_SIZE;
+    }
+    // The last window: a state the final image passes, once the run has ended the only one allowed.
+    checkWindow(&after);
+    verdict.summary =
+        std::to_string(flushes) + " flush(es); pages/states per window, the last one after the last flush:" + windows +
+        "; " + std::to_string(states) + " states" +
+        (unloadable ? ", " + std::to_string(unloadable) + " of them a new image that does not load yet" : "");
+    return verdict;
+}
+
+// ---- Scenarios --------------------------------------------------------------------------------
+
+// Host files F01.DAT... in dir: seeded sizes up to maxBlocks blocks (odd sizes too), every
+// `bigEvery`-th one larger than an entry maps.
+void hostFiles(MemEnv& env, const std::string& dir, int count, std::uint32_t seed, int maxBlocks, int bigEvery = 0,
+               const std::string& type = "DAT") {
+    std::mt19937 gen(seed);
+    for (int i = 1; i <= count; ++i) {
+        std::size_t size = gen() % (static_cast<std::size_t>(maxBlocks) * BLOCK_SIZE + 1);
+        if (bigEvery > 0 && i % bigEvery == 0) size = 17 * BLOCK_SIZE + gen() % (20 * BLOCK_SIZE);
+        const std::string name = dir + "/F" + (i < 10 ? "0" : "") + std::to_string(i) + "." + type;
+        env.putFile(name, z18test::randomBytes(size, seed * 100 + static_cast<std::uint32_t>(i)));
+    }
+}
+
+// An image made by the tool, holding the host files of old/.
+void imageHolding(MemEnv& env, int count, std::uint32_t seed, int maxBlocks, int bigEvery = 0) {
+    hostFiles(env, "old", count, seed, maxBlocks, bigEvery);
+    hostFiles(env, "old", 2, seed + 1, 3, 0, "TXT");
+    ASSERT_EQ(runOn(env, {"/f", "/a", "old/*.*"}), 0);
+}
+void blankFormatted(MemEnv& env) { ASSERT_EQ(runOn(env, {"/f"}), 0); }
+
+struct Scenario {
+    std::string name;
+    std::function<void(MemEnv&)> setup;
+    std::vector<std::string> args;
+    std::string shows = "";  // a line the run must print, where the scenario is about it
+};
+
+std::vector<Scenario> scenarios() {
+    std::vector<Scenario> list;
+    for (int n = 1; n <= 12; ++n) {
+        list.push_back({"Add" + std::to_string(n) + "Files",
+                        [n](MemEnv& env) {
+                            blankFormatted(env);
+                            hostFiles(env, "in", n, static_cast<std::uint32_t>(n), 12, 4);
+                        },
+                        {"/a", "in/*.*"}});
+    }
+    list.push_back({"AddUntilTheDiskIsFull",
+                    [](MemEnv& env) {
+                        imageHolding(env, 3, 30, 10);
+                        hostFiles(env, "in", 9, 31, 40, 2);
+                    },
+                    {"/a", "in/*.*"},
+                    "Disk full !!!"});
+    list.push_back({"AddUntilTheDirectoryIsFull",
+                    [](MemEnv& env) {
+                        imageHolding(env, 57, 40, 1);
+                        hostFiles(env, "in", 6, 41, 4, 0, "NEW");
+                    },
+                    {"/a", "in/*.*"},
+                    "Directory full !!!"});
+    list.push_back({"AddOntoAnImageWithFiles",
+                    [](MemEnv& env) {
+                        imageHolding(env, 5, 50, 12, 3);
+                        hostFiles(env, "in", 4, 51, 12, 4, "NEW");
+                    },
+                    {"/a", "in/*.*"}});
+    // The same names with new bytes, and names of their own, over the blocks the old files held.
+    for (const char* format : {"/f", "/q"}) {
+        list.push_back({std::string(format[1] == 'f' ? "Full" : "Quick") + "FormatAndAddOverFiles",
+                        [](MemEnv& env) {
+                            imageHolding(env, 6, 60, 8, 3);
+                            hostFiles(env, "in", 4, 61, 8, 3);
+                            hostFiles(env, "in", 3, 62, 6, 0, "NEW");
+                        },
+                        {format, "/a", "in/*.*"}});
+    }
+    list.push_back({"EraseSomeFiles", [](MemEnv& env) { imageHolding(env, 6, 70, 8, 3); }, {"/e", "*.DAT"}});
+    list.push_back({"EraseEveryFile", [](MemEnv& env) { imageHolding(env, 6, 71, 8, 3); }, {"/e", "*.*"}});
+    list.push_back({"QuickFormat", [](MemEnv& env) { imageHolding(env, 6, 80, 8, 3); }, {"/q"}});
+    list.push_back({"FullFormat", [](MemEnv& env) { imageHolding(env, 6, 81, 8, 3); }, {"/f"}});
+    list.push_back({"NewImageFullFormat", [](MemEnv&) {}, {"/f"}});
+    list.push_back({"NewImageAdd", [](MemEnv& env) { hostFiles(env, "in", 5, 90, 12, 3); }, {"/a", "in/*.*"}});
+    list.push_back(
+        {"NewImageFullFormatAndAdd", [](MemEnv& env) { hostFiles(env, "in", 5, 91, 12, 3); }, {"/f", "/a", "in/*.*"}});
+    list.push_back({"EmptyFileBecomesAnImage",
+                    [](MemEnv& env) {
+                        env.putFile(IMAGE, Bytes());
+                        hostFiles(env, "in", 3, 92, 12);
+                    },
+                    {"/a", "in/*.*"}});
+    return list;
+}
+
+struct Recorded {
+    Bytes before, after;
+    bool newImage = false;
+    std::vector<Event> log;
+    int flushesAsked = 0;
+    std::string output;
+};
+
+Recorded record(const Scenario& scenario, int dropFlush) {
+    MemEnv env;
+    scenario.setup(env);
+    Recorded r;
+    r.newImage = !env.isFile(IMAGE) || env.bytes(IMAGE).empty();
+    r.before = env.bytes(IMAGE);
+    RecordingEnv recording(&env, IMAGE);
+    recording.dropFlush(dropFlush);
+    EXPECT_EQ(runOn(recording, scenario.args, &r.output), 0);
+    r.after = env.bytes(IMAGE);
+    r.log = recording.log();
+    r.flushesAsked = recording.flushCalls();
+    return r;
+}
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+class CrashStates : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(CrashStates, EveryStateKeepsThePromise) {
+    const Scenario& scenario = GetParam();
+    const std::uint32_t seed = static_cast<std::uint32_t>(std::hash<std::string>()(scenario.name));
+    const Recorded run = record(scenario, 0);
+    ASSERT_NE(run.after, run.before) << "the scenario changes nothing";
+    EXPECT_NE(run.output.find(scenario.shows), std::string::npos) << run.output;
+    EXPECT_LE(run.flushesAsked, MOST_FLUSHES);
+    const Verdict verdict = check(run.before, run.newImage, run.log, run.after, seed);
+    EXPECT_EQ(verdict.bad, "") << run.output;
+    std::cout << "[ crash    ] " << scenario.name << ": " << verdict.summary << "\n";
+
+    // Each flush left out in turn lets a power cut break the promise, and the checker says where.
+    for (int drop = 1; drop <= run.flushesAsked; ++drop) {
+        const Recorded dropped = record(scenario, drop);
+        const Verdict without = check(dropped.before, dropped.newImage, dropped.log, dropped.after, seed);
+        EXPECT_NE(without.bad, "") << "flush " << drop << " left out, and no bad state found";
+        std::cout << "[ crash    ] " << scenario.name << ", flush " << drop << " of " << run.flushesAsked
+                  << " left out: " << without.bad << "\n";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, CrashStates, ::testing::ValuesIn(scenarios()),
+                         [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+
+}  // namespace
