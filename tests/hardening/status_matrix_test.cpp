@@ -1,6 +1,7 @@
 // Every status code, -1 to -15, driven through real files (and the fault wrapper where the host
 // would have to misbehave), each case checking everything the run leaves behind: the exit status,
 // every line printed, and the bytes of every file in the working directory, image included.
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -154,7 +155,7 @@ const std::vector<Case>& cases() {
         // ...an add whose blocks may not be on the disk keeps the old directory...
         {"AddFlushOfTheDataFails", -5, withImageAndSmallFile, {"disk", "/a", "in\\*.bin"},
          fault(FLUSH, 1, FAIL, ".z18"), {}, 0, ADDED_A_BIN + IMAGE_WRITE + "\n",
-         [](Snapshot& s) { setBlock(s["disk.z18"], 6, kSmall); }},
+         [](Snapshot& s) { putBlock(s["disk.z18"], 6, kSmall); }},
         // ...and the write-back itself was written, only its flush failed.
         {"AddFlushOfTheWriteBackFails", -5, withImageAndSmallFile, {"disk", "/a", "in\\*.bin"},
          fault(FLUSH, 2, FAIL, ".z18"), {}, 0, ADDED_A_BIN + IMAGE_WRITE + "\n",
