@@ -107,10 +107,13 @@ loaded=$(XDG_DATA_DIRS=$root/usr/share bash -c '
 [ "$loaded" = "complete -F _z18man z18man" ] || fail "bash-completion does not load the packaged completion: $loaded"
 
 echo "-- lintian"
+# Overridden tags are shown too (O:, with their reasons), which makes lintian's own status 2: the
+# verdict comes from the tags it prints instead.
 status=0
-report=$(lintian --fail-on error,warning --display-info --show-overrides "$deb" 2>&1) || status=$?
+report=$(lintian --display-info --show-overrides "$deb" 2>&1) || status=$?
 grep -v 'running with root privileges' <<<"$report" || true
-[ $status -eq 0 ] || fail "lintian reports errors or warnings (status $status)"
+[ $status -le 2 ] || fail "lintian could not check the package (status $status)"
+! grep -q '^[EW]: ' <<<"$report" || fail "lintian reports errors or warnings"
 
 if [ $failed -ne 0 ]; then
     echo "== package checks FAILED" >&2
