@@ -85,6 +85,9 @@ check "list past the catalogue's pauses" "$(for i in $(seq -w 1 64); do listed f
 row 0 "" list "$SCRATCH/not an image"
 check "list of an image named otherwise" "$(listed 'not an image' -rw-r--r-- 313 DATA.BIN)" \
     "$(head -1 <<<"$OUT")"
+"$TOOL" empty.z18 /f >/dev/null || exit 2
+row 0 "" list empty.z18
+check "list of an empty image" "" "$OUT"
 row 1 "no such image" list missing.z18
 row 1 "Corrupted directory entry" list corrupt.z18
 row 1 "Can't open image" list locked.z18
