@@ -16,10 +16,12 @@ namespace cmdtest {
 
 using z18test::Bytes;
 
-// Everything the session printed after the banner.
+// Everything the session printed after the banner: an in-process session's, or the executable's.
 inline std::string body(const std::string& out) {
-    const std::string banner = z18test::bannerText();
-    return out.compare(0, banner.size(), banner) == 0 ? out.substr(banner.size()) : out;
+    for (const std::string& banner : {z18test::bannerText(), z18test::exeBannerText()}) {
+        if (out.compare(0, banner.size(), banner) == 0) return out.substr(banner.size());
+    }
+    return out;
 }
 
 struct Result {

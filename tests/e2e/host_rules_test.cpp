@@ -28,7 +28,7 @@ namespace {
 
 // What the run printed after the banner.
 std::string body(const ExeResult& r) {
-    const std::string banner = bannerText();
+    const std::string banner = exeBannerText();
     return r.out.compare(0, banner.size(), banner) == 0 ? r.out.substr(banner.size()) : r.out;
 }
 

@@ -15,6 +15,7 @@
 
 #include "image/geometry.h"
 #include "session/driver.h"
+#include "session/texts.h"
 
 namespace z18test {
 
@@ -92,6 +93,11 @@ std::string bannerText() {
     z18::Session s(*z18::defaultEnv(), out);
     z18::printBanner(s);
     return out.str();
+}
+
+std::string exeBannerText() {
+    return std::string(z18::texts::BANNER_NAME) +
+           (windowsExe() ? z18::texts::BANNER_VERSION_WINDOWS : z18::texts::BANNER_VERSION_POSIX);
 }
 
 std::string usageText(const std::string& p) {

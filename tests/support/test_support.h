@@ -58,6 +58,8 @@ struct InProcess {
 
 // The output the driver prints before anything else, and the syntax help for program name p.
 std::string bannerText();
+// The banner of the executable under test, which names its build: the Windows one under Wine.
+std::string exeBannerText();
 std::string usageText(const std::string& p = "z18man");
 
 // Runs the built executable with the given arguments in a working directory, with standard input
