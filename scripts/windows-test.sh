@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the native Windows executable z18man.exe with MinGW-w64 (warnings as errors, linked
-# statically) and runs the end-to-end tests against it under Wine: the tests that run the
+# statically) and its zip (the package target), checks the zip and runs the zipped program under
+# Wine, then runs the end-to-end tests against z18man.exe under Wine: the tests that run the
 # executable are built natively (build/h-win-native) and pointed at z18man.exe through
 # Z18MAN_EXE and Z18MAN_WRAPPER=wine.
 #
@@ -9,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/prereqs.sh
-need_packages cmake make g++ libgtest-dev cpmtools g++-mingw-w64-x86-64 wine64 wine binutils-mingw-w64-x86-64
+need_packages cmake make g++ libgtest-dev cpmtools g++-mingw-w64-x86-64 wine64 wine binutils-mingw-w64-x86-64 unzip
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cross=build/h-win
@@ -32,6 +33,24 @@ for dll in $imports; do
     esac
 done
 echo "imports: $(echo $imports)"
+
+echo "== Windows zip (CPack)"
+version=$(sed -n 's/^project(z18man VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+zip=$cross/z18man-$version-win64.zip
+rm -f "$zip"
+cmake --build "$cross" --target package >/dev/null
+[ -f "$zip" ] || { echo "the package target wrote no $zip" >&2; exit 1; }
+contents=$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')
+if [ "$contents" != "LICENSE.txt README.txt z18man.exe " ]; then
+    echo "$zip holds: $contents; expected LICENSE.txt README.txt z18man.exe" >&2
+    exit 1
+fi
+unzipped=$(mktemp -d)
+trap 'rm -rf "$unzipped"' EXIT
+unzip -q "$zip" -d "$unzipped"
+cmp -s "$unzipped/README.txt" README.md && cmp -s "$unzipped/LICENSE.txt" LICENSE ||
+    { echo "the zip's README.txt or LICENSE.txt differs from README.md or LICENSE" >&2; exit 1; }
+echo "$zip: $contents"
 
 echo "== native build of the tests"
 cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON >/dev/null
@@ -64,11 +83,34 @@ if [ $status -ne 1 ]; then
     exit 1
 fi
 timeout 60 wineserver -w || true
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$unzipped"' EXIT
 wineserver -p
 # The server's helper processes start with the next run and live as long as the server: started
 # here, they hold no test's output open.
 timeout 120 wine "$exe" >/dev/null 2>&1 || true
+
+# The zipped program, where a Windows user unpacks it: it formats an image, adds its README to
+# it, lists it and gives the README back, whole records.
+zipped_ok=1
+# zipped_run PATTERN ARGS...: runs it with ARGS; one line of its output must match PATTERN.
+zipped_run() {
+    local pattern=$1 out
+    shift
+    out=$(cd "$unzipped" && timeout 120 wine ./z18man.exe "$@" </dev/null | tr -d '\r') || zipped_ok=0
+    grep -qx -e "$pattern" <<<"$out" || { zipped_ok=0; echo "z18man.exe $*:"; echo "$out"; } >&2
+}
+zipped_run "Image 'demo.z18' was formated." demo /f
+zipped_run "File 'README.TXT' added" demo /a README.txt
+zipped_run "README.TXT .*" demo /c
+mkdir "$unzipped/out"
+zipped_run "File 'README.TXT' was extracted" demo /x 'out\README.TXT'
+cmp -s -n "$(stat -c %s "$unzipped/README.txt")" "$unzipped/out/README.TXT" "$unzipped/README.txt" ||
+    zipped_ok=0
+if [ $zipped_ok -ne 1 ]; then
+    echo "the zipped z18man.exe does not work under Wine" >&2
+    exit 1
+fi
+echo "-- the zipped z18man.exe formats, adds, lists and extracts under Wine"
 
 failed=0
 (cd "$native" && ctest -L exe --timeout "$limit" --output-on-failure) || failed=1

@@ -59,7 +59,7 @@ TEST(Cli, TranscriptsAndExitStatuses) {
 
         const ExeResult r = runExe(c.args, dir.path());
         EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, bannerText() + c.output);
+        EXPECT_EQ(r.out, exeBannerText() + c.output);
         EXPECT_EQ(entriesOf(dir.path()), c.filesAfter);
         if (c.before == SHORT_FILE) {
             EXPECT_EQ(readFile(dir / "disk.z18"), shortImage);

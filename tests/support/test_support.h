@@ -54,6 +54,8 @@ struct InProcess {
 
 // The output the driver prints before anything else, and the syntax help for program name p.
 std::string bannerText();
+// The banner of the executable under test, which names its build: the Windows one under Wine.
+std::string exeBannerText();
 std::string usageText(const std::string& p = "z18man");
 // A run's output after the banner; the whole output when it does not begin with the banner, so
 // that a comparison shows what came instead.

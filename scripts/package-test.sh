@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Checks what a release build installs and packages:
+#   - `cmake --install` into a scratch prefix: exactly the program (stripped), the manual page,
+#     the bash completion and the mc helper;
+#   - the Debian package the `package` target writes: its name, control fields and contents;
+#     unpacked with dpkg -x into a scratch root, the packaged program runs, the packaged
+#     completion and helper pass their tests there, and bash-completion finds the completion;
+#   - lintian: no errors and no warnings (overrides carry their reasons in the package).
+#
+#   scripts/package-test.sh [BUILD_DIR]     (default build/release, configured as Release)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/prereqs.sh
+need_packages cmake make g++ lintian bash-completion binutils
+
+build=${1:-build/release}
+version=$(sed -n 's/^project(z18man VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+arch=$(dpkg --print-architecture)
+deb=$build/z18man_${version}_${arch}.deb
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failed=0
+fail() {
+    echo "FAIL: $*" >&2
+    failed=1
+}
+
+# The regular files under a folder, with their modes, one "path mode" a line.
+listing() { (cd "$1" && find . -type f -printf '%P %m\n' | LC_ALL=C sort); }
+# Fails unless the ELF program at $1 is stripped and linked statically.
+stripped_static() {
+    readelf -S "$1" | grep -q '\.symtab' && fail "$1 is not stripped"
+    readelf -l "$1" | grep -q INTERP && fail "$1 is not linked statically"
+    return 0
+}
+
+echo "-- cmake --install"
+cmake --build "$build" --target z18man z18man_manpage >/dev/null
+cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+expected="bin/z18man 755
+lib/mc/extfs.d/uz18 755
+share/bash-completion/completions/z18man 644
+share/man/man1/z18man.1.gz 644"
+[ "$(listing "$scratch/prefix")" = "$expected" ] ||
+    fail "cmake --install gave:"$'\n'"$(listing "$scratch/prefix")"$'\n'"expected:"$'\n'"$expected"
+stripped_static "$scratch/prefix/bin/z18man"
+
+echo "-- Debian package"
+rm -f "$deb"
+cmake --build "$build" --target package >/dev/null
+[ -f "$deb" ] || { echo "FAIL: the package target wrote no $deb" >&2; exit 1; }
+echo "$deb"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = z18man ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
+[ "$(field Section)" = otherosfs ] || fail "Section: $(field Section)"
+[ "$(field Priority)" = optional ] || fail "Priority: $(field Priority)"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+for relation in Depends Pre-Depends Recommends Suggests; do
+    [ -z "$(field "$relation")" ] || fail "$relation: $(field "$relation"): a static program needs nothing"
+done
+description=$(field Description)
+[ "$(head -1 <<<"$description")" = "manager for .z18 CP/M 2.2 floppy disk images" ] ||
+    fail "Description synopsis: $(head -1 <<<"$description")"
+[ "$(wc -l <<<"$description")" -ge 5 ] || fail "Description has no real extended text"
+
+root=$scratch/root
+dpkg -x "$deb" "$root"
+expected="usr/bin/z18man 755
+usr/lib/mc/extfs.d/uz18 755
+usr/share/bash-completion/completions/z18man 644
+usr/share/doc/z18man/changelog.gz 644
+usr/share/doc/z18man/copyright 644
+usr/share/lintian/overrides/z18man 644
+usr/share/man/man1/z18man.1.gz 644"
+[ "$(listing "$root")" = "$expected" ] ||
+    fail "the package holds:"$'\n'"$(listing "$root")"$'\n'"expected:"$'\n'"$expected"
+owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
+[ "$owners" = root/root ] || fail "files not owned by root: $owners"
+stripped_static "$root/usr/bin/z18man"
+for file in bin/z18man lib/mc/extfs.d/uz18 share/bash-completion/completions/z18man \
+    share/man/man1/z18man.1.gz; do
+    cmp -s "$root/usr/$file" "$scratch/prefix/$file" || fail "the package's $file differs from cmake --install's"
+done
+grep -qx 'Copyright: 2026 the z18man authors' "$root/usr/share/doc/z18man/copyright" &&
+    grep -qx 'License: Expat' "$root/usr/share/doc/z18man/copyright" ||
+    fail "copyright names no holder or licence"
+zcat "$root/usr/share/man/man1/z18man.1.gz" | cmp -s - docs/z18man.1 || fail "the manual page differs from docs/z18man.1"
+
+echo "-- the packaged program, completion and helper"
+usage=0
+"$root/usr/bin/z18man" >"$scratch/usage" || usage=$?
+[ $usage -eq 1 ] && grep -q '^Syntax:' "$scratch/usage" || fail "the packaged z18man shows no syntax help"
+(cd "$scratch" && "$root/usr/bin/z18man" probe /f >/dev/null && "$root/usr/bin/z18man" probe /c |
+    grep -qx "0K in 0 file(s), 348K free") || fail "the packaged z18man cannot format and list an image"
+tests/integrations/completion_test.sh "$root/usr/share/bash-completion/completions/z18man" \
+    "$root/usr/bin/z18man" || failed=1
+# Without a tool named, the helper must find the z18man installed beside it.
+tests/integrations/uz18_test.sh "$root/usr/lib/mc/extfs.d/uz18" || failed=1
+# bash-completion loads completions on demand from <data dir>/bash-completion/completions.
+loaded=$(XDG_DATA_DIRS=$root/usr/share bash -c '
+    . /usr/share/bash-completion/bash_completion
+    if declare -F _comp_load >/dev/null; then _comp_load z18man; else __load_completion z18man; fi
+    complete -p z18man' 2>&1)
+[ "$loaded" = "complete -F _z18man z18man" ] || fail "bash-completion does not load the packaged completion: $loaded"
+
+echo "-- lintian"
+# Overridden tags are shown too (O:, with their reasons), which makes lintian's own status 2: the
+# verdict comes from the tags it prints instead.
+status=0
+report=$(lintian --display-info --show-overrides "$deb" 2>&1) || status=$?
+grep -v 'running with root privileges' <<<"$report" || true
+[ $status -le 2 ] || fail "lintian could not check the package (status $status)"
+! grep -q '^[EW]: ' <<<"$report" || fail "lintian reports errors or warnings"
+
+if [ $failed -ne 0 ]; then
+    echo "== package checks FAILED" >&2
+    exit 1
+fi
+echo "== package checks passed"
