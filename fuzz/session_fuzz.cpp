@@ -216,14 +216,17 @@ public:
     }
     // Copies the bytes of the file at key as they are now, unless that was done already.
     void keep(const std::string& key, const MemEnv& env) {
-        Entry* e = lookUp(key);
-        if (e == nullptr || e->kept || e->directory) return;
-        copyBytes(env.bytes(key), &e->bytes);
-        e->kept = true;
+        const std::size_t i = indexOf(key);
+        if (i == count_ || entries_[i].kept || entries_[i].directory) return;
+        copyBytes(env.bytes(key), &entries_[i].bytes);
+        entries_[i].kept = true;
     }
     std::size_t size() const { return count_; }
     // The entry of key before the run; null where there was none.
-    const Entry* find(const std::string& key) const { return const_cast<TreeCopy*>(this)->lookUp(key); }
+    const Entry* find(const std::string& key) const {
+        const std::size_t i = indexOf(key);
+        return i == count_ ? nullptr : &entries_[i];
+    }
     static bool same(const Entry& e, const MemEnv::Node& node) {
         return e.directory == node.directory && e.readOnly == node.readOnly &&
                (e.kept ? e.bytes == node.bytes : e.size == node.bytes.size());
@@ -239,11 +242,12 @@ public:
     }
 
 private:
-    Entry* lookUp(const std::string& key) {
+    // The index of key among the first count_ entries; count_ where it is not there.
+    std::size_t indexOf(const std::string& key) const {
         const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(count_);
         const auto it = std::lower_bound(entries_.begin(), end, key,
                                          [](const Entry& e, const std::string& k) { return e.key < k; });
-        return it != end && it->key == key ? &*it : nullptr;
+        return it != end && it->key == key ? static_cast<std::size_t>(it - entries_.begin()) : count_;
     }
 
     std::vector<Entry> entries_;  // the first count_ are the copy, sorted by key as the tree is
@@ -294,9 +298,9 @@ public:
         const std::uint64_t end = offset + n;
         const std::uint64_t from = std::max<std::uint64_t>(offset, kDataStart);
         const std::uint64_t to = std::min<std::uint64_t>(end, kBlockArea);
-        for (std::uint64_t at = from; at < to; at = (at / BLOCK_SIZE + 1) * BLOCK_SIZE) {
-            // Blocks are counted from the directory, which is block 0.
-            const std::size_t block = static_cast<std::size_t>((at - DIRECTORY_OFFSET) / BLOCK_SIZE);
+        // Blocks are counted from the directory, which is block 0.
+        for (std::uint64_t block = (from - DIRECTORY_OFFSET) / BLOCK_SIZE;
+             from < to && block <= (to - 1 - DIRECTORY_OFFSET) / BLOCK_SIZE; ++block) {
             EXPECT(!named_[block], "a block was overwritten while a directory that may be on the disk names it");
             dirty_.set(block);
         }
@@ -511,7 +515,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     EXPECT(env.openHandles() == 0, "a file was left open");
     if (!p.valid) {
         EXPECT(currentOutput == kInvalidCommandLineOutput, "invalid command line without the syntax help");
-        EXPECT(before.sameAs(env.tree()), "a file was touched although the command line was invalid");
+        EXPECT(watch.openedForWriting().empty() && before.sameAs(env.tree()),
+               "a file was touched although the command line was invalid");
         return 0;
     }
 
