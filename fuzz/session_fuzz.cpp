@@ -105,13 +105,17 @@ void copyBytes(const Bytes& from, Bytes* to) {
 using BlockSet = std::bitset<BLOCK_COUNT>;
 
 // Block numbers named by used entries, read the way a CP/M system reads them. Numbers past the
-// last block name nothing on the disk.
-BlockSet usedBlocks(const std::uint8_t* dir) {
+// last block name nothing on the disk. With holdingRecords, only the blocks that hold records of
+// their entry count: the blocks of a half-made file (an add that failed while reading it) are
+// taken, but hold none of its bytes.
+BlockSet usedBlocks(const std::uint8_t* dir, bool holdingRecords = false) {
     BlockSet used;
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
         const std::uint8_t* e = dir + i * ENTRY_SIZE;
         if (e[0] == FILLER_BYTE) continue;
-        for (int k = 0; k < BLOCKS_PER_ENTRY && e[16 + k] != 0; ++k)
+        const std::size_t records = e[15] + 128u * (e[12] & 1u);
+        const std::size_t limit = holdingRecords ? (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK : BLOCKS_PER_ENTRY;
+        for (std::size_t k = 0; k < BLOCKS_PER_ENTRY && k < limit && e[16 + k] != 0; ++k)
             if (e[16 + k] < BLOCK_COUNT) used.set(e[16 + k]);
     }
     return used;
@@ -306,9 +310,9 @@ public:
         }
         const bool ok = EnvWrapper::writeAt(handle, offset, buffer, n, done);
         if (offset < kDataStart && end > DIRECTORY_OFFSET) {
-            const BlockSet named = namedNow();
-            EXPECT((named & dirty_).none(), "a directory was written that names a block written since the last flush");
-            named_ |= named;
+            EXPECT((namedNow(true) & dirty_).none(),
+                   "a directory was written that names a block written since the last flush");
+            named_ |= namedNow();
         }
         return ok;
     }
@@ -334,9 +338,9 @@ private:
 
     bool isImage(int handle) const { return std::find(images_.begin(), images_.end(), handle) != images_.end(); }
     // The blocks the directory now in the image names.
-    BlockSet namedNow() const {
+    BlockSet namedNow(bool holdingRecords = false) const {
         const Bytes& image = mem_.bytes(key_);
-        return image.size() >= kDataStart ? usedBlocks(image.data() + DIRECTORY_OFFSET) : BlockSet();
+        return image.size() >= kDataStart ? usedBlocks(image.data() + DIRECTORY_OFFSET, holdingRecords) : BlockSet();
     }
 
     const MemEnv& mem_;
