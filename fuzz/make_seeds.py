@@ -10,7 +10,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 NONE, IMAGE, ODD_SIZE, EMPTY = 0, 1, 2, 3
 READ_ONLY = 4
-OPEN_FAIL, READ_FAIL, READ_SHORT, WRITE_FAIL, WRITE_SHORT = 1, 2, 3, 4, 5
+OPEN_FAIL, READ_FAIL, READ_SHORT, WRITE_FAIL, WRITE_SHORT, FLUSH_FAIL = 1, 2, 3, 4, 5, 6
 ON_IMAGE = 8
 
 
@@ -80,6 +80,14 @@ SESSION_SEEDS = {
     "extract_write_fault": session(fault=WRITE_SHORT, nth=4, args=["disk", "/x", "*.com"], dir_bytes=THREE_FILES),
     "directory_read_fault": session(fault=READ_SHORT | ON_IMAGE, nth=1, args=["disk", "/c"], dir_bytes=THREE_FILES),
     "new_image_fill_fault": session(image=NONE, fault=WRITE_FAIL, nth=200, args=["disk", "/f"]),
+    # Failed flushes: of the data an add wrote (the directory must stay the old one), of a cleared
+    # directory before blocks it named get new bytes, of an erase's write-back, of a new image.
+    "add_data_flush_fault": session(fault=FLUSH_FAIL | ON_IMAGE, nth=1, args=["disk", "/a", "in\\*"],
+                                    dir_bytes=THREE_FILES, files=[("in/f1", 0, 5000), ("in/f2", 0, 40000)]),
+    "quick_add_clear_flush_fault": session(fault=FLUSH_FAIL, nth=1, args=["disk", "/q", "/a", "in\\*"],
+                                           dir_bytes=THREE_FILES, files=[("in/f1", 0, 3000)]),
+    "erase_flush_fault": session(fault=FLUSH_FAIL, nth=1, args=["disk", "/e", "*.*"], dir_bytes=THREE_FILES),
+    "new_image_flush_fault": session(image=NONE, fault=FLUSH_FAIL | ON_IMAGE, nth=1, args=["disk", "/f"]),
     "invalid": session(args=["disk", "/c", "/x"], dir_bytes=THREE_FILES),
     # A host path with a zero byte in it: the host must take it as the path up to that byte.
     "zero_in_host_path": session(args=["disk", "/a", "in\\*"], files=[("in/f1", 0, 4096), ("in/f\x00x", 0, 100)]),

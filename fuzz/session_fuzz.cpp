@@ -1,23 +1,30 @@
 // Whole runs of the tool on an in-memory host built from the fuzz input: an image (its directory
 // from the input), a command line and a few host files, optionally with one failing or short
-// transfer. Beyond "no crash, no leak, no undefined behaviour" every run is held to what the tool
-// promises about what it leaves behind (see README.md in this folder for the input layout).
+// transfer or flush. Beyond "no crash, no leak, no undefined behaviour" every run is held to what
+// the tool promises about what it leaves behind, and about the order in which its image writes may
+// reach the disk (see README.md in this folder for the input layout).
+//
+// libFuzzer runs the inputs one after another in one process, so what every input needs (the host,
+// the copy of the state before the run, the images) is kept between inputs and refilled: fresh
+// allocations of hundreds of kilobytes for each input cost the sanitizers more than the run itself.
 #include <algorithm>
+#include <bitset>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/env_wrapper.h"
 #include "support/fault_env.h"
 #include "support/mem_env.h"
 #include "image/geometry.h"
 #include "session/command_line.h"
 #include "session/driver.h"
+#include "session/status.h"
 
 using namespace z18;
 using Bytes = MemEnv::Bytes;
@@ -43,9 +50,12 @@ public:
         at_ += n;
         return s;
     }
-    Bytes bytes(std::size_t n) {
-        const std::string s = text(n);
-        return Bytes(s.begin(), s.end());
+    // Copies up to n bytes to dest; returns how many there were.
+    std::size_t copy(std::size_t n, std::uint8_t* dest) {
+        n = std::min(n, size_ - at_);
+        if (n > 0) std::memcpy(dest, data_ + at_, n);
+        at_ += n;
+        return n;
     }
 
 private:
@@ -86,13 +96,27 @@ std::string storedName(const std::string& name) {
     return base + type;
 }
 
-// Block numbers named by used entries, read the way a CP/M system reads them.
-std::set<int> usedBlocks(const std::uint8_t* dir) {
-    std::set<int> used;
+// A copy through memcpy: ASan's memmove, which vector::assign comes to, is far slower.
+void copyBytes(const Bytes& from, Bytes* to) {
+    to->resize(from.size());
+    if (!from.empty()) std::memcpy(to->data(), from.data(), from.size());
+}
+
+using BlockSet = std::bitset<BLOCK_COUNT>;
+
+// Block numbers named by used entries, read the way a CP/M system reads them. Numbers past the
+// last block name nothing on the disk. With holdingRecords, only the blocks that hold records of
+// their entry count: the blocks of a half-made file (an add that failed while reading it) are
+// taken, but hold none of its bytes.
+BlockSet usedBlocks(const std::uint8_t* dir, bool holdingRecords = false) {
+    BlockSet used;
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
         const std::uint8_t* e = dir + i * ENTRY_SIZE;
         if (e[0] == FILLER_BYTE) continue;
-        for (int k = 0; k < BLOCKS_PER_ENTRY && e[16 + k] != 0; ++k) used.insert(e[16 + k]);
+        const std::size_t records = e[15] + 128u * (e[12] & 1u);
+        const std::size_t limit = holdingRecords ? (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK : BLOCKS_PER_ENTRY;
+        for (std::size_t k = 0; k < BLOCKS_PER_ENTRY && k < limit && e[16 + k] != 0; ++k)
+            if (e[16 + k] < BLOCK_COUNT) used.set(e[16 + k]);
     }
     return used;
 }
@@ -114,17 +138,18 @@ std::vector<std::string> namesOnLines(const std::string& out, const std::string&
 struct Parsed {
     bool valid = false;
     OptionFlags options = 0;
-    std::string image, hostDir, mask;
+    std::string image, imageName, hostDir, mask;
 };
 
 Parsed parse(int argc, const char* const* argv) {
-    MemEnv scratch;
+    static MemEnv scratch;  // reading the command line asks nothing of the host
     std::ostringstream sink;
     Session s(scratch, sink);
     Parsed p;
     p.valid = parseCommandLine(s, argc, argv) == 1;
     p.options = s.options;
     p.image = MemEnv::normalise(s.imageDir + s.imageName);
+    p.imageName = s.imageName;
     p.hostDir = s.hostDir;
     p.mask = s.mask;
     return p;
@@ -141,6 +166,22 @@ std::string invalidCommandLineOutput() {
     return out.str();
 }
 
+// The line a run prints for a status about the image.
+std::string statusLine(const std::string& imageName, StatusCode code) {
+    static MemEnv scratch;
+    std::ostringstream out;
+    Session s(scratch, out);
+    s.imageName = imageName;
+    reportStatus(s, code);
+    return out.str();
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
 int runOn(Env& env, const std::vector<std::string>& args, std::string* output) {
     std::vector<const char*> argv{"z18man"};
     for (const auto& a : args) argv.push_back(a.c_str());
@@ -151,18 +192,184 @@ int runOn(Env& env, const std::vector<std::string>& args, std::string* output) {
     return status;
 }
 
-// Checks that every file the add command reported is stored whole, in blocks nobody else had.
-void checkAddedFiles(MemEnv& before, const Bytes& oldImage, bool imageWasBlank, const Bytes& newImage,
+// The files and folders of the host as they were before the run, in storage kept between inputs.
+// Only a file opened for writing can change, so the bytes of a file are copied only when the run
+// first opens it so (see ImageWatch); of the others only the size is kept.
+class TreeCopy {
+public:
+    struct Entry {
+        std::string key;
+        bool directory = false;
+        bool readOnly = false;
+        std::size_t size = 0;
+        bool kept = false;  // bytes holds a copy of the file
+        Bytes bytes;
+    };
+
+    void take(const MemEnv::Tree& tree) {
+        count_ = 0;
+        for (const auto& item : tree) {
+            if (count_ == entries_.size()) entries_.emplace_back();
+            Entry& e = entries_[count_++];
+            e.key.assign(item.first);
+            e.directory = item.second.directory;
+            e.readOnly = item.second.readOnly;
+            e.size = item.second.bytes.size();
+            e.kept = false;
+        }
+    }
+    // Copies the bytes of the file at key as they are now, unless that was done already.
+    void keep(const std::string& key, const MemEnv& env) {
+        const std::size_t i = indexOf(key);
+        if (i == count_ || entries_[i].kept || entries_[i].directory) return;
+        copyBytes(env.bytes(key), &entries_[i].bytes);
+        entries_[i].kept = true;
+    }
+    std::size_t size() const { return count_; }
+    // The entry of key before the run; null where there was none.
+    const Entry* find(const std::string& key) const {
+        const std::size_t i = indexOf(key);
+        return i == count_ ? nullptr : &entries_[i];
+    }
+    static bool same(const Entry& e, const MemEnv::Node& node) {
+        return e.directory == node.directory && e.readOnly == node.readOnly &&
+               (e.kept ? e.bytes == node.bytes : e.size == node.bytes.size());
+    }
+    bool sameAs(const MemEnv::Tree& tree) const {
+        if (tree.size() != count_) return false;
+        std::size_t i = 0;
+        for (const auto& item : tree) {
+            if (item.first != entries_[i].key || !same(entries_[i], item.second)) return false;
+            ++i;
+        }
+        return true;
+    }
+
+private:
+    // The index of key among the first count_ entries; count_ where it is not there.
+    std::size_t indexOf(const std::string& key) const {
+        const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(count_);
+        const auto it = std::lower_bound(entries_.begin(), end, key,
+                                         [](const Entry& e, const std::string& k) { return e.key < k; });
+        return it != end && it->key == key ? static_cast<std::size_t>(it - entries_.begin()) : count_;
+    }
+
+    std::vector<Entry> entries_;  // the first count_ are the copy, sorted by key as the tree is
+    std::size_t count_ = 0;
+};
+
+// Follows the image writes and flushes between the session and the fault host. A power cut may
+// leave on the disk any directory written since the last completed flush, next to any of the blocks
+// written since then, in old or new form. So a directory may not be written while a block it names
+// was written after the last flush, a block may not be written while a directory that may be on
+// the disk names it, nothing is left unflushed when the image is closed, and after a failed flush
+// (which leaves unknown what reached the disk) nothing more is written or flushed.
+class ImageWatch : public EnvWrapper {
+public:
+    ImageWatch(Env* base, const MemEnv& mem, TreeCopy* before, const std::string& imageKey)
+        : EnvWrapper(base), mem_(mem), before_(before), key_(imageKey) {
+        const Bytes& image = mem.bytes(imageKey);
+        if (image.size() == IMAGE_SIZE) named_ = usedBlocks(image.data() + DIRECTORY_OFFSET);
+    }
+    // Every file the run opened for writing.
+    const std::vector<std::string>& openedForWriting() const { return writers_; }
+
+    int flushes() const { return flushes_; }
+    bool flushFailed() const { return failed_; }
+    // Whether blocks written since the flush before were waiting when the flush failed.
+    bool dataWaitedOnFailedFlush() const { return dataAtFailure_; }
+    const std::uint8_t* directoryAtFailure() const { return directoryAtFailure_; }
+
+    int openFile(const std::string& path, OpenMode mode) override {
+        const std::string key = MemEnv::normalise(path);
+        if (modeWrites(mode)) before_->keep(key, mem_);  // before the open, which may empty it
+        const int handle = EnvWrapper::openFile(path, mode);
+        if (handle != CLOSED_HANDLE && modeWrites(mode)) writers_.push_back(key);
+        if (handle != CLOSED_HANDLE && key == key_) images_.push_back(handle);
+        return handle;
+    }
+    void closeFile(int handle) override {
+        if (isImage(handle)) {
+            EXPECT(!unflushed_ || failed_, "the image was closed with writes not flushed");
+            images_.erase(std::find(images_.begin(), images_.end(), handle));
+        }
+        EnvWrapper::closeFile(handle);
+    }
+    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n, std::size_t* done) override {
+        if (!isImage(handle)) return EnvWrapper::writeAt(handle, offset, buffer, n, done);
+        EXPECT(!failed_, "the image was written after a failed flush");
+        unflushed_ = true;
+        const std::uint64_t end = offset + n;
+        const std::uint64_t from = std::max<std::uint64_t>(offset, kDataStart);
+        const std::uint64_t to = std::min<std::uint64_t>(end, kBlockArea);
+        // Blocks are counted from the directory, which is block 0.
+        for (std::uint64_t block = (from - DIRECTORY_OFFSET) / BLOCK_SIZE;
+             from < to && block <= (to - 1 - DIRECTORY_OFFSET) / BLOCK_SIZE; ++block) {
+            EXPECT(!named_[block], "a block was overwritten while a directory that may be on the disk names it");
+            dirty_.set(block);
+        }
+        const bool ok = EnvWrapper::writeAt(handle, offset, buffer, n, done);
+        if (offset < kDataStart && end > DIRECTORY_OFFSET) {
+            EXPECT((namedNow(true) & dirty_).none(),
+                   "a directory was written that names a block written since the last flush");
+            named_ |= namedNow();
+        }
+        return ok;
+    }
+    bool flush(int handle) override {
+        if (!isImage(handle)) return EnvWrapper::flush(handle);
+        EXPECT(!failed_, "the image was flushed again after a failed flush");
+        ++flushes_;
+        if (EnvWrapper::flush(handle)) {
+            unflushed_ = false;
+            dirty_.reset();
+            named_ = namedNow();
+            return true;
+        }
+        failed_ = true;
+        dataAtFailure_ = dirty_.any();
+        const Bytes& image = mem_.bytes(key_);
+        if (image.size() >= kDataStart) std::memcpy(directoryAtFailure_, image.data() + DIRECTORY_OFFSET, DIRECTORY_SIZE);
+        return false;
+    }
+
+private:
+    static constexpr std::uint64_t kDataStart = DIRECTORY_OFFSET + DIRECTORY_SIZE;
+
+    bool isImage(int handle) const { return std::find(images_.begin(), images_.end(), handle) != images_.end(); }
+    // The blocks the directory now in the image names.
+    BlockSet namedNow(bool holdingRecords = false) const {
+        const Bytes& image = mem_.bytes(key_);
+        return image.size() >= kDataStart ? usedBlocks(image.data() + DIRECTORY_OFFSET, holdingRecords) : BlockSet();
+    }
+
+    const MemEnv& mem_;
+    TreeCopy* before_;
+    const std::string key_;
+    std::vector<std::string> writers_;
+    std::vector<int> images_;  // open handles on the image
+    BlockSet named_;           // named by a directory that may be on the disk
+    BlockSet dirty_;           // written since the last completed flush
+    bool unflushed_ = false;
+    int flushes_ = 0;
+    bool failed_ = false;
+    bool dataAtFailure_ = false;
+    std::uint8_t directoryAtFailure_[DIRECTORY_SIZE] = {};
+};
+
+// Checks that every file the add command reported is stored whole, in blocks nobody else had. The
+// host files are read from env after the run, which the caller has found unchanged.
+void checkAddedFiles(MemEnv& env, const Bytes& oldImage, bool imageWasBlank, const Bytes& newImage,
                      const Parsed& p) {
-    Bytes blankDir(DIRECTORY_SIZE, FILLER_BYTE);
+    static const Bytes kBlankDir(DIRECTORY_SIZE, FILLER_BYTE);
     const bool blank = imageWasBlank || (p.options & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT));
-    const std::uint8_t* oldDir = blank ? blankDir.data() : oldImage.data() + DIRECTORY_OFFSET;
-    const std::set<int> oldUsed = usedBlocks(oldDir);
+    const std::uint8_t* oldDir = blank ? kBlankDir.data() : oldImage.data() + DIRECTORY_OFFSET;
+    const BlockSet oldUsed = usedBlocks(oldDir);
     const std::uint8_t* dir = newImage.data() + DIRECTORY_OFFSET;
 
     std::vector<FoundEntry> found;
-    before.findFiles(p.hostDir + p.mask, &found);
-    std::set<int> taken;
+    env.findFiles(p.hostDir + p.mask, &found);
+    BlockSet taken;
     for (const std::string& name : namesOnLines(currentOutput, "' added")) {
         const std::string stored = storedName(name);
         std::uint8_t key[KEY_SIZE] = {0};
@@ -175,35 +382,38 @@ void checkAddedFiles(MemEnv& before, const Bytes& oldImage, bool imageWasBlank, 
         const Bytes* host = nullptr;
         for (const FoundEntry& f : found) {
             if (f.attributes != ATTR_DIRECTORY && upper(f.name) == name) {
-                host = &before.bytes(p.hostDir + f.name);
+                host = &env.bytes(p.hostDir + f.name);
                 break;
             }
         }
         EXPECT(host != nullptr, "an added file that the host search never delivered");
 
-        Bytes content;
-        std::size_t records = 0, entries = 0;
+        // The blocks in entry order hold the file, then zeros up to the end of its last record.
+        static const std::uint8_t kZeros[RECORD_SIZE] = {};
+        const std::size_t padded = (host->size() + RECORD_SIZE - 1) / RECORD_SIZE * RECORD_SIZE;
+        std::size_t records = 0, entries = 0, at = 0;
         for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
             const std::uint8_t* e = dir + i * ENTRY_SIZE;
             if (std::memcmp(e, key, KEY_SIZE) != 0) continue;
             ++entries;
             records += e[15] + 128u * (e[12] & 1u);
-            for (int k = 0; k < BLOCKS_PER_ENTRY && e[16 + k] != 0; ++k) {
+            for (int k = 0; k < BLOCKS_PER_ENTRY && e[16 + k] != 0; ++k, at += BLOCK_SIZE) {
                 const int b = e[16 + k];
                 EXPECT(b < BLOCK_COUNT, "an added file names a block past the end");
-                EXPECT(oldUsed.count(b) == 0, "an added file took a block that was in use");
-                EXPECT(taken.insert(b).second, "two added files share a block");
+                EXPECT(!oldUsed[b], "an added file took a block that was in use");
+                EXPECT(!taken[b], "two added files share a block");
+                taken.set(b);
                 const std::uint8_t* data = newImage.data() + blockOffset(static_cast<unsigned>(b));
-                content.insert(content.end(), data, data + BLOCK_SIZE);
+                const std::size_t part = at < padded ? std::min(BLOCK_SIZE, padded - at) : 0;
+                const std::size_t fromHost = at < host->size() ? std::min(part, host->size() - at) : 0;
+                EXPECT((fromHost == 0 || std::memcmp(data, host->data() + at, fromHost) == 0) &&
+                           std::memcmp(data + fromHost, kZeros, part - fromHost) == 0,
+                       "added file differs from the host file");
             }
         }
-        Bytes expected = *host;
-        expected.resize((expected.size() + RECORD_SIZE - 1) / RECORD_SIZE * RECORD_SIZE, 0);
         EXPECT(entries == std::max<std::size_t>(1, (host->size() + 32767) / 32768), "wrong entry count");
-        EXPECT(records * RECORD_SIZE == expected.size(), "record count does not match the file");
-        EXPECT(content.size() >= expected.size(), "fewer blocks than records");
-        content.resize(expected.size());
-        EXPECT(content == expected, "added file differs from the host file");
+        EXPECT(records * RECORD_SIZE == padded, "record count does not match the file");
+        EXPECT(at >= padded, "fewer blocks than records");
     }
 }
 
@@ -235,21 +445,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return b;
     }();
+    static const std::string kInvalidCommandLineOutput = invalidCommandLineOutput();
 
-    MemEnv env;
+    // Everything an input allocates is freed before it returns: where allocations outnumber the
+    // frees, libFuzzer suspects a leak and runs the input once more under the leak checker.
+    static MemEnv env;
+    struct ResetAtEnd {
+        MemEnv& env;
+        ~ResetAtEnd() { env.reset(); }
+    } resetAtEnd{env};
     const std::string imagePath = "disk.z18";
-    Bytes image(IMAGE_SIZE);
-    std::memcpy(image.data(), kBaseImage.data(), IMAGE_SIZE);
-    const Bytes dirBytes = in.bytes(std::min<std::size_t>(in.le(2), DIRECTORY_SIZE));
-    std::copy(dirBytes.begin(), dirBytes.end(), image.begin() + DIRECTORY_OFFSET);
+    // The base image with the directory from the input. From one input to the next only the
+    // directory differs, and the end, which a wrong size moves by at most 128 bytes.
+    static Bytes image = kBaseImage;
+    constexpr std::size_t kTail = 128;
+    image.resize(IMAGE_SIZE);
+    std::memcpy(image.data() + IMAGE_SIZE - kTail, kBaseImage.data() + IMAGE_SIZE - kTail, kTail);
+    std::memcpy(image.data() + DIRECTORY_OFFSET, kBaseImage.data() + DIRECTORY_OFFSET, DIRECTORY_SIZE);
+    in.copy(std::min<std::size_t>(in.le(2), DIRECTORY_SIZE), image.data() + DIRECTORY_OFFSET);
     const bool readOnly = (imageByte & 4) != 0;
     switch (imageByte & 3) {
-        case 1: env.putFile(imagePath, std::move(image), readOnly); break;
+        case 1: env.putFile(imagePath, image.data(), image.size(), readOnly); break;
         case 2:
             image.resize(static_cast<std::size_t>(IMAGE_SIZE + sizeDelta), 0x5A);
-            env.putFile(imagePath, std::move(image), readOnly);
+            env.putFile(imagePath, image.data(), image.size(), readOnly);
             break;
-        case 3: env.putFile(imagePath, Bytes(), readOnly); break;
+        case 3: env.putFile(imagePath, nullptr, 0, readOnly); break;
         default: break;
     }
 
@@ -266,39 +487,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         const std::size_t from = (static_cast<std::size_t>(f) * 40961 + length) % kMaxHostFile;
-        Bytes content(length);
-        if (length > 0) std::memcpy(content.data(), kNoise.data() + from, length);
-        env.putFile(path, std::move(content), (flags & 2) != 0);
+        env.putFile(path, kNoise.data() + from, length, (flags & 2) != 0);
     }
 
     std::vector<const char*> argv{"z18man"};
     for (const auto& a : args) argv.push_back(a.c_str());
     const Parsed p = parse(static_cast<int>(argv.size()), argv.data());
 
-    MemEnv beforeEnv = env;
-    const MemEnv::Tree& before = beforeEnv.tree();
-    const bool imageExisted = env.isFile(p.image);
-    const Bytes& oldImage = beforeEnv.bytes(p.image);
+    static TreeCopy before;
+    before.take(env.tree());
+    const TreeCopy::Entry* oldNode = before.find(p.image);
+    const bool imageExisted = oldNode != nullptr && !oldNode->directory;
 
     FaultEnv faulty(&env);
     const int faultOp = faultByte & 7;
-    const bool faulted = faultOp >= 1 && faultOp <= 5 && faultNth > 0;
+    const bool faulted = faultOp >= 1 && faultOp <= 6 && faultNth > 0;
     if (faulted) {
-        const FaultEnv::Op op = faultOp == 1 ? FaultEnv::Op::Open
+        const FaultEnv::Op op = faultOp == 1   ? FaultEnv::Op::Open
                                 : faultOp <= 3 ? FaultEnv::Op::Read
-                                               : FaultEnv::Op::Write;
+                                : faultOp <= 5 ? FaultEnv::Op::Write
+                                               : FaultEnv::Op::Flush;
         const FaultEnv::Kind kind = (faultOp == 3 || faultOp == 5) ? FaultEnv::Kind::Short : FaultEnv::Kind::Fail;
         faulty.inject(op, faultNth, kind, (faultByte & 8) ? ".z18" : "");
     }
-    const int status = runOn(faulty, args, &currentOutput);
+    ImageWatch watch(&faulty, env, &before, p.image);
+    const int status = runOn(watch, args, &currentOutput);
     static const bool verbose = std::getenv("Z18FUZZ_VERBOSE") != nullptr;
     if (verbose) std::fprintf(stderr, "%s[exit status %d]\n", currentOutput.c_str(), status);
 
     EXPECT(status == 0 || status == 1, "exit status other than 0 or 1");
     EXPECT(env.openHandles() == 0, "a file was left open");
     if (!p.valid) {
-        EXPECT(currentOutput == invalidCommandLineOutput(), "invalid command line without the syntax help");
-        EXPECT(env.tree() == before, "a file was touched although the command line was invalid");
+        EXPECT(currentOutput == kInvalidCommandLineOutput, "invalid command line without the syntax help");
+        EXPECT(watch.openedForWriting().empty() && before.sameAs(env.tree()),
+               "a file was touched although the command line was invalid");
         return 0;
     }
 
@@ -306,18 +528,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // target directory for extract; nothing else, ever.
     const OptionFlags writers = OPT_NEW_IMAGE | OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_ADD | OPT_ERASE;
     const std::string extractDir = MemEnv::normalise(p.hostDir);
+    auto mayWrite = [&](const std::string& key) {
+        if (key == p.image) return (p.options & writers) != 0;
+        if (!(p.options & OPT_EXTRACT)) return false;
+        const std::size_t slash = key.rfind('/');
+        const std::string parent = slash == std::string::npos ? std::string() : key.substr(0, slash == 0 ? 1 : slash);
+        return parent == extractDir;
+    };
+    for (const std::string& key : watch.openedForWriting())
+        EXPECT(mayWrite(key), "a file outside the request's reach was opened for writing");
     for (const auto& node : env.tree()) {
-        auto old = before.find(node.first);
-        if (old != before.end() && old->second == node.second) continue;
-        if (node.first == p.image && (p.options & writers)) continue;
-        if ((p.options & OPT_EXTRACT) && node.first != p.image) {
-            const std::size_t slash = node.first.rfind('/');
-            const std::string parent = slash == std::string::npos ? std::string() : node.first.substr(0, slash == 0 ? 1 : slash);
-            if (parent == extractDir && !node.second.directory) continue;
-        }
+        const TreeCopy::Entry* old = before.find(node.first);
+        if (old != nullptr && TreeCopy::same(*old, node.second)) continue;
+        if (mayWrite(node.first) && !node.second.directory) continue;
         broken("a file outside the request's reach changed or appeared");
     }
     EXPECT(env.tree().size() >= before.size(), "a file disappeared");
+    // The image as it was before the run: copied where the run opened it for writing, else unchanged.
+    static const Bytes kNoBytes;
+    const Bytes& oldImage = !imageExisted ? kNoBytes : oldNode->kept ? oldNode->bytes : env.bytes(p.image);
+
+    // The flushes: none for a request that only reads, at most three for any other, and a failed
+    // one reported once, with the directory of the image left as it was when the flush failed.
+    // Where the flush guarded blocks the directory was about to name, that is the directory the
+    // image held before the add.
+    if (!(p.options & writers)) EXPECT(watch.flushes() == 0, "a request that only reads flushed the image");
+    EXPECT(watch.flushes() <= 3, "more than three flushes in one run");
+    if (watch.flushFailed()) {
+        EXPECT(occurrences(currentOutput, statusLine(p.imageName, ST_IMAGE_WRITE)) == 1,
+               "a failed flush was not reported once as a failed image write");
+        const Bytes& left = env.bytes(p.image);
+        EXPECT(left.size() == IMAGE_SIZE &&
+                   std::memcmp(left.data() + DIRECTORY_OFFSET, watch.directoryAtFailure(), DIRECTORY_SIZE) == 0,
+               "the directory changed after a failed flush");
+        if (watch.dataWaitedOnFailedFlush() && imageExisted && oldImage.size() == IMAGE_SIZE &&
+            !(p.options & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_NEW_IMAGE)))
+            EXPECT(sameRange(left, oldImage, DIRECTORY_OFFSET, DIRECTORY_OFFSET + DIRECTORY_SIZE),
+                   "the directory was written back although the flush of the data failed");
+    }
 
     if (!env.isFile(p.image)) return 0;
     const Bytes& now = env.bytes(p.image);
@@ -326,8 +574,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (oldImage.size() != IMAGE_SIZE) {
         EXPECT(now.size() == oldImage.size() || oldImage.empty(), "an image of the wrong size was changed");
         if (now.size() != IMAGE_SIZE) return 0;
-        EXPECT(std::count(now.begin() + BOOT_AREA_SIZE, now.begin() + DIRECTORY_OFFSET, FILLER_BYTE) ==
-                   static_cast<long>(DIRECTORY_OFFSET - BOOT_AREA_SIZE),
+        EXPECT(sameRange(now, kBaseImage, BOOT_AREA_SIZE, DIRECTORY_OFFSET),
                "a new image holds something other than the filler before its directory");
     } else {
         EXPECT(sameRange(now, oldImage, BOOT_AREA_SIZE, DIRECTORY_OFFSET), "bytes 256-9215 changed");
@@ -352,6 +599,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         currentOutput = saved;
     }
     if (status == 0 && !faulted && (p.options & OPT_ADD))
-        checkAddedFiles(beforeEnv, oldImage, !imageExisted || oldImage.size() != IMAGE_SIZE, now, p);
+        checkAddedFiles(env, oldImage, !imageExisted || oldImage.size() != IMAGE_SIZE, now, p);
     return 0;
 }

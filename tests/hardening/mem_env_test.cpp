@@ -118,21 +118,44 @@ TEST(MemEnv, BehavesLikeThePosixHost) {
     writeFile(dir / "sub/c.com", std::string("charlie"));
     ::chmod((dir / "ro.bin").c_str(), 0444);
 
-    MemEnv mem;
-    mem.putFile("a.txt", std::string("alpha"));
-    mem.putFile("b.TXT", std::string("bravo"));
-    mem.putFile("ro.bin", std::string("protected"), true);
-    mem.putFile(".hidden", std::string("h"));
-    mem.putFile("sub/c.com", std::string("charlie"));
+    // The same files on a new host and on one that reset() emptied after use: it reuses the
+    // buffers of the files it held, and must still behave as a new one.
+    auto putStartingFiles = [](MemEnv& mem) {
+        mem.putFile("a.txt", std::string("alpha"));
+        mem.putFile("b.TXT", std::string("bravo"));
+        mem.putFile("ro.bin", std::string("protected"), true);
+        const std::uint8_t hidden[] = {'h'};
+        mem.putFile(".hidden", hidden, sizeof hidden);
+        mem.putFile("sub/c.com", std::string("charlie"));
+    };
+    MemEnv fresh;
+    putStartingFiles(fresh);
+    MemEnv reused;
+    reused.putFile("sub/c.com", MemEnv::Bytes(100000, 7));
+    reused.putFile("a.txt", std::string("stale bytes, longer than alpha"), true);
+    reused.makeDirectory("ro.bin/inner");
+    const int held = reused.openFile("sub/c.com", OpenMode::ImageWrite);
+    reused.flush(held);
+    reused.waitKey();
+    reused.reset();
+    EXPECT_TRUE(reused.tree().empty());
+    EXPECT_EQ(reused.openHandles(), 0);
+    EXPECT_EQ(reused.flushes("sub/c.com"), 0);
+    EXPECT_EQ(reused.keyWaits(), 0);
+    putStartingFiles(reused);
 
     const std::vector<std::string> posixTrace = script(Side{*defaultEnv(), dir.path()});
-    const std::vector<std::string> memTrace = script(Side{mem, ""});
-    ASSERT_EQ(memTrace.size(), posixTrace.size());
-    for (std::size_t i = 0; i < memTrace.size(); ++i) EXPECT_EQ(memTrace[i], posixTrace[i]) << "step " << i;
-    EXPECT_EQ(mem.openHandles(), 0);
+    const Snapshot posixFiles = snapshot(dir.path());
+    for (MemEnv* mem : {&fresh, &reused}) {
+        SCOPED_TRACE(mem == &fresh ? "new host" : "host after reset()");
+        const std::vector<std::string> memTrace = script(Side{*mem, ""});
+        ASSERT_EQ(memTrace.size(), posixTrace.size());
+        for (std::size_t i = 0; i < memTrace.size(); ++i) EXPECT_EQ(memTrace[i], posixTrace[i]) << "step " << i;
+        EXPECT_EQ(mem->openHandles(), 0);
 
-    // The same files, with the same bytes, are left behind.
-    Snapshot fromMem;
-    for (const auto& node : mem.tree()) fromMem[node.first + (node.second.directory ? "/" : "")] = node.second.bytes;
-    EXPECT_EQ(fromMem, snapshot(dir.path()));
+        // The same files, with the same bytes, are left behind.
+        Snapshot fromMem;
+        for (const auto& node : mem->tree()) fromMem[node.first + (node.second.directory ? "/" : "")] = node.second.bytes;
+        EXPECT_EQ(fromMem, posixFiles);
+    }
 }

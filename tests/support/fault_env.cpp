@@ -10,22 +10,19 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 }  // namespace
 
 void FaultEnv::inject(Op op, int nth, Kind kind, const std::string& pathSuffix) {
-    Plan plan;
+    Plan& plan = plans_[static_cast<int>(op)];
+    plan.planned = true;
     plan.nth = nth;
     plan.kind = kind;
     plan.suffix = pathSuffix;
-    plans_[op] = plan;
+    plan.count = 0;
 }
 
-int FaultEnv::calls(Op op) const {
-    auto it = plans_.find(op);
-    return it == plans_.end() ? 0 : it->second.count;
-}
+int FaultEnv::calls(Op op) const { return plans_[static_cast<int>(op)].count; }
 
 bool FaultEnv::due(Op op, const std::string& path, Kind* kind) {
-    auto it = plans_.find(op);
-    if (it == plans_.end()) return false;
-    Plan& plan = it->second;
+    Plan& plan = plans_[static_cast<int>(op)];
+    if (!plan.planned) return false;
     if (!endsWith(path, plan.suffix)) return false;
     ++plan.count;
     *kind = plan.kind;
@@ -33,6 +30,7 @@ bool FaultEnv::due(Op op, const std::string& path, Kind* kind) {
 }
 
 bool FaultEnv::due(Op op, int handle, Kind* kind) {
+    if (!plans_[static_cast<int>(op)].planned) return false;
     auto it = paths_.find(handle);
     return due(op, it == paths_.end() ? std::string() : it->second, kind);
 }

@@ -37,6 +37,7 @@ public:
 
 private:
     struct Plan {
+        bool planned = false;
         int nth = 0;
         Kind kind = Kind::Fail;
         std::string suffix;
@@ -46,7 +47,8 @@ private:
     bool due(Op op, int handle, Kind* kind);
     bool due(Op op, const std::string& path, Kind* kind);
 
-    std::map<Op, Plan> plans_;
+    static constexpr int kOps = static_cast<int>(Op::Flush) + 1;
+    Plan plans_[kOps];  // by Op: looked up on every transfer, so an array rather than a map
     std::map<int, std::string> paths_;
     int keyWaits_ = 0;
     std::string executablePath_ = "/usr/bin/z18man";

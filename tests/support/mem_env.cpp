@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace z18 {
@@ -15,6 +16,9 @@ std::string lastPart(const std::string& key) {
 
 const MemEnv::Bytes kNoBytes;
 
+// What a file created through a handle will grow to is not known when it is made.
+constexpr std::size_t kUnknownSize = std::numeric_limits<std::size_t>::max();
+
 // Both "\\" and "/" separate, as on the real hosts.
 std::string slashed(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
@@ -24,6 +28,37 @@ std::string slashed(std::string path) {
 }  // namespace
 
 MemEnv::MemEnv() = default;
+
+void MemEnv::reset() {
+    for (auto& node : tree_) keepSpare(node.second.bytes);
+    tree_.clear();
+    handles_.clear();
+    nextHandle_ = 3;
+    keyWaits_ = 0;
+    flushes_.clear();
+}
+
+void MemEnv::keepSpare(Bytes& bytes) {
+    if (bytes.capacity() == 0) return;
+    spares_.push_back(std::move(bytes));  // contents and all: a taker sets the size it needs
+    bytes = Bytes();
+}
+
+MemEnv::Bytes MemEnv::takeSpare(std::size_t n) {
+    // The smallest kept buffer that holds n bytes, else the largest one, so that a large buffer
+    // stays there for the next large file.
+    std::size_t pick = spares_.size();
+    for (std::size_t i = 0; i < spares_.size(); ++i) {
+        const std::size_t room = spares_[i].capacity();
+        const std::size_t best = pick == spares_.size() ? 0 : spares_[pick].capacity();
+        if (pick == spares_.size() || (room >= n ? best < n || room < best : best < n && room > best)) pick = i;
+    }
+    if (pick == spares_.size()) return Bytes();
+    std::swap(spares_[pick], spares_.back());
+    Bytes bytes = std::move(spares_.back());
+    spares_.pop_back();
+    return bytes;
+}
 
 std::string MemEnv::normalise(const std::string& text) {
     // A real host takes paths as C strings: they end at the first zero byte.
@@ -72,7 +107,7 @@ void MemEnv::makeDirectory(const std::string& path) {
     makeDirectory(parentOf(key));
     Node& node = tree_[key];
     node.directory = true;
-    node.bytes.clear();
+    keepSpare(node.bytes);
 }
 
 void MemEnv::putFile(const std::string& path, Bytes bytes, bool readOnly) {
@@ -81,11 +116,19 @@ void MemEnv::putFile(const std::string& path, Bytes bytes, bool readOnly) {
     Node& node = tree_[key];
     node.directory = false;
     node.readOnly = readOnly;
+    keepSpare(node.bytes);
     node.bytes = std::move(bytes);
 }
 
 void MemEnv::putFile(const std::string& path, const std::string& text, bool readOnly) {
     putFile(path, Bytes(text.begin(), text.end()), readOnly);
+}
+
+void MemEnv::putFile(const std::string& path, const std::uint8_t* data, std::size_t n, bool readOnly) {
+    Bytes bytes = takeSpare(n);
+    bytes.resize(n);  // where the buffer held as many bytes before, they are only overwritten
+    if (n > 0) std::memcpy(bytes.data(), data, n);  // memcpy: ASan's memmove, which assign() comes to, is far slower
+    putFile(path, std::move(bytes), readOnly);
 }
 
 bool MemEnv::exists(const std::string& path) const {
@@ -113,6 +156,8 @@ int MemEnv::openFile(const std::string& text, OpenMode mode) {
     if (it == tree_.end()) {
         if (!modeCreates(mode) || !isDirectory(parentOf(key))) return CLOSED_HANDLE;
         it = tree_.emplace(key, Node()).first;
+        it->second.bytes = takeSpare(kUnknownSize);
+        it->second.bytes.clear();
     } else if (modeWrites(mode) && it->second.readOnly) {
         return CLOSED_HANDLE;
     }
@@ -126,6 +171,7 @@ int MemEnv::openFile(const std::string& text, OpenMode mode) {
     Handle handle;
     handle.path = key;
     handle.writable = modeWrites(mode);
+    handle.node = &it->second;
     const int id = nextHandle_++;
     handles_[id] = handle;
     return id;
@@ -137,7 +183,7 @@ bool MemEnv::readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, s
     *done = 0;
     auto it = handles_.find(handle);
     if (it == handles_.end()) return false;
-    const Bytes& data = tree_[it->second.path].bytes;
+    const Bytes& data = it->second.node->bytes;
     if (at < data.size()) {
         const std::size_t available = static_cast<std::size_t>(data.size() - at);
         *done = std::min(n, available);
@@ -150,7 +196,7 @@ bool MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size
     *done = 0;
     auto it = handles_.find(handle);
     if (it == handles_.end() || !it->second.writable) return false;
-    Bytes& data = tree_[it->second.path].bytes;
+    Bytes& data = it->second.node->bytes;
     if (n == 0) return true;
     if (data.size() < at + n) {
         // Files here grow by many small writes (a new image is 720 of them); growing in large
@@ -179,7 +225,7 @@ int MemEnv::flushes(const std::string& path) const {
 bool MemEnv::fileSize(int handle, std::uint64_t* size) {
     auto it = handles_.find(handle);
     if (it == handles_.end()) return false;
-    *size = tree_[it->second.path].bytes.size();
+    *size = it->second.node->bytes.size();
     return true;
 }
 
