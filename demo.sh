@@ -17,7 +17,19 @@ printf 'Hello from the host.\r\n' > in/hello.txt
 head -c 40000 /dev/urandom > in/data.bin
 : > in/empty.dat
 
-run() { echo "\$ z18man $*"; "$tool" "$@"; }
+# Shows each command as it would be typed, with masks in quotes, so that the shell leaves them to
+# z18man.
+run() {
+    local shown="\$ z18man" arg
+    for arg in "$@"; do
+        case $arg in
+            *[*?]*) shown+=" '$arg'" ;;
+            *) shown+=" $arg" ;;
+        esac
+    done
+    echo "$shown"
+    "$tool" "$@"
+}
 run demo /f
 run demo /a 'in/*.*'
 run demo /c

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds z18man twice (warnings as errors; then AddressSanitizer + UndefinedBehaviorSanitizer) and
 # runs the whole test suite on each build (the shell integrations too, ctest label
-# "integrations"); checks what the release build installs and its Debian package; then
-# cross-builds the Windows executable and its zip and runs the end-to-end tests against it under
-# Wine.
+# "integrations"), and the examples of the documentation against the first; checks what the release
+# build installs and its Debian package; then cross-builds the Windows executable and its zip and
+# runs the end-to-end tests against it under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
-need_packages cmake make g++ libgtest-dev cpmtools valgrind lintian bash-completion
+need_packages cmake make g++ libgtest-dev cpmtools valgrind lintian bash-completion dos2unix
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -15,6 +15,9 @@ echo "== release build, warnings as errors"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON -DZ18_TESTS=ON >/dev/null
 cmake --build build/release -j"$jobs"
 (cd build/release && ctest --output-on-failure -j"$jobs")
+
+echo "== examples of the README and docs/ (scripts/check-docs.sh)"
+scripts/check-docs.sh build/release/z18man
 
 echo "== install and Debian package (cmake --install, CPack, dpkg -x, lintian)"
 scripts/package-test.sh build/release

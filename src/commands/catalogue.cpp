@@ -90,7 +90,7 @@ void listCatalogue(Session& s) {
             newlineFlush(s);
         if ((i + 1) % ROWS_PER_PAGE == 0) {
             s.out << texts::CAT_PAUSE << std::flush;
-            s.env.waitKey();
+            s.env.waitKey(texts::CAT_PAUSE);
             s.out << '\r';
         }
     }

@@ -64,7 +64,10 @@ public:
     virtual bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) = 0;
 
     // Waits for one key press on the console without echo; returns at once where there is no console.
-    virtual void waitKey() = 0;
+    // `prompt` is the text the caller has just written to ask for the key. Where the process can be
+    // stopped during the wait (Ctrl-Z), the shell writes over the screen meanwhile, so the host
+    // writes the prompt again, from the start of its line, when the wait resumes.
+    virtual void waitKey(const char* prompt) = 0;
 
     // Full path of the running executable, or empty when the host cannot tell.
     virtual std::string executablePath() = 0;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace z18 {
 
@@ -29,7 +31,17 @@ struct termios savedTerminal;
 volatile sig_atomic_t terminalSaved = 0;
 const int kPauseSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 
-struct termios pauseTerminal;  // the no-echo, single-key mode of the wait
+// Set when the process is continued during the wait, after Ctrl-Z or any other stop.
+volatile sig_atomic_t resumed = 0;
+
+// A handler's action as the wait installs it: nothing blocked but the signal itself, and no
+// SA_RESTART, so that each of these signals interrupts the wait.
+struct sigaction plainAction(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    return action;
+}
 
 extern "C" void restoreTerminalAndReraise(int sig) {
     if (terminalSaved) tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
@@ -40,10 +52,24 @@ extern "C" void restoreTerminalAndReraise(int sig) {
     sigaddset(&self, sig);
     sigprocmask(SIG_UNBLOCK, &self, nullptr);
     raise(sig);
-    // Only a stop (Ctrl-Z) comes back here: after "fg" the wait goes on in its own mode again.
+    // Only a stop (Ctrl-Z) comes back here, after "fg"; the wait then sets its mode again. The
+    // handler goes back in as the wait installed it, so that the next stop is handled alike.
     if (sig == SIGTSTP && terminalSaved) {
-        signal(sig, restoreTerminalAndReraise);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &pauseTerminal);
+        const struct sigaction again = plainAction(restoreTerminalAndReraise);
+        sigaction(sig, &again, nullptr);
+    }
+}
+
+extern "C" void noteResumed(int) { resumed = 1; }
+
+// Writes all of text to a descriptor; gives up on an error other than an interruption.
+void writeAll(int fd, const char* text, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, text, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;
+        text += w;
+        n -= static_cast<std::size_t>(w);
     }
 }
 
@@ -142,31 +168,56 @@ public:
         return !found->empty();
     }
 
-    void waitKey() override {
+    void waitKey(const char* prompt) override {
         if (!::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO)) return;
         struct termios raw;
         if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
         terminalSaved = 1;
-        struct sigaction action {}, previous[sizeof kPauseSignals / sizeof kPauseSignals[0]];
-        action.sa_handler = restoreTerminalAndReraise;
-        sigemptyset(&action.sa_mask);
+        struct sigaction previous[sizeof kPauseSignals / sizeof kPauseSignals[0]], previousCont;
+        const struct sigaction restore = plainAction(restoreTerminalAndReraise);
         for (std::size_t i = 0; i < sizeof kPauseSignals / sizeof kPauseSignals[0]; ++i)
-            ::sigaction(kPauseSignals[i], &action, &previous[i]);
+            ::sigaction(kPauseSignals[i], &restore, &previous[i]);
+        // SIGCONT is let through only inside pselect, so a resume at any point of the wait
+        // interrupts it, and is seen, before the process sleeps again.
+        const struct sigaction note = plainAction(noteResumed);
+        ::sigaction(SIGCONT, &note, &previousCont);
+        sigset_t holdCont, mask, waitMask;
+        sigemptyset(&holdCont);
+        sigaddset(&holdCont, SIGCONT);
+        ::sigprocmask(SIG_BLOCK, &holdCont, &mask);
+        waitMask = mask;
+        sigdelset(&waitMask, SIGCONT);
+        resumed = 0;
 
         raw = savedTerminal;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
-        pauseTerminal = raw;
         if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
-            char key;
-            while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+            for (;;) {
+                fd_set input;
+                FD_ZERO(&input);
+                FD_SET(STDIN_FILENO, &input);
+                const int ready = ::pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &waitMask);
+                if (ready < 0 && errno != EINTR) break;
+                char key;
+                if (ready > 0 && (::read(STDIN_FILENO, &key, 1) >= 0 || errno != EINTR)) break;
+                if (resumed) {
+                    // Back from a stop: the shell has had the terminal, in its own mode, and its
+                    // job lines now stand where the prompt was.
+                    resumed = 0;
+                    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw);
+                    writeAll(STDOUT_FILENO, "\r", 1);
+                    writeAll(STDOUT_FILENO, prompt, std::strlen(prompt));
+                }
             }
             ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
         }
         terminalSaved = 0;
         for (std::size_t i = 0; i < sizeof kPauseSignals / sizeof kPauseSignals[0]; ++i)
             ::sigaction(kPauseSignals[i], &previous[i], nullptr);
+        ::sigaction(SIGCONT, &previousCont, nullptr);
+        ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     }
 
     std::string executablePath() override {

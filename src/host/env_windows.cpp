@@ -136,7 +136,8 @@ public:
         return true;
     }
 
-    void waitKey() override {
+    // A Windows console program cannot be stopped and resumed, so the prompt stays where it was.
+    void waitKey(const char*) override {
         // Piped or redirected, nobody is there to press a key.
         if (!isConsole(STD_INPUT_HANDLE) || !isConsole(STD_OUTPUT_HANDLE)) return;
         const int key = _getch();

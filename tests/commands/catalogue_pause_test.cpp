@@ -1,6 +1,6 @@
 // The catalogue pause on a real terminal: the built executable runs on a pseudo-terminal, must
 // stop at the prompt until a key arrives, must not echo it, and must hand the terminal back in its
-// original mode, also when Ctrl-C ends the run during the wait.
+// original mode, also when Ctrl-C ends the run during the wait, and while Ctrl-Z has it stopped.
 #include <signal.h>
 #include <termios.h>
 
@@ -32,6 +32,17 @@ Child startCatalogue(const Terminal& term, const TempDir& dir, bool ttyIn, bool 
     if (!ttyIn) how.in = Stream{Stream::Null};
     if (!ttyOut) how.out = Stream{Stream::Pipe};
     return startExe({"disk", "/c"}, how);
+}
+
+// Starts the catalogue as the foreground job of a job-control shell on the terminal, as a user runs
+// it, so that Ctrl-Z stops it. Each line typed while it is stopped (the user's "fg") puts it back in
+// the foreground, twice; the shell ends with the job's status.
+Child startCatalogueAsShellJob(const Terminal& term, const TempDir& dir) {
+    Launch how = term.launch(dir.path());
+    how.err = Stream{Stream::Terminal};  // bash hands the terminal to its jobs through standard error
+    const std::string job = "'" + exePath() + "' disk /c";
+    return Child({"bash", "--norc", "--noprofile", "-c", "set -m; " + job + "; read -r; fg; read -r; fg"},
+                 how);
 }
 
 }  // namespace
@@ -96,4 +107,50 @@ TEST(CataloguePause, NoWaitUnlessInputAndOutputAreTerminals) {
         EXPECT_NE(out.find(PROMPT + "\rF132"), std::string::npos) << out;
         EXPECT_EQ(term.localModes(), before);
     }
+}
+
+// Ctrl-Z during the wait stops the catalogue with the terminal in its original mode, and the shell
+// writes its job lines where the prompt stood. After "fg" the prompt is written again at the start
+// of a line, the wait goes on in its own mode, and the next row covers the prompt as usual. Twice,
+// so that a second stop is handled like the first.
+TEST(CataloguePause, PromptWrittenAgainAfterStopAndFg) {
+    Z18_SKIP_FOR_WINDOWS_EXE("Ctrl-Z and job control exist on POSIX terminals only");
+    TempDir dir;
+    writePagedImage(dir);
+    Terminal term;
+    ASSERT_TRUE(term.ok());
+    const tcflag_t before = term.localModes();
+
+    Child run = startCatalogueAsShellJob(term, dir);
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(term.waitFor(PROMPT, 1, 10000)) << term.output;
+    ASSERT_TRUE(term.waitForKeyMode(5000));
+    for (int stop = 1; stop <= 2; ++stop) {
+        SCOPED_TRACE("stop " + std::to_string(stop));
+        term.send("\x1a");
+        ASSERT_TRUE(term.waitFor("Stopped", stop, 10000)) << term.output;
+        EXPECT_EQ(term.localModes(), before) << "a stopped catalogue must hand the terminal back";
+
+        const std::size_t fgAt = term.output.size();
+        term.send("fg\n");
+        ASSERT_TRUE(term.waitFor(PROMPT, stop + 1, 10000))
+            << "no prompt after fg: " << term.output.substr(fgAt);
+        ASSERT_TRUE(term.waitForKeyMode(5000));
+        EXPECT_EQ(term.localModes() & ECHO, 0u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        term.drain(0);
+        // After the shell's lines, once, from the start of a line, and nothing after it.
+        const std::string shown = term.output.substr(fgAt);
+        EXPECT_EQ(term.count(PROMPT), stop + 1) << shown;
+        EXPECT_EQ(shown.compare(shown.size() - PROMPT.size() - 1, std::string::npos, "\r" + PROMPT), 0)
+            << shown;
+        ASSERT_EQ(run.waitFor(0), -1) << "the catalogue did not wait for a key after fg";
+    }
+
+    const std::size_t keyAt = term.output.size();
+    term.send("x");
+    EXPECT_EQ(term.finish(run, 10000), 0);
+    EXPECT_EQ(term.output.compare(keyAt, 5, "\rF132"), 0) << term.output.substr(keyAt);
+    EXPECT_NE(term.output.find("66K in 33 file(s), 348K free", keyAt), std::string::npos);
+    EXPECT_EQ(term.localModes(), before) << "terminal mode not restored";
 }

@@ -580,7 +580,7 @@ public:
         return true;
     }
     bool findFiles(const std::string&, std::vector<FoundEntry>*) override { return false; }
-    void waitKey() override {}
+    void waitKey(const char*) override {}
     std::string executablePath() override { return std::string(); }
 
 private:

@@ -25,7 +25,7 @@ public:
     bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
         return base_->findFiles(pattern, found);
     }
-    void waitKey() override { base_->waitKey(); }
+    void waitKey(const char* prompt) override { base_->waitKey(prompt); }
     std::string executablePath() override { return base_->executablePath(); }
 
 private:

@@ -31,7 +31,7 @@ public:
     bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                  std::size_t* done) override;
     bool flush(int handle) override;
-    void waitKey() override { ++keyWaits_; }
+    void waitKey(const char*) override { ++keyWaits_; }
     std::string executablePath() override { return executablePath_; }
     void setExecutablePath(const std::string& path) { executablePath_ = path; }
 

@@ -67,7 +67,7 @@ public:
     bool flush(int handle) override;
     bool fileSize(int handle, std::uint64_t* size) override;
     bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override;
-    void waitKey() override { ++keyWaits_; }
+    void waitKey(const char*) override { ++keyWaits_; }
     std::string executablePath() override { return "/usr/bin/z18man"; }
 
 private:
