@@ -136,7 +136,7 @@ TEST(MemEnv, BehavesLikeThePosixHost) {
     reused.makeDirectory("ro.bin/inner");
     const int held = reused.openFile("sub/c.com", OpenMode::ImageWrite);
     reused.flush(held);
-    reused.waitKey();
+    reused.waitKey("");
     reused.reset();
     EXPECT_TRUE(reused.tree().empty());
     EXPECT_EQ(reused.openHandles(), 0);
