@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Builds z18man twice (warnings as errors; then AddressSanitizer + UndefinedBehaviorSanitizer) and
-# runs the whole test suite on each build (the shell integrations too, ctest label
+# after checking the code's format, runs the whole test suite on each build (the shell integrations too, ctest label
 # "integrations"), and the examples of the documentation against the first; checks what the release
 # build installs and its Debian package; then cross-builds the Windows executable and its zip and
 # runs the end-to-end tests against it under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
-need_packages cmake make g++ libgtest-dev cpmtools valgrind lintian bash-completion dos2unix
+need_packages cmake make g++ libgtest-dev cpmtools valgrind lintian bash-completion dos2unix clang-format
 
 jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== code format (.clang-format)"
+scripts/check-format.sh
 
 echo "== release build, warnings as errors"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON -DZ18_TESTS=ON >/dev/null
