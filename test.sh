@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds z18man twice (warnings as errors; then AddressSanitizer + UndefinedBehaviorSanitizer) and
-# after checking the code's format, runs the whole test suite on each build (the shell integrations too, ctest label
-# "integrations"), and the examples of the documentation against the first; checks what the release
-# build installs and its Debian package; then cross-builds the Windows executable and its zip and
-# runs the end-to-end tests against it under Wine.
+# Checks the code's format; builds z18man twice (warnings as errors; then AddressSanitizer +
+# UndefinedBehaviorSanitizer) and runs the whole test suite on each build (the shell integrations
+# too, ctest label "integrations"), and the examples of the documentation against the first;
+# checks what the release build installs and its Debian package; then cross-builds the Windows
+# executable and its zip and runs the end-to-end tests against it under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
