@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "support/mem_env.h"
 #include "image/cpm_name.h"
 #include "image/geometry.h"
+#include "support/mem_env.h"
 
 using namespace z18;
 
@@ -23,8 +23,8 @@ namespace {
     std::fprintf(stderr, ")\n");
     std::abort();
 }
-#define EXPECT(cond, what) \
-    do {                   \
+#define EXPECT(cond, what)               \
+    do {                                 \
         if (!(cond)) broken(what, text); \
     } while (0)
 
@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Check mode accepts exactly the texts that convert to a pattern without wildcards.
     const int checked = makeCpmName(s, nullptr, text);
-    EXPECT(checked == (converted && s.maskHasWildcard == 0 ? 1 : 0), "check mode and conversion mode disagree");
+    EXPECT(checked == (converted && s.maskHasWildcard == 0 ? 1 : 0),
+           "check mode and conversion mode disagree");
 
     // A name accepted for storing reads back, through describeEntry, as a name that the directory
     // load accepts. It converts back to itself unless the type has a gap (" B", "B C"), which the

@@ -18,13 +18,13 @@
 #include <utility>
 #include <vector>
 
-#include "support/env_wrapper.h"
-#include "support/fault_env.h"
-#include "support/mem_env.h"
 #include "image/geometry.h"
 #include "session/command_line.h"
 #include "session/driver.h"
 #include "session/status.h"
+#include "support/env_wrapper.h"
+#include "support/fault_env.h"
+#include "support/mem_env.h"
 
 using namespace z18;
 using Bytes = MemEnv::Bytes;
@@ -67,11 +67,12 @@ private:
 std::string currentOutput;
 
 [[noreturn]] void broken(const char* what) {
-    std::fprintf(stderr, "\ninvariant broken: %s\n--- output of the run ---\n%s\n", what, currentOutput.c_str());
+    std::fprintf(stderr, "\ninvariant broken: %s\n--- output of the run ---\n%s\n", what,
+                 currentOutput.c_str());
     std::abort();
 }
-#define EXPECT(cond, what) \
-    do {                   \
+#define EXPECT(cond, what)         \
+    do {                           \
         if (!(cond)) broken(what); \
     } while (0)
 
@@ -114,7 +115,8 @@ BlockSet usedBlocks(const std::uint8_t* dir, bool holdingRecords = false) {
         const std::uint8_t* e = dir + i * ENTRY_SIZE;
         if (e[0] == FILLER_BYTE) continue;
         const std::size_t records = e[15] + 128u * (e[12] & 1u);
-        const std::size_t limit = holdingRecords ? (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK : BLOCKS_PER_ENTRY;
+        const std::size_t limit =
+            holdingRecords ? (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK : BLOCKS_PER_ENTRY;
         for (std::size_t k = 0; k < BLOCKS_PER_ENTRY && k < limit && e[16 + k] != 0; ++k)
             if (e[16 + k] < BLOCK_COUNT) used.set(e[16 + k]);
     }
@@ -178,7 +180,8 @@ std::string statusLine(const std::string& imageName, StatusCode code) {
 
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
     return count;
 }
 
@@ -295,7 +298,8 @@ public:
         }
         EnvWrapper::closeFile(handle);
     }
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n, std::size_t* done) override {
+    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* done) override {
         if (!isImage(handle)) return EnvWrapper::writeAt(handle, offset, buffer, n, done);
         EXPECT(!failed_, "the image was written after a failed flush");
         unflushed_ = true;
@@ -305,7 +309,8 @@ public:
         // Blocks are counted from the directory, which is block 0.
         for (std::uint64_t block = (from - DIRECTORY_OFFSET) / BLOCK_SIZE;
              from < to && block <= (to - 1 - DIRECTORY_OFFSET) / BLOCK_SIZE; ++block) {
-            EXPECT(!named_[block], "a block was overwritten while a directory that may be on the disk names it");
+            EXPECT(!named_[block],
+                   "a block was overwritten while a directory that may be on the disk names it");
             dirty_.set(block);
         }
         const bool ok = EnvWrapper::writeAt(handle, offset, buffer, n, done);
@@ -329,18 +334,22 @@ public:
         failed_ = true;
         dataAtFailure_ = dirty_.any();
         const Bytes& image = mem_.bytes(key_);
-        if (image.size() >= kDataStart) std::memcpy(directoryAtFailure_, image.data() + DIRECTORY_OFFSET, DIRECTORY_SIZE);
+        if (image.size() >= kDataStart)
+            std::memcpy(directoryAtFailure_, image.data() + DIRECTORY_OFFSET, DIRECTORY_SIZE);
         return false;
     }
 
 private:
     static constexpr std::uint64_t kDataStart = DIRECTORY_OFFSET + DIRECTORY_SIZE;
 
-    bool isImage(int handle) const { return std::find(images_.begin(), images_.end(), handle) != images_.end(); }
+    bool isImage(int handle) const {
+        return std::find(images_.begin(), images_.end(), handle) != images_.end();
+    }
     // The blocks the directory now in the image names.
     BlockSet namedNow(bool holdingRecords = false) const {
         const Bytes& image = mem_.bytes(key_);
-        return image.size() >= kDataStart ? usedBlocks(image.data() + DIRECTORY_OFFSET, holdingRecords) : BlockSet();
+        return image.size() >= kDataStart ? usedBlocks(image.data() + DIRECTORY_OFFSET, holdingRecords)
+                                          : BlockSet();
     }
 
     const MemEnv& mem_;
@@ -507,7 +516,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 : faultOp <= 3 ? FaultEnv::Op::Read
                                 : faultOp <= 5 ? FaultEnv::Op::Write
                                                : FaultEnv::Op::Flush;
-        const FaultEnv::Kind kind = (faultOp == 3 || faultOp == 5) ? FaultEnv::Kind::Short : FaultEnv::Kind::Fail;
+        const FaultEnv::Kind kind =
+            (faultOp == 3 || faultOp == 5) ? FaultEnv::Kind::Short : FaultEnv::Kind::Fail;
         faulty.inject(op, faultNth, kind, (faultByte & 8) ? ".z18" : "");
     }
     ImageWatch watch(&faulty, env, &before, p.image);
@@ -532,7 +542,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (key == p.image) return (p.options & writers) != 0;
         if (!(p.options & OPT_EXTRACT)) return false;
         const std::size_t slash = key.rfind('/');
-        const std::string parent = slash == std::string::npos ? std::string() : key.substr(0, slash == 0 ? 1 : slash);
+        const std::string parent =
+            slash == std::string::npos ? std::string() : key.substr(0, slash == 0 ? 1 : slash);
         return parent == extractDir;
     };
     for (const std::string& key : watch.openedForWriting())
@@ -558,8 +569,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         EXPECT(occurrences(currentOutput, statusLine(p.imageName, ST_IMAGE_WRITE)) == 1,
                "a failed flush was not reported once as a failed image write");
         const Bytes& left = env.bytes(p.image);
-        EXPECT(left.size() == IMAGE_SIZE &&
-                   std::memcmp(left.data() + DIRECTORY_OFFSET, watch.directoryAtFailure(), DIRECTORY_SIZE) == 0,
+        EXPECT(left.size() == IMAGE_SIZE && std::memcmp(left.data() + DIRECTORY_OFFSET,
+                                                        watch.directoryAtFailure(), DIRECTORY_SIZE) == 0,
                "the directory changed after a failed flush");
         if (watch.dataWaitedOnFailedFlush() && imageExisted && oldImage.size() == IMAGE_SIZE &&
             !(p.options & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_NEW_IMAGE)))
@@ -581,10 +592,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         EXPECT(sameRange(now, oldImage, kBlockArea, SIGNATURE_OFFSET), "bytes past the last block changed");
         if (!(p.options & (OPT_FULL_FORMAT | OPT_NEW_IMAGE))) {
             EXPECT(sameRange(now, oldImage, 0, BOOT_AREA_SIZE), "boot area changed without a full format");
-            EXPECT(sameRange(now, oldImage, SIGNATURE_OFFSET, IMAGE_SIZE), "signature changed without a full format");
+            EXPECT(sameRange(now, oldImage, SIGNATURE_OFFSET, IMAGE_SIZE),
+                   "signature changed without a full format");
         }
         if (!(p.options & OPT_ADD))
-            EXPECT(sameRange(now, oldImage, DIRECTORY_OFFSET + DIRECTORY_SIZE, kBlockArea), "blocks changed without an add");
+            EXPECT(sameRange(now, oldImage, DIRECTORY_OFFSET + DIRECTORY_SIZE, kBlockArea),
+                   "blocks changed without an add");
     }
 
     // What the tool wrote, it must be able to read again. A short write may leave a directory that

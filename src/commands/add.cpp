@@ -96,8 +96,8 @@ void addFiles(Session& s) {
         s.out << texts::ADD_BAD_PATTERN_1 << pattern << texts::ADD_BAD_PATTERN_2;
         return;
     }
-    s.out << texts::ADD_HEAD_1 << s.imageName << texts::ADD_HEAD_2 << s.hostDir << texts::ADD_HEAD_3
-          << s.mask << texts::ADD_HEAD_4;
+    s.out << texts::ADD_HEAD_1 << s.imageName << texts::ADD_HEAD_2 << s.hostDir << texts::ADD_HEAD_3 << s.mask
+          << texts::ADD_HEAD_4;
 
     int added = 0;
     for (const FoundEntry& item : found) {

@@ -20,11 +20,11 @@ constexpr std::uint32_t ATTR_NORMAL = 0x80;
 // How a file is opened. Every mode requires a regular file and never blocks; the ones that write
 // take an exclusive lock, the others a shared one, and any lock that cannot be had at once fails.
 enum class OpenMode {
-    ImageRead,      // existing image, read only (catalogue, extract)
-    ImageWrite,     // existing image, read-write (formats, add, erase)
-    ImageCreate,    // image, read-write, created empty when missing
-    HostRead,       // existing host file to copy in, read only
-    HostCreate,     // host file to extract into: created when missing, then emptied
+    ImageRead,    // existing image, read only (catalogue, extract)
+    ImageWrite,   // existing image, read-write (formats, add, erase)
+    ImageCreate,  // image, read-write, created empty when missing
+    HostRead,     // existing host file to copy in, read only
+    HostCreate,   // host file to extract into: created when missing, then emptied
 };
 
 // What a mode asks of the host: every host applies the same rules from these two answers.

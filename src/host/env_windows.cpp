@@ -43,13 +43,10 @@ struct OpenPlan {
 OpenPlan planFor(OpenMode mode) {
     switch (mode) {
         case OpenMode::ImageRead:
-        case OpenMode::HostRead:
-            return {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING};
-        case OpenMode::ImageWrite:
-            return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING};
+        case OpenMode::HostRead: return {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING};
+        case OpenMode::ImageWrite: return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING};
         case OpenMode::ImageCreate:
-        case OpenMode::HostCreate:
-            break;
+        case OpenMode::HostCreate: break;
     }
     // Never CREATE_ALWAYS: that would empty a file before it is known to be ours to write.
     return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS};

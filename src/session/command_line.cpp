@@ -60,8 +60,7 @@ int parseCommandLine(Session& s, int argc, const char* const* argv) {
     splitPath(s.imageDir, s.imageName, argv[1]);
     const std::string ext = texts::IMAGE_EXTENSION;
     const std::size_t dot = s.imageName.rfind('.');
-    if (dot == std::string::npos || s.imageName.compare(dot, std::string::npos, ext) != 0)
-        s.imageName += ext;
+    if (dot == std::string::npos || s.imageName.compare(dot, std::string::npos, ext) != 0) s.imageName += ext;
 
     bool argumentExpected = false;
     for (int i = 2; i < argc; ++i) {

@@ -21,9 +21,7 @@ std::string programNameOf(const std::string& path) {
     return name;
 }
 
-bool formatAlone(OptionFlags o) {
-    return (o & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT)) && !(o & OPT_ADD);
-}
+bool formatAlone(OptionFlags o) { return (o & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT)) && !(o & OPT_ADD); }
 
 }  // namespace
 

@@ -26,7 +26,8 @@ Bytes blankDisk(const TempDir& dir) {
     return image;
 }
 
-Result add(const TempDir& dir, const std::string& mask, const std::function<void(z18::FaultEnv&)>& faults = {}) {
+Result add(const TempDir& dir, const std::string& mask,
+           const std::function<void(z18::FaultEnv&)>& faults = {}) {
     return run({dir / "disk", "/a", dir / mask}, faults);
 }
 
@@ -70,12 +71,14 @@ TEST_P(AddSizes, EntriesAndBlocks) {
     const int blocks = static_cast<int>((c.size + 2047) / 2048);
 
     if (c.entries == 0) {  // does not fit: refused before anything is taken
-        EXPECT_EQ(r.body, NEW_IMAGE + addHeading("in", "F.BIN") + "Disk full !!!\n\nDone. 0 file(s) added.\n\n\n");
+        EXPECT_EQ(r.body,
+                  NEW_IMAGE + addHeading("in", "F.BIN") + "Disk full !!!\n\nDone. 0 file(s) added.\n\n\n");
         for (int i = 0; i < 64; ++i) EXPECT_EQ(entryBytes(image, i)[0], z18::FILLER_BYTE);
         EXPECT_EQ(blockBytes(image, 1), Bytes(2048, z18::FILLER_BYTE));
         return;
     }
-    EXPECT_EQ(r.body, NEW_IMAGE + addHeading("in", "F.BIN") + "File 'F.BIN' added\n\nDone. 1 file(s) added.\n\n\n");
+    EXPECT_EQ(r.body,
+              NEW_IMAGE + addHeading("in", "F.BIN") + "File 'F.BIN' added\n\nDone. 1 file(s) added.\n\n\n");
     expectLayout(image, "F       BIN", 0, 1, c.size);
     // The layout helper agrees with the hand-written figures of this case.
     const Bytes last = entryBytes(image, c.entries - 1);
@@ -146,7 +149,9 @@ TEST(Add, HostNames) {
     ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "link.txt").c_str()), 0);
 
     const Result r = add(dir, "*.txt");
-    auto bad = [](const std::string& n) { return "Name of tihs file '" + n + "' has incorrect format !!!\n"; };
+    auto bad = [](const std::string& n) {
+        return "Name of tihs file '" + n + "' has incorrect format !!!\n";
+    };
     EXPECT_EQ(r.body, addHeading(dir, "*.txt") + bad("MINUTES OF MAY.TXT") + bad("A?B.TXT") +
                           bad("CAF\xC3\xA9.TXT") + "File 'LOWER.TXT' added\n" + "File 'OK_1.TXT' added\n" +
                           bad("SEMI;1.TXT") + bad("STAR*.TXT") + bad("TOOLONGNAME.TXT") + bad("X.Y.TXT") +
@@ -156,7 +161,8 @@ TEST(Add, HostNames) {
     EXPECT_EQ(blocksData(image, 1, 1), padded(readFile(dir / "lower.txt"), 2048));
     // Nothing with a wildcard got into the directory: the image still loads.
     const Result cat = run({dir / "disk", "/c"});
-    EXPECT_NE(cat.body.find("LOWER.TXT        1    2K  --\tOK_1.TXT         1    2K  --\n"), std::string::npos)
+    EXPECT_NE(cat.body.find("LOWER.TXT        1    2K  --\tOK_1.TXT         1    2K  --\n"),
+              std::string::npos)
         << cat.body;
 
     EXPECT_EQ(add(dir, "sub.*").body, addHeading(dir, "sub.*") + "\nDone. 0 file(s) added.\n\n\n");
@@ -305,13 +311,14 @@ TEST(Add, FormatsBeforeAdding) {
         const char* messages;  // before the add heading
         bool bootWritten;
     };
-    for (const Case& c : {Case{"/f", false, "Image 'disk.z18' was created.\nImage 'disk.z18' was formated.\n", true},
-                          Case{"/q", false,
-                               "Image 'disk.z18' was created.\nImage 'disk.z18' was formated.\n"
-                               "Directory of image 'disk.z18' was cleaned.\n",
-                               true},
-                          Case{"/f", true, "Image 'disk.z18' was formated.\n", true},
-                          Case{"/q", true, "Directory of image 'disk.z18' was cleaned.\n", false}}) {
+    for (const Case& c :
+         {Case{"/f", false, "Image 'disk.z18' was created.\nImage 'disk.z18' was formated.\n", true},
+          Case{"/q", false,
+               "Image 'disk.z18' was created.\nImage 'disk.z18' was formated.\n"
+               "Directory of image 'disk.z18' was cleaned.\n",
+               true},
+          Case{"/f", true, "Image 'disk.z18' was formated.\n", true},
+          Case{"/q", true, "Directory of image 'disk.z18' was cleaned.\n", false}}) {
         SCOPED_TRACE(std::string(c.format) + (c.existing ? " existing" : " new"));
         TempDir dir;
         Bytes old = blankImage();
@@ -325,14 +332,16 @@ TEST(Add, FormatsBeforeAdding) {
 
         const Result r = run({dir / "disk", c.format, "/a", dir / "N.TXT"});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.body, c.messages + addHeading(dir, "N.TXT") + "File 'N.TXT' added\n\nDone. 1 file(s) added.\n\n\n");
+        EXPECT_EQ(r.body, c.messages + addHeading(dir, "N.TXT") +
+                              "File 'N.TXT' added\n\nDone. 1 file(s) added.\n\n\n");
         const Bytes image = readFile(dir / "disk.z18");
         ASSERT_EQ(image.size(), z18::IMAGE_SIZE);
         EXPECT_EQ(entryBytes(image, 0), makeEntry(0, "N       TXT", 0, 1, {1}));
         for (int i = 1; i < 64; ++i) EXPECT_EQ(entryBytes(image, i)[0], z18::FILLER_BYTE) << i;
         const Bytes boot(image.begin(), image.begin() + z18::BOOT_AREA_SIZE);
-        EXPECT_EQ(boot, c.bootWritten ? Bytes(z18::bootAreaBytes(), z18::bootAreaBytes() + z18::BOOT_AREA_SIZE)
-                                      : Bytes(old.begin(), old.begin() + z18::BOOT_AREA_SIZE));
+        EXPECT_EQ(boot, c.bootWritten
+                            ? Bytes(z18::bootAreaBytes(), z18::bootAreaBytes() + z18::BOOT_AREA_SIZE)
+                            : Bytes(old.begin(), old.begin() + z18::BOOT_AREA_SIZE));
     }
 }
 

@@ -51,7 +51,8 @@ Child startCatalogueAsShellJob(const Terminal& term, const TempDir& dir) {
 class CataloguePauseOnTerminal : public ::testing::TestWithParam<bool> {};
 
 TEST_P(CataloguePauseOnTerminal, WaitsForOneKeyAndRestoresTheMode) {
-    Z18_SKIP_FOR_WINDOWS_EXE("checks POSIX terminal modes and SIGINT; e2e HostRules tests the Windows console");
+    Z18_SKIP_FOR_WINDOWS_EXE(
+        "checks POSIX terminal modes and SIGINT; e2e HostRules tests the Windows console");
     const bool interrupt = GetParam();
     TempDir dir;
     writePagedImage(dir);
@@ -91,9 +92,11 @@ INSTANTIATE_TEST_SUITE_P(Ends, CataloguePauseOnTerminal, ::testing::Values(false
 // With only one side on the terminal there is nobody to press a key: the prompt is written and the
 // listing goes straight on, leaving the terminal alone.
 TEST(CataloguePause, NoWaitUnlessInputAndOutputAreTerminals) {
-    Z18_SKIP_FOR_WINDOWS_EXE("checks POSIX terminal modes and SIGINT; e2e HostRules tests the Windows console");
+    Z18_SKIP_FOR_WINDOWS_EXE(
+        "checks POSIX terminal modes and SIGINT; e2e HostRules tests the Windows console");
     for (const bool ttyIn : {true, false}) {
-        SCOPED_TRACE(ttyIn ? "input on the terminal, output to a pipe" : "input from /dev/null, output on the terminal");
+        SCOPED_TRACE(ttyIn ? "input on the terminal, output to a pipe"
+                           : "input from /dev/null, output on the terminal");
         TempDir dir;
         writePagedImage(dir);
         Terminal term;

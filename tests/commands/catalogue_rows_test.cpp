@@ -15,10 +15,10 @@ constexpr const char* kRowLayout = "%s  %4d %4dK  %c%c";
 
 struct RowCase {
     const char* what;
-    const char* name11;      // as stored in the entry
-    const char* shown;       // display name
-    int entries;             // entries of the one file, extents 1, 3, 5, ...
-    int recordsPerEntry;     // record count byte of each entry
+    const char* name11;   // as stored in the entry
+    const char* shown;    // display name
+    int entries;          // entries of the one file, extents 1, 3, 5, ...
+    int recordsPerEntry;  // record count byte of each entry
     bool readOnly, hidden;
 };
 
@@ -31,7 +31,8 @@ TEST_P(CatalogueRow, MatchesThePrintfLayout) {
     if (c.readOnly) bits.push_back(8);
     if (c.hidden) bits.push_back(9);
     std::string stored = c.name11;
-    for (int b : bits) stored[static_cast<std::size_t>(b)] = static_cast<char>(stored[static_cast<std::size_t>(b)] | 0x80);
+    for (int b : bits)
+        stored[static_cast<std::size_t>(b)] = static_cast<char>(stored[static_cast<std::size_t>(b)] | 0x80);
     // Odd extents count 128 records besides their own byte; the entries hold no blocks.
     const bool odd = c.entries > 1;
     for (int e = 0; e < c.entries; ++e)
@@ -56,8 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RowCase{"Empty", "A          ", "A", 1, 0, false, false},
                       RowCase{"FullName", "ABCDEFGHTXT", "ABCDEFGH.TXT", 1, 9, true, false},
                       RowCase{"WholeExtent", "READ    ME ", "READ.ME", 1, 128, false, true},
-                      RowCase{"FiveDigits", "WIDE    DAT", "WIDE.DAT", 27, 255, true, true},   // 10341
-                      RowCase{"EveryEntry", "ALL     DAT", "ALL.DAT", 64, 255, false, false}),  // 24512, 3066K
+                      RowCase{"FiveDigits", "WIDE    DAT", "WIDE.DAT", 27, 255, true, true},  // 10341
+                      RowCase{"EveryEntry", "ALL     DAT", "ALL.DAT", 64, 255, false,
+                              false}),  // 24512, 3066K
     [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace

@@ -28,9 +28,7 @@ Result catalogue(const Bytes& image, const std::string& mask = "") {
 }
 
 // "F00" .. "F63": one record and one block each.
-std::string fileName(int i) {
-    return "F" + std::to_string(i / 10) + std::to_string(i % 10);
-}
+std::string fileName(int i) { return "F" + std::to_string(i / 10) + std::to_string(i % 10); }
 std::string fileRow(int i) { return fileName(i) + "              1    2K  --"; }
 
 }  // namespace
@@ -83,12 +81,11 @@ TEST_P(CataloguePaging, RowsPromptsAndClosing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, CataloguePaging,
-                         ::testing::Values(PagingCase{0, "\n"},      // only the blank line
-                                           PagingCase{1, "\n\n"},    // tab, end of line, blank
-                                           PagingCase{2, "\n"},
-                                           PagingCase{31, "\n\n"},
-                                           PagingCase{32, "\n"},     // ends the prompt's line
-                                           PagingCase{33, "\n\n"},   // row 33 covers the prompt
+                         ::testing::Values(PagingCase{0, "\n"},    // only the blank line
+                                           PagingCase{1, "\n\n"},  // tab, end of line, blank
+                                           PagingCase{2, "\n"}, PagingCase{31, "\n\n"},
+                                           PagingCase{32, "\n"},    // ends the prompt's line
+                                           PagingCase{33, "\n\n"},  // row 33 covers the prompt
                                            PagingCase{64, "\n"}),
                          [](const auto& info) { return "files" + std::to_string(info.param.files); });
 
@@ -106,10 +103,11 @@ TEST(Catalogue, PromptIsOverwrittenByTheNextRow) {
 TEST(Catalogue, RowsOfEveryKind) {
     Bytes image = blankImage();
     putEntry(image, 0, 0, "AB         ", 0, 16, {1});
-    putEntry(image, 1, 0, withBits("ABCDEFGHTXT", {8, 9}), 0, 0, {});   // 12 characters, R and H
+    putEntry(image, 1, 0, withBits("ABCDEFGHTXT", {8, 9}), 0, 0, {});    // 12 characters, R and H
     putEntry(image, 2, 0, withBits("A       COM", {8}), 0, 17, {2, 3});  // read-only
     putEntry(image, 3, 7, "SAME    TXT", 0, 20, {4, 5});                 // user 7 stands first
-    putEntry(image, 4, 0, "BIG     COM", 1, 128, {6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21});
+    putEntry(image, 4, 0, "BIG     COM", 1, 128,
+             {6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21});
     putEntry(image, 5, 0, "A          ", 0, 1, {22});
     putEntry(image, 6, 0, withBits("SAME    TXT", {}), 0, 3, {23});
     putEntry(image, 7, 0, "BIG     COM", 2, 5, {24});  // second entry: counted, never its own row
@@ -130,7 +128,8 @@ TEST(Catalogue, MaskSelectsRowsButFreeSpaceIsTheImages) {
     putEntry(image, 0, 0, "A       COM", 0, 20, {1, 2});
     putEntry(image, 1, 0, "B       TXT", 0, 40, {3, 4, 5});
     const Result r = catalogue(image, "*.com");
-    EXPECT_EQ(r.body, heading("*.com") + "A.COM           20    4K  --\t\n\n4K in 1 file(s), 338K free\n\n\n");
+    EXPECT_EQ(r.body,
+              heading("*.com") + "A.COM           20    4K  --\t\n\n4K in 1 file(s), 338K free\n\n\n");
 
     const Result none = catalogue(image, "*.BAS");
     EXPECT_EQ(none.body, heading("*.BAS") + "\n0K in 0 file(s), 338K free\n\n\n");

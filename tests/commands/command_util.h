@@ -22,7 +22,8 @@ struct Result {
 
 // One in-process session on the real host, or on `host`; `faults` may arm the FaultEnv before the
 // run.
-inline Result run(const std::vector<std::string>& args, const std::function<void(z18::FaultEnv&)>& faults = {},
+inline Result run(const std::vector<std::string>& args,
+                  const std::function<void(z18::FaultEnv&)>& faults = {},
                   z18::Env* host = z18::defaultEnv()) {
     z18test::InProcess p(host);
     if (faults) faults(p.env);

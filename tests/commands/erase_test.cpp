@@ -32,12 +32,13 @@ TEST(Erase, Example) {
     putEntry(image, 1, 0, "TEST    COM", 2, 7, {17});
     putEntry(image, 2, 0, "README  TXT", 0, 3, {18});
     const Result r = erase(image, "*.COM", {0, 1});
-    EXPECT_EQ(r.body, HEAD + "*.COM'\n\n"
-                             "File 'TEST    COM' eresed\n"
-                             "\n"
-                             "Done. 1 file(s) erased.\n"
-                             "\n"
-                             "\n");
+    EXPECT_EQ(r.body, HEAD +
+                          "*.COM'\n\n"
+                          "File 'TEST    COM' eresed\n"
+                          "\n"
+                          "Done. 1 file(s) erased.\n"
+                          "\n"
+                          "\n");
 }
 
 TEST(Erase, WhichEntriesGo) {
@@ -57,26 +58,34 @@ TEST(Erase, WhichEntriesGo) {
              putEntry(im, 2, 0, "TEST    COM", 3, 128, {3});
              putEntry(im, 5, 0, "TEST    COM", 4, 1, {4});
          },
-         "test.com", {0, 2, 5}, test + "\nDone. 1 file(s) erased.\n\n"},
+         "test.com",
+         {0, 2, 5},
+         test + "\nDone. 1 file(s) erased.\n\n"},
         {"an entry before the first entry stays in use",
          [](Bytes& im) {
              putEntry(im, 0, 0, "TEST    COM", 2, 4, {1});
              putEntry(im, 1, 0, "TEST    COM", 1, 128, {2});
          },
-         "TEST.COM", {1}, test + "\nDone. 1 file(s) erased.\n\n"},
+         "TEST.COM",
+         {1},
+         test + "\nDone. 1 file(s) erased.\n\n"},
         {"two first entries with the same key: one file, both freed",
          [](Bytes& im) {
              putEntry(im, 3, 0, "TEST    COM", 0, 1, {1});
              putEntry(im, 4, 0, "TEST    COM", 0, 2, {2});
          },
-         "*.*", {3, 4}, test + "\nDone. 1 file(s) erased.\n\n"},
+         "*.*",
+         {3, 4},
+         test + "\nDone. 1 file(s) erased.\n\n"},
         {"two user areas: two files",
          [](Bytes& im) {
              putEntry(im, 0, 9, "TEST    COM", 0, 1, {1});
              putEntry(im, 1, 0, "TEST    COM", 0, 1, {2});
              putEntry(im, 2, 9, "TEST    COM", 2, 1, {3});
          },
-         "TEST.*", {0, 1, 2}, test + test + "\nDone. 2 file(s) erased.\n\n"},
+         "TEST.*",
+         {0, 1, 2},
+         test + test + "\nDone. 2 file(s) erased.\n\n"},
         {"read-only and hidden: the line shows the stored bytes",
          [](Bytes& im) {
              putEntry(im, 0, 0, withBits("RO      COM", {8}), 0, 1, {1});
@@ -84,11 +93,14 @@ TEST(Erase, WhichEntriesGo) {
              putEntry(im, 2, 0, withBits("HID     COM", {9, 10}), 2, 1, {3});
              putEntry(im, 3, 0, "HID     COM", 2, 1, {4});  // other attribute bits: another key
          },
-         "*.COM", {0, 1, 2},
+         "*.COM",
+         {0, 1, 2},
          "File 'RO      \xC3OM' eresed\nFile 'HID     C\xCF\xCD' eresed\n\nDone. 2 file(s) erased.\n\n"},
         {"no match",
          [](Bytes& im) { putEntry(im, 0, 0, "TEST    COM", 0, 1, {1}); },
-         "*.TXT", {}, "\nDone. 0 file(s) erased.\n\n"},
+         "*.TXT",
+         {},
+         "\nDone. 0 file(s) erased.\n\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -77,7 +77,8 @@ TEST(Extract, Example) {
 
 // Files written by the add command come back whole, the last record filled up with zero bytes.
 TEST(Extract, LengthsOfAddedFiles) {
-    for (const auto& [size, out] : {std::pair<std::size_t, std::size_t>{0, 0}, {100, 128}, {32768, 32768}, {32769, 32896}}) {
+    for (const auto& [size, out] :
+         {std::pair<std::size_t, std::size_t>{0, 0}, {100, 128}, {32768, 32768}, {32769, 32896}}) {
         SCOPED_TRACE(size);
         TempDir dir;
         const Bytes data = randomBytes(size, static_cast<std::uint32_t>(size) + 1);
@@ -85,7 +86,8 @@ TEST(Extract, LengthsOfAddedFiles) {
         ASSERT_EQ(run({dir / "disk", "/a", dir / "F.BIN"}).status, 0);
         ASSERT_EQ(::mkdir((dir / "out").c_str(), 0777), 0);
         const Result r = extract(dir, readFile(dir / "disk.z18"), dir / "out/f.bin");
-        EXPECT_EQ(r.body, heading(dir / "out/", "f.bin") + "File 'F.BIN' extracted\nFile 'f.bin' was extracted\n\n\n");
+        EXPECT_EQ(r.body, heading(dir / "out/", "f.bin") +
+                              "File 'F.BIN' extracted\nFile 'f.bin' was extracted\n\n\n");
         const Bytes back = readFile(dir / "out/F.BIN");
         EXPECT_EQ(back.size(), out);
         EXPECT_EQ(back, padded(data, 128));
@@ -108,11 +110,14 @@ TEST(Extract, RecordCountAndEntryOrderDecide) {
     };
     const Case cases[] = {
         {"more blocks than records need",
-         [](Bytes& im) { putEntry(im, 0, 0, "F       BIN", 0, 3, {5, 6, 7}); },
+         [](Bytes& im) {
+             putEntry(im, 0, 0, "F       BIN", 0, 3, {5, 6, 7});
+         },
          [](const Bytes& im) { return prefix(blockBytes(im, 5), 384); }},
         {"entries of a file in directory order, whatever their extent bytes",
          [](Bytes& im) {
-             putEntry(im, 0, 0, "F       BIN", 1, 128, {9, 8, 7, 6, 5, 4, 3, 2, 1, 10, 11, 12, 13, 14, 15, 16});
+             putEntry(im, 0, 0, "F       BIN", 1, 128,
+                      {9, 8, 7, 6, 5, 4, 3, 2, 1, 10, 11, 12, 13, 14, 15, 16});
              putEntry(im, 1, 0, "OTHER   BIN", 0, 1, {20});
              putEntry(im, 2, 0, "F       BIN", 4, 2, {30});  // even extent: adds no 128
              putEntry(im, 3, 0, "F       BIN", 2, 3, {31});
@@ -121,7 +126,8 @@ TEST(Extract, RecordCountAndEntryOrderDecide) {
              // 256 + 2 + 3 records: 16 whole blocks, the last 5 records from block 30, nothing
              // from block 31.
              Bytes out;
-             for (int b : {9, 8, 7, 6, 5, 4, 3, 2, 1, 10, 11, 12, 13, 14, 15, 16}) out = concat(out, blockBytes(im, b));
+             for (int b : {9, 8, 7, 6, 5, 4, 3, 2, 1, 10, 11, 12, 13, 14, 15, 16})
+                 out = concat(out, blockBytes(im, b));
              return concat(out, prefix(blockBytes(im, 30), 5 * 128));
          }},
         {"an entry of the file before its first entry: counted, not copied",
@@ -144,7 +150,8 @@ TEST(Extract, RecordCountAndEntryOrderDecide) {
         Bytes image = noisyImage();
         c.entries(image);
         const Result r = extract(dir, image, dir / "F.BIN");
-        EXPECT_EQ(r.body, heading(dir.path() + "/", "F.BIN") + "File 'F.BIN' extracted\nFile 'F.BIN' was extracted\n\n\n");
+        EXPECT_EQ(r.body, heading(dir.path() + "/", "F.BIN") +
+                              "File 'F.BIN' extracted\nFile 'F.BIN' was extracted\n\n\n");
         EXPECT_EQ(readFile(dir / "F.BIN"), c.expected(image));
     }
 }
@@ -158,11 +165,13 @@ TEST(Extract, ClosingForms) {
         const char* mask;
         std::string closing;
     };
-    for (const Case& c : {Case{"readme.txt", "File 'README.TXT' extracted\nFile 'readme.txt' was extracted\n\n"},
-                          Case{"nothere.txt", "File 'nothere.txt' not found !!!\n"},
-                          Case{"*.com", "\nDone. 0 file(s) extracted.\n\n"},
-                          // Two user areas, one host file: the second replaces the first.
-                          Case{"a.txt", "File 'A.TXT' extracted\nFile 'A.TXT' extracted\n\nDone. 2 file(s) extracted.\n\n"}}) {
+    for (const Case& c :
+         {Case{"readme.txt", "File 'README.TXT' extracted\nFile 'readme.txt' was extracted\n\n"},
+          Case{"nothere.txt", "File 'nothere.txt' not found !!!\n"},
+          Case{"*.com", "\nDone. 0 file(s) extracted.\n\n"},
+          // Two user areas, one host file: the second replaces the first.
+          Case{"a.txt",
+               "File 'A.TXT' extracted\nFile 'A.TXT' extracted\n\nDone. 2 file(s) extracted.\n\n"}}) {
         SCOPED_TRACE(c.mask);
         TempDir dir;
         const Result r = extract(dir, image, dir / c.mask);
@@ -202,10 +211,12 @@ TEST(Extract, HostFileCannotBeCreated) {
              return ::flock(fd, LOCK_SH | LOCK_NB) == 0 ? fd : -2;
          },
          "*.TXT", "B.TXT"},
-        {"a FIFO of that name", [](const TempDir& d) { return ::mkfifo((d / "B.TXT").c_str(), 0666) == 0 ? -1 : -2; },
-         "*.TXT", "B.TXT"},
-        {"a directory of that name", [](const TempDir& d) { return ::mkdir((d / "B.TXT").c_str(), 0777) == 0 ? -1 : -2; },
-         "*.TXT", "B.TXT"},
+        {"a FIFO of that name",
+         [](const TempDir& d) { return ::mkfifo((d / "B.TXT").c_str(), 0666) == 0 ? -1 : -2; }, "*.TXT",
+         "B.TXT"},
+        {"a directory of that name",
+         [](const TempDir& d) { return ::mkdir((d / "B.TXT").c_str(), 0777) == 0 ? -1 : -2; }, "*.TXT",
+         "B.TXT"},
         {"the image itself, through a link of that name",
          [](const TempDir& d) { return ::symlink("disk.z18", (d / "DISK.Z18").c_str()) == 0 ? -1 : -2; },
          "*.*", "DISK.Z18"},
@@ -223,7 +234,8 @@ TEST(Extract, HostFileCannotBeCreated) {
         const std::string before = failing == "B.TXT" ? "File 'A.TXT' extracted\n"
                                                       : "File 'A.TXT' extracted\nFile 'B.TXT' extracted\n"
                                                         "File 'C.TXT' extracted\n";
-        EXPECT_EQ(r.body, heading(dir.path() + "/", c.mask) + before + "File '" + failing + "' already exist !!!\n\n");
+        EXPECT_EQ(r.body, heading(dir.path() + "/", c.mask) + before + "File '" + failing +
+                              "' already exist !!!\n\n");
         EXPECT_EQ(readFile(dir / "A.TXT"), prefix(blockBytes(image, 1), 128));
         if (failing == "B.TXT") {
             EXPECT_FALSE(fileExists(dir / "C.TXT"));
@@ -253,12 +265,14 @@ TEST(Extract, FailedTransferKeepsWhatWasWritten) {
         const char* suffix;
         const char* message;
     };
-    for (const Case& c : {Case{"image read", F::Op::Read, 3, "disk.z18", "Error on read from the image 'disk.z18' !!!\n"},
-                          Case{"host write", F::Op::Write, 2, "A.TXT", "Error on write to the file 'A.TXT' !!!\n"}}) {
+    for (const Case& c :
+         {Case{"image read", F::Op::Read, 3, "disk.z18", "Error on read from the image 'disk.z18' !!!\n"},
+          Case{"host write", F::Op::Write, 2, "A.TXT", "Error on write to the file 'A.TXT' !!!\n"}}) {
         for (const F::Kind kind : {F::Kind::Fail, F::Kind::Short}) {
             SCOPED_TRACE(std::string(c.what) + (kind == F::Kind::Fail ? " fails" : " falls short"));
             TempDir dir;
-            const Result r = extract(dir, image, dir / "*.TXT", [&](F& env) { env.inject(c.op, c.nth, kind, c.suffix); });
+            const Result r =
+                extract(dir, image, dir / "*.TXT", [&](F& env) { env.inject(c.op, c.nth, kind, c.suffix); });
             EXPECT_EQ(r.body, heading(dir.path() + "/", "*.TXT") + c.message + "\n");
             const Bytes out = readFile(dir / "A.TXT");
             // A short host write leaves its 2047 bytes; nothing else reaches the file.

@@ -23,7 +23,8 @@ struct HostFile {
 };
 
 std::string randomName(std::mt19937& gen) {
-    static const std::string alphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_$#!~";
+    static const std::string alphabet =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_$#!~";
     auto part = [&](int lo, int hi) {
         std::string s;
         const int n = lo + static_cast<int>(gen() % static_cast<unsigned>(hi - lo + 1));
@@ -80,7 +81,8 @@ void checkImage(const Bytes& image, const std::vector<HostFile>& files) {
             const Bytes e = entryBytes(image, entry++);
             EXPECT_EQ(e[0], 0);
             for (int slot = 0; slot < 16 && e[16 + slot] != 0; ++slot, ++taken) {
-                EXPECT_TRUE(seen.insert(e[16 + slot]).second) << "block " << int(e[16 + slot]) << " named twice";
+                EXPECT_TRUE(seen.insert(e[16 + slot]).second)
+                    << "block " << int(e[16 + slot]) << " named twice";
                 stored = concat(stored, blockBytes(image, e[16 + slot]));
             }
         } while (taken < blocks);
@@ -92,7 +94,8 @@ void checkImage(const Bytes& image, const std::vector<HostFile>& files) {
 std::string row(const HostFile& f) {
     const int records = static_cast<int>((f.data.size() + 127) / 128);
     char text[64];
-    std::snprintf(text, sizeof text, "%-12s  %4d %4dK  --", f.cpmName.c_str(), records, (records + 15) / 16 * 2);
+    std::snprintf(text, sizeof text, "%-12s  %4d %4dK  --", f.cpmName.c_str(), records,
+                  (records + 15) / 16 * 2);
     return text;
 }
 
@@ -108,7 +111,8 @@ TEST_P(RoundTrip, AddListExtractErase) {
     ASSERT_EQ(::mkdir((dir / "out").c_str(), 0777), 0);
     for (const HostFile& f : files) writeFile(dir / ("in/" + f.hostName), f.data);
     // The host search delivers names in byte order, and that is the order they are added in.
-    std::sort(files.begin(), files.end(), [](const HostFile& a, const HostFile& b) { return a.hostName < b.hostName; });
+    std::sort(files.begin(), files.end(),
+              [](const HostFile& a, const HostFile& b) { return a.hostName < b.hostName; });
 
     const Result add = run({dir / "disk", "/a", dir / "in/*.*"});
     ASSERT_EQ(add.status, 0);
@@ -126,17 +130,21 @@ TEST_P(RoundTrip, AddListExtractErase) {
         usedBlocks += static_cast<int>((f.data.size() + 2047) / 2048);
     }
     char totals[80];
-    std::snprintf(totals, sizeof totals, "\n%dK in %zu file(s), %dK free\n", totalK, files.size(), 2 * (174 - usedBlocks));
+    std::snprintf(totals, sizeof totals, "\n%dK in %zu file(s), %dK free\n", totalK, files.size(),
+                  2 * (174 - usedBlocks));
     EXPECT_NE(cat.body.find(totals), std::string::npos) << cat.body;
     EXPECT_EQ(readFile(dir / "disk.z18"), image);
 
     const Result extract = run({dir / "disk", "/x", dir / "out/*.*"});
-    EXPECT_NE(extract.body.find("Done. " + std::to_string(files.size()) + " file(s) extracted."), std::string::npos);
-    for (const HostFile& f : files) EXPECT_EQ(readFile(dir / ("out/" + f.cpmName)), padded(f.data, 128)) << f.cpmName;
+    EXPECT_NE(extract.body.find("Done. " + std::to_string(files.size()) + " file(s) extracted."),
+              std::string::npos);
+    for (const HostFile& f : files)
+        EXPECT_EQ(readFile(dir / ("out/" + f.cpmName)), padded(f.data, 128)) << f.cpmName;
     EXPECT_EQ(readFile(dir / "disk.z18"), image);
 
     const Result erase = run({dir / "disk", "/e", "*.*"});
-    EXPECT_NE(erase.body.find("Done. " + std::to_string(files.size()) + " file(s) erased."), std::string::npos);
+    EXPECT_NE(erase.body.find("Done. " + std::to_string(files.size()) + " file(s) erased."),
+              std::string::npos);
     const Bytes erased = readFile(dir / "disk.z18");
     Bytes expected = image;
     for (int i = 0; i < 64; ++i)

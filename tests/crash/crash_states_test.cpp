@@ -158,7 +158,10 @@ Bytes stateOf(const Bytes& durable, const Window& w, const std::vector<std::size
 std::string describe(const Window& w, const std::vector<std::size_t>& choice) {
     std::vector<std::size_t> flushed, last, between;
     for (std::size_t i = 0; i < w.pages.size(); ++i) {
-        (choice[i] == 0 ? flushed : choice[i] + 1 == w.versions[i].size() ? last : between).push_back(w.pages[i]);
+        (choice[i] == 0                          ? flushed
+         : choice[i] + 1 == w.versions[i].size() ? last
+                                                 : between)
+            .push_back(w.pages[i]);
     }
     return "pages as flushed: " + pageList(flushed) + "; as last written: " + pageList(last) +
            (between.empty() ? "" : "; as written in between: " + pageList(between));
@@ -224,7 +227,8 @@ Verdict check(const Bytes& before, bool newImage, const std::vector<Event>& log,
     // What one state shows; empty when it keeps the promise.
     std::uint64_t unloadable = 0;
     auto judge = [&](const Bytes& image, bool whole, const Bytes* mustBe) -> std::string {
-        if (mustBe != nullptr && image != *mustBe) return "after the run the disk may not hold the final image";
+        if (mustBe != nullptr && image != *mustBe)
+            return "after the run the disk may not hold the final image";
         const Extracted x = extractAll(image);
         if (x.status != 0 && !whole) ++unloadable;
         if (x.status != 0) return whole ? "the image does not load: " + lastLine(x.output) : std::string();
@@ -249,14 +253,15 @@ Verdict check(const Bytes& before, bool newImage, const std::vector<Event>& log,
     auto checkWindow = [&](const Bytes* mustBe) {
         const Window w = windowOf(durable, writes);
         std::uint64_t count = 0;
-        const std::string where = flushes == 0 ? "before the first flush" : "after flush " + std::to_string(flushes);
+        const std::string where =
+            flushes == 0 ? "before the first flush" : "after flush " + std::to_string(flushes);
         forEachState(
             w, seed + static_cast<std::uint32_t>(flushes),
             [&](const std::vector<std::size_t>& choice) {
                 const std::string problem = judge(stateOf(durable, w, choice), whole, mustBe);
                 if (problem.empty()) return true;
-                verdict.bad =
-                    where + (mustBe ? ", once the run has ended" : "") + " (" + describe(w, choice) + "): " + problem;
+                verdict.bad = where + (mustBe ? ", once the run has ended" : "") + " (" +
+                              describe(w, choice) + "): " + problem;
                 return false;
             },
             &count);
@@ -278,8 +283,9 @@ Verdict check(const Bytes& before, bool newImage, const std::vector<Event>& log,
     // The last window: a state the final image passes, once the run has ended the only one allowed.
     checkWindow(&after);
     verdict.summary =
-        std::to_string(flushes) + " flush(es); pages/states per window, the last one after the last flush:" + windows +
-        "; " + std::to_string(states) + " states" +
+        std::to_string(flushes) +
+        " flush(es); pages/states per window, the last one after the last flush:" + windows + "; " +
+        std::to_string(states) + " states" +
         (unloadable ? ", " + std::to_string(unloadable) + " of them a new image that does not load yet" : "");
     return verdict;
 }
@@ -288,8 +294,8 @@ Verdict check(const Bytes& before, bool newImage, const std::vector<Event>& log,
 
 // Host files F01.DAT... in dir: seeded sizes up to maxBlocks blocks (odd sizes too), every
 // `bigEvery`-th one larger than an entry maps.
-void hostFiles(MemEnv& env, const std::string& dir, int count, std::uint32_t seed, int maxBlocks, int bigEvery = 0,
-               const std::string& type = "DAT") {
+void hostFiles(MemEnv& env, const std::string& dir, int count, std::uint32_t seed, int maxBlocks,
+               int bigEvery = 0, const std::string& type = "DAT") {
     std::mt19937 gen(seed);
     for (int i = 1; i <= count; ++i) {
         std::size_t size = gen() % (static_cast<std::size_t>(maxBlocks) * BLOCK_SIZE + 1);
@@ -359,9 +365,11 @@ std::vector<Scenario> scenarios() {
     list.push_back({"QuickFormat", [](MemEnv& env) { imageHolding(env, 6, 80, 8, 3); }, {"/q"}});
     list.push_back({"FullFormat", [](MemEnv& env) { imageHolding(env, 6, 81, 8, 3); }, {"/f"}});
     list.push_back({"NewImageFullFormat", [](MemEnv&) {}, {"/f"}});
-    list.push_back({"NewImageAdd", [](MemEnv& env) { hostFiles(env, "in", 5, 90, 12, 3); }, {"/a", "in/*.*"}});
     list.push_back(
-        {"NewImageFullFormatAndAdd", [](MemEnv& env) { hostFiles(env, "in", 5, 91, 12, 3); }, {"/f", "/a", "in/*.*"}});
+        {"NewImageAdd", [](MemEnv& env) { hostFiles(env, "in", 5, 90, 12, 3); }, {"/a", "in/*.*"}});
+    list.push_back({"NewImageFullFormatAndAdd",
+                    [](MemEnv& env) { hostFiles(env, "in", 5, 91, 12, 3); },
+                    {"/f", "/a", "in/*.*"}});
     list.push_back({"EmptyFileBecomesAnImage",
                     [](MemEnv& env) {
                         env.putFile(IMAGE, Bytes());

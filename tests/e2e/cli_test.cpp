@@ -1,7 +1,7 @@
 // The built executable's whole transcripts for the runs that never reach a command: help, format,
 // refusals. Each runs in an empty temporary directory with no standard input.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <set>
 #include <string>
@@ -43,7 +43,10 @@ TEST(Cli, TranscriptsAndExitStatuses) {
         {{"disk"}, NOTHING, help, 1, {}},
         {{"disk", "/f", "/q"}, NOTHING, help, 1, {}},
         {{"disk", "/a"}, NOTHING, help, 1, {}},
-        {{"disk", "/f"}, NOTHING, "Image 'disk.z18' was created.\nImage 'disk.z18' was formated.\n\n", 0,
+        {{"disk", "/f"},
+         NOTHING,
+         "Image 'disk.z18' was created.\nImage 'disk.z18' was formated.\n\n",
+         0,
          {"disk.z18"}},
         {{"sub\\disk.img", "/q"}, NOTHING, "Can't open image 'disk.img.z18' !!!\n\n", 1, {}},
         {{"disk", "/c"}, SHORT_FILE, "Image 'disk.z18' has bad size !!!\n\n", 1, {"disk.z18"}},

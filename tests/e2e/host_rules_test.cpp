@@ -52,7 +52,8 @@ bool openElsewhere(const std::string& path) {
     for (fs::directory_iterator proc("/proc", ec), end; !ec && proc != end; proc.increment(ec)) {
         if (proc->path().filename() == self) continue;
         std::error_code fdError;
-        for (fs::directory_iterator fd(proc->path() / "fd", fdError); !fdError && fd != end; fd.increment(fdError)) {
+        for (fs::directory_iterator fd(proc->path() / "fd", fdError); !fdError && fd != end;
+             fd.increment(fdError)) {
             std::error_code linkError;
             if (fs::read_symlink(fd->path(), linkError) == target) return true;
         }
@@ -64,7 +65,9 @@ void makeDir(const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0777), 0
 
 // An image whose directory holds one-record files of the given 11-character names, each holding
 // "HI\n" and zero bytes.
-void writeImage(const std::string& path, const std::vector<std::string>& names) { writeFile(path, imageOfFiles(names)); }
+void writeImage(const std::string& path, const std::vector<std::string>& names) {
+    writeFile(path, imageOfFiles(names));
+}
 
 Bytes record(const std::string& text) {
     Bytes r(text.begin(), text.end());
@@ -124,7 +127,8 @@ TEST(HostRules, DeviceNamesAreNoFilesOnWindows) {
     EXPECT_EQ(add.status, 0);
     EXPECT_EQ(x.status, 0);
     if (windowsExe()) {
-        EXPECT_NE(add.out.find("Can't open file 'CON' !!!\n\nDone. 0 file(s) added."), std::string::npos) << add.out;
+        EXPECT_NE(add.out.find("Can't open file 'CON' !!!\n\nDone. 0 file(s) added."), std::string::npos)
+            << add.out;
         EXPECT_NE(x.out.find("File 'A.TXT' extracted\nFile 'NUL.TXT' already exist !!!\n"), std::string::npos)
             << x.out;
         EXPECT_FALSE(fileExists(dir / "out/Z.TXT"));
@@ -223,14 +227,16 @@ TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
     const std::string holderLog = dir / "holder.log";
     if (windowsExe()) {
         const char* wrapper = std::getenv("Z18MAN_WRAPPER");
-        if (wrapper == nullptr || *wrapper == '\0') GTEST_SKIP() << "needs Z18MAN_WRAPPER to start a Windows shell";
+        if (wrapper == nullptr || *wrapper == '\0')
+            GTEST_SKIP() << "needs Z18MAN_WRAPPER to start a Windows shell";
         // "more" waits for input that never comes, so the shell keeps its redirection open.
         Launch how;
         how.cwd = dir.path();
         how.in = Stream{Stream::Pipe};
         how.out = Stream{Stream::Null};
         how.err = Stream::file(holderLog);
-        holder = std::make_unique<Child>(std::vector<std::string>{wrapper, "cmd", "/c", "more >> disk.z18"}, how);
+        holder =
+            std::make_unique<Child>(std::vector<std::string>{wrapper, "cmd", "/c", "more >> disk.z18"}, how);
     } else {
         holderFd = ::open((dir / "disk.z18").c_str(), O_RDWR);
         ASSERT_GE(holderFd, 0);
@@ -254,7 +260,8 @@ TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
     if (!held) {
         release();
         const Bytes log = readFile(holderLog);
-        GTEST_SKIP() << "Wine did not start the shell that holds the image: " << std::string(log.begin(), log.end());
+        GTEST_SKIP() << "Wine did not start the shell that holds the image: "
+                     << std::string(log.begin(), log.end());
     }
 
     const struct {
@@ -349,7 +356,8 @@ TEST(HostRules, CataloguePausesWaitOnlyWhenInputAndOutputAreTheConsole) {
         << plain.out;
 
     for (const bool ttyIn : {true, false}) {
-        SCOPED_TRACE(ttyIn ? "input on the terminal, output to a file" : "input from /dev/null, output on the terminal");
+        SCOPED_TRACE(ttyIn ? "input on the terminal, output to a file"
+                           : "input from /dev/null, output on the terminal");
         Terminal term;
         ASSERT_TRUE(term.ok());
         Child run = startOnTerminal(term, {"disk", "/c"}, dir.path(), ttyIn, !ttyIn, dir / "listing.txt");
@@ -358,7 +366,8 @@ TEST(HostRules, CataloguePausesWaitOnlyWhenInputAndOutputAreTheConsole) {
         const Bytes file = ttyIn ? readFile(dir / "listing.txt") : Bytes();
         const std::string out = ttyIn ? std::string(file.begin(), file.end()) : term.output;
         int prompts = 0;
-        for (std::size_t at = out.find(prompt); at != std::string::npos; at = out.find(prompt, at + 1)) ++prompts;
+        for (std::size_t at = out.find(prompt); at != std::string::npos; at = out.find(prompt, at + 1))
+            ++prompts;
         EXPECT_EQ(prompts, 2) << out;
         EXPECT_NE(out.find("128K in 64 file(s), 220K free"), std::string::npos) << out;
     }

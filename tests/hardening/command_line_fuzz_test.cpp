@@ -7,9 +7,9 @@
 #include <random>
 
 #include "hardening.h"
-#include "support/mem_env.h"
 #include "session/command_line.h"
 #include "session/driver.h"
+#include "support/mem_env.h"
 
 using namespace z18;
 using namespace z18test;
@@ -17,21 +17,40 @@ using namespace hardening;
 
 namespace {
 
-const std::vector<std::string> kOptions = {"/a", "/c", "/e", "/f", "/q", "/x", "/A", "/C", "-c", "/cc",
-                                           "/",  "//", "/z", "c",  "",   "/ ", "\\c"};
-const std::vector<std::string> kImages = {"disk", "disk.z18", "disk.Z18", "sub\\disk", "sub/disk", "missing",
-                                          "",     "/c",       "x.img",    "in\\",      "in\\a.txt", "out\\new",
-                                          std::string(300, 'd')};
-const std::vector<std::string> kFiles = {"*.*", "a.txt", "in\\*.txt", "in\\a.txt", "out\\*.*", "*.com", "a;b",
-                                         "toolongname.txt", "sub\\..\\in\\*", "?", "*", ".", "..", "\\", "/x",
-                                         "in\\long name.txt", "out\\", "nodir\\*.*", "disk.z18", "A.COM",
+const std::vector<std::string> kOptions = {"/a",  "/c", "/e", "/f", "/q", "/x", "/A", "/C", "-c",
+                                           "/cc", "/",  "//", "/z", "c",  "",   "/ ", "\\c"};
+const std::vector<std::string> kImages = {
+    "disk",  "disk.z18", "disk.Z18",  "sub\\disk", "sub/disk",           "missing", "", "/c",
+    "x.img", "in\\",     "in\\a.txt", "out\\new",  std::string(300, 'd')};
+const std::vector<std::string> kFiles = {"*.*",
+                                         "a.txt",
+                                         "in\\*.txt",
+                                         "in\\a.txt",
+                                         "out\\*.*",
+                                         "*.com",
+                                         "a;b",
+                                         "toolongname.txt",
+                                         "sub\\..\\in\\*",
+                                         "?",
+                                         "*",
+                                         ".",
+                                         "..",
+                                         "\\",
+                                         "/x",
+                                         "in\\long name.txt",
+                                         "out\\",
+                                         "nodir\\*.*",
+                                         "disk.z18",
+                                         "A.COM",
                                          std::string(300, 'f') + "\\*.*"};
 
 std::string randomWord(std::mt19937& gen) {
     std::string word(1 + gen() % 14, ' ');
     for (char& c : word) {
         const unsigned r = gen() % 100;
-        c = r < 70 ? static_cast<char>(0x21 + gen() % 94) : r < 85 ? "/\\*?."[gen() % 5] : static_cast<char>(gen() % 256);
+        c = r < 70   ? static_cast<char>(0x21 + gen() % 94)
+            : r < 85 ? "/\\*?."[gen() % 5]
+                     : static_cast<char>(gen() % 256);
         if (c == '\0') c = 'z';
     }
     return word;
@@ -40,7 +59,8 @@ std::string randomWord(std::mt19937& gen) {
 // Half the vectors follow one of the request shapes (with a file argument drawn at random, and
 // now and then one word replaced), so that valid command lines are common too.
 const std::vector<std::vector<std::string>> kShapes = {
-    {"/c"}, {"/c", "F"}, {"/f"}, {"/q"}, {"/a", "F"}, {"/f", "/a", "F"}, {"/a", "F", "/q"}, {"/e", "F"}, {"/x", "F"},
+    {"/c"},      {"/c", "F"}, {"/f"}, {"/q"}, {"/a", "F"}, {"/f", "/a", "F"}, {"/a", "F", "/q"},
+    {"/e", "F"}, {"/x", "F"},
 };
 
 std::vector<std::string> randomArgs(std::mt19937& gen) {
@@ -122,14 +142,16 @@ TEST(CommandLineFuzz, RandomArgumentVectorsKeepTheirPromises) {
         ++valid;
         ASSERT_NE(out.str(), usage);
         const std::string image = MemEnv::normalise(parsed.imageDir + parsed.imageName);
-        const bool writes = parsed.options & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_ADD | OPT_ERASE | OPT_NEW_IMAGE);
+        const bool writes =
+            parsed.options & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_ADD | OPT_ERASE | OPT_NEW_IMAGE);
         const std::string extractDir = MemEnv::normalise(parsed.hostDir);
         for (const auto& node : env.tree()) {
             auto old = start.tree().find(node.first);
             if (old != start.tree().end() && old->second == node.second) continue;
             if (node.first == image && writes) continue;
             const std::size_t slash = node.first.rfind('/');
-            const std::string parent = slash == std::string::npos ? std::string() : node.first.substr(0, slash);
+            const std::string parent =
+                slash == std::string::npos ? std::string() : node.first.substr(0, slash);
             if ((parsed.options & OPT_EXTRACT) && node.first != image && parent == extractDir) continue;
             ADD_FAILURE() << node.first << " changed although the request may not touch it";
         }

@@ -17,8 +17,8 @@ using namespace hardening;
 namespace {
 
 struct Pool {
-    TempDir work;  // the image, the host files, the extract folders
-    TempDir logs;  // the output of every process, kept out of the working directory
+    TempDir work;                            // the image, the host files, the extract folders
+    TempDir logs;                            // the output of every process, kept out of the working directory
     std::map<std::string, Bytes> hostBytes;  // by CP/M name, upper case
 
     void hostFile(const std::string& rel, const std::string& cpmName, std::size_t size, std::uint32_t seed) {
@@ -28,7 +28,9 @@ struct Pool {
     }
 };
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // Runs of the executable held at one gate and released together, each with its output in a file.
 class Crowd {
@@ -96,7 +98,8 @@ TEST(Concurrency, ManyRunsOnOneImage) {
     Pool pool;
     writeDiskdefs(pool.work.path());
     for (int i = 0; i < 8; ++i)
-        pool.hostFile("pre/pre" + std::to_string(i) + ".dat", "PRE" + std::to_string(i) + ".DAT", 1000 + 3000 * i, 50 + i);
+        pool.hostFile("pre/pre" + std::to_string(i) + ".dat", "PRE" + std::to_string(i) + ".DAT",
+                      1000 + 3000 * i, 50 + i);
     ASSERT_EQ(runExe({"disk", "/a", "pre\\*.dat"}, pool.work.path()).status, 0);
 
     const int kRounds = 4, kAdds = 6, kErases = 2, kCatalogues = 2, kExtracts = 2;
@@ -110,17 +113,20 @@ TEST(Concurrency, ManyRunsOnOneImage) {
         std::mt19937 spread(77 + round);
         auto start = [&](const std::string& kind, const std::vector<std::string>& args) {
             kinds.push_back(kind);
-            crowd.add(args, pool.work.path(), pool.logs / (std::to_string(round) + "-" + std::to_string(kinds.size())),
+            crowd.add(args, pool.work.path(),
+                      pool.logs / (std::to_string(round) + "-" + std::to_string(kinds.size())),
                       spread() % 80000);
         };
         for (int i = 0; i < kAdds; ++i) {
             const std::string stem = "R" + std::to_string(round) + "F" + std::to_string(i);
             // One file per round spans two directory entries. All of them together fit: a full disk
             // is not what this test is about.
-            pool.hostFile("in/" + stem + ".dat", stem + ".DAT", i == 0 ? 34000 : 500 * (i + 1) + 300 * round, 1000 + round * 10 + i);
+            pool.hostFile("in/" + stem + ".dat", stem + ".DAT", i == 0 ? 34000 : 500 * (i + 1) + 300 * round,
+                          1000 + round * 10 + i);
             start("add", {"disk", "/a", "in\\" + stem + ".dat"});
         }
-        for (int i = 0; i < kErases; ++i) start("erase", {"disk", "/e", "pre" + std::to_string(round * kErases + i) + ".dat"});
+        for (int i = 0; i < kErases; ++i)
+            start("erase", {"disk", "/e", "pre" + std::to_string(round * kErases + i) + ".dat"});
         for (int i = 0; i < kCatalogues; ++i) start("catalogue", {"disk", "/c"});
         for (int i = 0; i < kExtracts; ++i) {
             const std::string out = "x" + std::to_string(round) + "_" + std::to_string(i);
@@ -132,8 +138,10 @@ TEST(Concurrency, ManyRunsOnOneImage) {
         for (std::size_t r = 0; r < runs.size(); ++r) {
             const Bytes raw = readFile(runs[r].outFile);
             const std::string out(raw.begin(), raw.end());
-            SCOPED_TRACE(kinds[r] + " run " + std::to_string(r) + " of round " + std::to_string(round) + ":\n" + out);
-            const std::string refused = kinds[r] == "add" ? "Image 'disk.z18' already exist !!!\n" : "Can't open image 'disk.z18' !!!\n";
+            SCOPED_TRACE(kinds[r] + " run " + std::to_string(r) + " of round " + std::to_string(round) +
+                         ":\n" + out);
+            const std::string refused = kinds[r] == "add" ? "Image 'disk.z18' already exist !!!\n"
+                                                          : "Can't open image 'disk.z18' !!!\n";
             if (runs[r].status == 1 && contains(out, refused)) {
                 ++openFailures;
                 continue;
@@ -191,8 +199,10 @@ TEST(Concurrency, ManyAddsCreatingOneImage) {
     Crowd crowd;
     const int kAdds = 8;
     for (int i = 0; i < kAdds; ++i) {
-        pool.hostFile("in/n" + std::to_string(i) + ".dat", "N" + std::to_string(i) + ".DAT", 5000 * (i + 1), 300 + i);
-        crowd.add({"fresh", "/a", "in\\n" + std::to_string(i) + ".dat"}, pool.work.path(), pool.logs / std::to_string(i));
+        pool.hostFile("in/n" + std::to_string(i) + ".dat", "N" + std::to_string(i) + ".DAT", 5000 * (i + 1),
+                      300 + i);
+        crowd.add({"fresh", "/a", "in\\n" + std::to_string(i) + ".dat"}, pool.work.path(),
+                  pool.logs / std::to_string(i));
     }
     std::set<std::string> added;
     int created = 0;

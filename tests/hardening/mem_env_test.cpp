@@ -22,14 +22,16 @@ std::vector<std::string> script(const Side& s) {
     std::vector<std::string> trace;
     auto open = [&](const std::string& rel, OpenMode mode) {
         const int h = s.env.openFile(s.at(rel), mode);
-        trace.push_back("open " + rel + " " + std::to_string(static_cast<int>(mode)) + (h >= 0 ? " ok" : " refused"));
+        trace.push_back("open " + rel + " " + std::to_string(static_cast<int>(mode)) +
+                        (h >= 0 ? " ok" : " refused"));
         return h;
     };
     auto readAll = [&](int h, std::uint64_t from, std::size_t n) {
         std::vector<char> buf(n + 1, '#');
         std::size_t done = 99;
         const bool ok = s.env.readAt(h, from, buf.data(), n, &done);
-        trace.push_back("read " + std::to_string(ok) + " " + std::to_string(done) + " " + std::string(buf.data(), done));
+        trace.push_back("read " + std::to_string(ok) + " " + std::to_string(done) + " " +
+                        std::string(buf.data(), done));
     };
     auto write = [&](int h, std::uint64_t at, const std::string& text) {
         std::size_t done = 99;
@@ -93,9 +95,10 @@ std::vector<std::string> script(const Side& s) {
     h = open("sub/made.txt", OpenMode::HostCreate);
     s.env.closeFile(h);
 
-    const std::vector<std::string> patterns = {"*",        "*.*",   "*.txt",   "*.TXT", "?.txt",        "sub/*",
-                                               "sub\\*.*", ".*",    "*.",      "nodir/*", "a.txt",      "zz*",
-                                               "sub/",     "ro.bin/*", std::string("sub/c.com\0/*", 12)};
+    const std::vector<std::string> patterns = {
+        "*",     "*.*",      "*.txt", "*.TXT",    "?.txt",
+        "sub/*", "sub\\*.*", ".*",    "*.",       "nodir/*",
+        "a.txt", "zz*",      "sub/",  "ro.bin/*", std::string("sub/c.com\0/*", 12)};
     for (const std::string& pattern : patterns) {
         std::vector<FoundEntry> found;
         const bool ok = s.env.findFiles(s.at(pattern), &found);
@@ -150,12 +153,14 @@ TEST(MemEnv, BehavesLikeThePosixHost) {
         SCOPED_TRACE(mem == &fresh ? "new host" : "host after reset()");
         const std::vector<std::string> memTrace = script(Side{*mem, ""});
         ASSERT_EQ(memTrace.size(), posixTrace.size());
-        for (std::size_t i = 0; i < memTrace.size(); ++i) EXPECT_EQ(memTrace[i], posixTrace[i]) << "step " << i;
+        for (std::size_t i = 0; i < memTrace.size(); ++i)
+            EXPECT_EQ(memTrace[i], posixTrace[i]) << "step " << i;
         EXPECT_EQ(mem->openHandles(), 0);
 
         // The same files, with the same bytes, are left behind.
         Snapshot fromMem;
-        for (const auto& node : mem->tree()) fromMem[node.first + (node.second.directory ? "/" : "")] = node.second.bytes;
+        for (const auto& node : mem->tree())
+            fromMem[node.first + (node.second.directory ? "/" : "")] = node.second.bytes;
         EXPECT_EQ(fromMem, posixFiles);
     }
 }

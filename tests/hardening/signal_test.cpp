@@ -4,8 +4,8 @@
 // untraced. Every time, the directory on the image is either exactly the old one (the blocks written
 // so far unreferenced, free again) or exactly the finished one, and the image loads, passes fsck.cpm
 // and still holds every earlier file intact.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/syscall.h>
@@ -27,7 +27,8 @@ namespace {
 constexpr unsigned kFileBlocks = 140;  // nine directory entries
 
 bool sameBlock(const Bytes& a, const Bytes& b, unsigned block) {
-    return std::memcmp(a.data() + z18::blockOffset(block), b.data() + z18::blockOffset(block), z18::BLOCK_SIZE) == 0;
+    return std::memcmp(a.data() + z18::blockOffset(block), b.data() + z18::blockOffset(block),
+                       z18::BLOCK_SIZE) == 0;
 }
 
 #if defined(__x86_64__)
@@ -38,7 +39,8 @@ int killAfterWrites(Child& child, int writes) {
     const pid_t pid = child.pid();
     int w = child.nextState();
     if (!WIFSTOPPED(w)) return -1;
-    ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL));
+    ::ptrace(PTRACE_SETOPTIONS, pid, nullptr,
+             reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL));
     bool leaving = false;  // syscall stops alternate: entry, then exit
     int done = 0;
     long pass = 0;
@@ -103,7 +105,8 @@ TEST(Signals, KilledDuringALargeAddLeavesALoadableImage) {
     int killedMidCopy = 0;
     for (std::size_t trial = 0; trial < points.size(); ++trial) {
         const int k = points[trial];
-        SCOPED_TRACE("trial " + std::to_string(trial) + (k > 0 ? ", killed after image write " + std::to_string(k) : ", killed after a delay"));
+        SCOPED_TRACE("trial " + std::to_string(trial) +
+                     (k > 0 ? ", killed after image write " + std::to_string(k) : ", killed after a delay"));
         writeFile(work / "disk.z18", before);
         Launch launch;
         launch.cwd = work.path();
@@ -131,7 +134,9 @@ TEST(Signals, KilledDuringALargeAddLeavesALoadableImage) {
             // Exactly k blocks written, whole, and the directory not yet.
             EXPECT_TRUE(dir == directoryOf(before)) << "the directory changed before the write-back";
             for (unsigned b = firstBlock; b < firstBlock + kFileBlocks; ++b)
-                EXPECT_TRUE(sameBlock(image, b < firstBlock + static_cast<unsigned>(k) ? finished : before, b)) << "block " << b;
+                EXPECT_TRUE(
+                    sameBlock(image, b < firstBlock + static_cast<unsigned>(k) ? finished : before, b))
+                    << "block " << b;
             ++killedMidCopy;
         } else if (k > 0) {
             EXPECT_TRUE(image == finished) << "the written-back directory is not the finished one";
@@ -140,7 +145,8 @@ TEST(Signals, KilledDuringALargeAddLeavesALoadableImage) {
                 << "the directory is neither the old nor the finished one";
         }
         // Nothing before the first block the add takes, or after its last, was touched.
-        const std::size_t from = z18::blockOffset(firstBlock), to = z18::blockOffset(firstBlock + kFileBlocks);
+        const std::size_t from = z18::blockOffset(firstBlock),
+                          to = z18::blockOffset(firstBlock + kFileBlocks);
         EXPECT_TRUE(std::memcmp(image.data(), before.data(), z18::DIRECTORY_OFFSET) == 0);
         EXPECT_TRUE(std::memcmp(image.data() + z18::blockOffset(1), before.data() + z18::blockOffset(1),
                                 from - z18::blockOffset(1)) == 0);
@@ -151,10 +157,12 @@ TEST(Signals, KilledDuringALargeAddLeavesALoadableImage) {
         EXPECT_EQ(list.status, 0) << list.out;
         EXPECT_EQ(list.out.find("!!!"), std::string::npos) << list.out;
         const ExeResult fsck = cpmtool("fsck.cpm", {"-n", "disk.z18"}, work.path());
-        EXPECT_TRUE(fsck.status == 0 && fsck.out.find("Error") == std::string::npos) << fsck.out.substr(0, 2000);
+        EXPECT_TRUE(fsck.status == 0 && fsck.out.find("Error") == std::string::npos)
+            << fsck.out.substr(0, 2000);
         for (int i = 0; i < 3; ++i) {
             fs::remove(work / "back");
-            const ExeResult cp = cpmtool("cpmcp", {"disk.z18", "0:p" + std::to_string(i) + ".dat", "back"}, work.path());
+            const ExeResult cp =
+                cpmtool("cpmcp", {"disk.z18", "0:p" + std::to_string(i) + ".dat", "back"}, work.path());
             ASSERT_EQ(cp.status, 0) << cp.out;
             EXPECT_TRUE(readFile(work / "back") == padded(pre[static_cast<std::size_t>(i)])) << "p" << i;
         }

@@ -1,10 +1,10 @@
 // Every status code, -1 to -15, driven through real files (and the fault wrapper where the host
 // would have to misbehave), each case checking everything the run leaves behind: the exit status,
 // every line printed, and the bytes of every file in the working directory, image included.
-#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <cstring>
 
 #include <functional>
 #include <set>
@@ -20,8 +20,12 @@ using namespace hardening;
 
 namespace {
 
-const Bytes kBlock[6] = {{}, randomBytes(2048, 101), randomBytes(2048, 102), randomBytes(2048, 103),
-                         randomBytes(2048, 104), randomBytes(2048, 105)};
+const Bytes kBlock[6] = {{},
+                         randomBytes(2048, 101),
+                         randomBytes(2048, 102),
+                         randomBytes(2048, 103),
+                         randomBytes(2048, 104),
+                         randomBytes(2048, 105)};
 
 // A.COM (12 records, block 1), README.TXT (3 records, block 2), BIG.DAT (40 records, blocks 3-5).
 Bytes baseImage() {
@@ -34,15 +38,17 @@ Bytes baseImage() {
 }
 
 Bytes hostFile(std::size_t size, std::uint32_t seed) { return randomBytes(size, seed); }
-Bytes slice(const Bytes& b, std::size_t from, std::size_t n) { return Bytes(b.begin() + from, b.begin() + from + n); }
+Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
+    return Bytes(b.begin() + from, b.begin() + from + n);
+}
 Bytes concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-const Bytes kSmall = hostFile(100, 1);   // in/a.bin
-const Bytes kBig = hostFile(81920, 2);   // in/big.bin: 40 blocks, three entries
-const Bytes kTen = hostFile(10, 4);      // in/ok.bin
+const Bytes kSmall = hostFile(100, 1);  // in/a.bin
+const Bytes kBig = hostFile(81920, 2);  // in/big.bin: 40 blocks, three entries
+const Bytes kTen = hostFile(10, 4);     // in/ok.bin
 
 // The image after a.bin was added as entry 3 (block 6) and big.bin stopped while block 42, the
 // 36th of the file, was in hand: two full entries, the third with extent 0, record count 0 and
@@ -86,8 +92,8 @@ struct Case {
     Fault fault;
     std::vector<std::pair<std::string, int>> locks;  // held by "another program" during the run
     int status;
-    std::string output;                          // everything after the banner
-    std::function<void(Snapshot&)> leftBehind;   // turns the files before into the files expected
+    std::string output;                         // everything after the banner
+    std::function<void(Snapshot&)> leftBehind;  // turns the files before into the files expected
 };
 
 void nothing(Snapshot&) {}
@@ -117,13 +123,35 @@ void fullyFormatted(Snapshot& s) {
 
 const std::vector<Case>& cases() {
     static const std::vector<Case> table = {
-        {"ImagePathIsADirectory", -1, [](const TempDir& d) { fs::create_directory(d / "disk.z18"); },
-         {"disk", "/a", "in\\*.bin"}, {}, {}, 1, "Image 'disk.z18' already exist !!!\n\n", nothing},
-        {"MissingImage", -2, [](const TempDir&) {}, {"disk", "/c"}, {}, {}, 1,
-         "Can't open image 'disk.z18' !!!\n\n", nothing},
-        {"ImageHeldByAReader", -2, withImage, {"disk", "/e", "*.com"}, {}, {{"disk.z18", LOCK_SH}}, 1,
-         "Can't open image 'disk.z18' !!!\n\n", nothing},
-        {"ImageOneByteTooLong", -3,
+        {"ImagePathIsADirectory",
+         -1,
+         [](const TempDir& d) { fs::create_directory(d / "disk.z18"); },
+         {"disk", "/a", "in\\*.bin"},
+         {},
+         {},
+         1,
+         "Image 'disk.z18' already exist !!!\n\n",
+         nothing},
+        {"MissingImage",
+         -2,
+         [](const TempDir&) {},
+         {"disk", "/c"},
+         {},
+         {},
+         1,
+         "Can't open image 'disk.z18' !!!\n\n",
+         nothing},
+        {"ImageHeldByAReader",
+         -2,
+         withImage,
+         {"disk", "/e", "*.com"},
+         {},
+         {{"disk.z18", LOCK_SH}},
+         1,
+         "Can't open image 'disk.z18' !!!\n\n",
+         nothing},
+        {"ImageOneByteTooLong",
+         -3,
          [](const TempDir& d) {
              Bytes img = baseImage();
              img.push_back(0);
@@ -131,83 +159,211 @@ const std::vector<Case>& cases() {
              fs::create_directories(d / "in");
              writeFile(d / "in/a.bin", kSmall);
          },
-         {"disk", "/a", "in\\*.bin"}, {}, {}, 1, "Image 'disk.z18' has bad size !!!\n\n", nothing},
-        {"EmptyImageNotFilledWithoutCreation", -3, [](const TempDir& d) { writeFile(d / "disk.z18", Bytes()); },
-         {"disk", "/c"}, {}, {}, 1, "Image 'disk.z18' has bad size !!!\n\n", nothing},
-        {"ShortReadOfTheDirectory", -4, withImage, {"disk", "/c"}, fault(READ, 1, SHORT, ".z18"), {}, 1,
-         "Error on read from the image 'disk.z18' !!!\n\n", nothing},
-        {"ExtractImageReadFailsInTheThirdBlock", -4, [](const TempDir& d) { withImageAnd(d, {}); },
-         {"disk", "/x", "out\\big.dat"}, fault(READ, 4, FAIL, ".z18"), {}, 0,
+         {"disk", "/a", "in\\*.bin"},
+         {},
+         {},
+         1,
+         "Image 'disk.z18' has bad size !!!\n\n",
+         nothing},
+        {"EmptyImageNotFilledWithoutCreation",
+         -3,
+         [](const TempDir& d) { writeFile(d / "disk.z18", Bytes()); },
+         {"disk", "/c"},
+         {},
+         {},
+         1,
+         "Image 'disk.z18' has bad size !!!\n\n",
+         nothing},
+        {"ShortReadOfTheDirectory",
+         -4,
+         withImage,
+         {"disk", "/c"},
+         fault(READ, 1, SHORT, ".z18"),
+         {},
+         1,
+         "Error on read from the image 'disk.z18' !!!\n\n",
+         nothing},
+        {"ExtractImageReadFailsInTheThirdBlock",
+         -4,
+         [](const TempDir& d) { withImageAnd(d, {}); },
+         {"disk", "/x", "out\\big.dat"},
+         fault(READ, 4, FAIL, ".z18"),
+         {},
+         0,
          "Extracting file(s) from 'disk.z18'\n  path: 'out\\', mask: 'big.dat'\n\n"
          "Error on read from the image 'disk.z18' !!!\n\n",
          [](Snapshot& s) { s["out/BIG.DAT"] = concat(kBlock[3], kBlock[4]); }},
-        {"FillOfANewImageFails", -5, [](const TempDir&) {}, {"disk", "/f"}, fault(WRITE, 100, FAIL, ".z18"), {}, 1,
-         IMAGE_WRITE + "\n", [](Snapshot& s) { s["disk.z18"] = Bytes(99 * 512, FILLER_BYTE); }},
-        {"SignatureWriteFails", -5, withImage, {"disk", "/f"}, fault(WRITE, 2, FAIL, ".z18"), {}, 1, IMAGE_WRITE + "\n",
-         [](Snapshot& s) { std::copy(bootAreaBytes(), bootAreaBytes() + BOOT_AREA_SIZE, s["disk.z18"].begin()); }},
-        {"QuickFormatWriteFails", -5, withImage, {"disk", "/q"}, fault(WRITE, 1, FAIL, ".z18"), {}, 1,
-         IMAGE_WRITE + "\n", nothing},
+        {"FillOfANewImageFails",
+         -5,
+         [](const TempDir&) {},
+         {"disk", "/f"},
+         fault(WRITE, 100, FAIL, ".z18"),
+         {},
+         1,
+         IMAGE_WRITE + "\n",
+         [](Snapshot& s) { s["disk.z18"] = Bytes(99 * 512, FILLER_BYTE); }},
+        {"SignatureWriteFails",
+         -5,
+         withImage,
+         {"disk", "/f"},
+         fault(WRITE, 2, FAIL, ".z18"),
+         {},
+         1,
+         IMAGE_WRITE + "\n",
+         [](Snapshot& s) {
+             std::copy(bootAreaBytes(), bootAreaBytes() + BOOT_AREA_SIZE, s["disk.z18"].begin());
+         }},
+        {"QuickFormatWriteFails",
+         -5,
+         withImage,
+         {"disk", "/q"},
+         fault(WRITE, 1, FAIL, ".z18"),
+         {},
+         1,
+         IMAGE_WRITE + "\n",
+         nothing},
         // A failed flush is a failed write of what it guards. After one, nothing more reaches the
         // image: a quick format's add stops before its first block goes over the old files...
-        {"QuickAddFlushOfTheClearedDirectoryFails", -5, withImageAndSmallFile, {"disk", "/q", "/a", "in\\*.bin"},
-         fault(FLUSH, 1, FAIL, ".z18"), {}, 0,
-         "Directory of image 'disk.z18' was cleaned.\n" + ADD_HEAD + IMAGE_WRITE + "\n", directoryCleared},
+        {"QuickAddFlushOfTheClearedDirectoryFails",
+         -5,
+         withImageAndSmallFile,
+         {"disk", "/q", "/a", "in\\*.bin"},
+         fault(FLUSH, 1, FAIL, ".z18"),
+         {},
+         0,
+         "Directory of image 'disk.z18' was cleaned.\n" + ADD_HEAD + IMAGE_WRITE + "\n",
+         directoryCleared},
         // ...an add whose blocks may not be on the disk keeps the old directory...
-        {"AddFlushOfTheDataFails", -5, withImageAndSmallFile, {"disk", "/a", "in\\*.bin"},
-         fault(FLUSH, 1, FAIL, ".z18"), {}, 0, ADDED_A_BIN + IMAGE_WRITE + "\n",
+        {"AddFlushOfTheDataFails",
+         -5,
+         withImageAndSmallFile,
+         {"disk", "/a", "in\\*.bin"},
+         fault(FLUSH, 1, FAIL, ".z18"),
+         {},
+         0,
+         ADDED_A_BIN + IMAGE_WRITE + "\n",
          [](Snapshot& s) { putBlock(s["disk.z18"], 6, kSmall); }},
         // ...and the write-back itself was written, only its flush failed.
-        {"AddFlushOfTheWriteBackFails", -5, withImageAndSmallFile, {"disk", "/a", "in\\*.bin"},
-         fault(FLUSH, 2, FAIL, ".z18"), {}, 0, ADDED_A_BIN + IMAGE_WRITE + "\n",
+        {"AddFlushOfTheWriteBackFails",
+         -5,
+         withImageAndSmallFile,
+         {"disk", "/a", "in\\*.bin"},
+         fault(FLUSH, 2, FAIL, ".z18"),
+         {},
+         0,
+         ADDED_A_BIN + IMAGE_WRITE + "\n",
          [](Snapshot& s) { oneSmallFileAdded(s, "A       BIN", kSmall); }},
-        {"EraseFlushOfTheWriteBackFails", -5, withImage, {"disk", "/e", "*.com"}, fault(FLUSH, 1, FAIL, ".z18"), {}, 0,
-         "Erasing file(s) from 'disk.z18', mask: '*.com'\n\nFile 'A       COM' eresed\n\nDone. 1 file(s) erased.\n\n" +
+        {"EraseFlushOfTheWriteBackFails",
+         -5,
+         withImage,
+         {"disk", "/e", "*.com"},
+         fault(FLUSH, 1, FAIL, ".z18"),
+         {},
+         0,
+         "Erasing file(s) from 'disk.z18', mask: '*.com'\n\nFile 'A       COM' eresed\n\nDone. 1 file(s) "
+         "erased.\n\n" +
              IMAGE_WRITE + "\n",
          [](Snapshot& s) { s["disk.z18"][DIRECTORY_OFFSET] = FILLER_BYTE; }},
         // A format alone is its own request: unflushed, it did not happen.
-        {"FullFormatFlushFails", -5, withImage, {"disk", "/f"}, fault(FLUSH, 1, FAIL, ".z18"), {}, 1,
-         "Image 'disk.z18' was formated.\n" + IMAGE_WRITE + "\n", fullyFormatted},
-        {"QuickFormatFlushFails", -5, withImage, {"disk", "/q"}, fault(FLUSH, 1, FAIL, ".z18"), {}, 1,
-         IMAGE_WRITE + "\n", directoryCleared},
-        {"AddImageWriteFailsInTheThirdEntry", -5,
-         [](const TempDir& d) { withImageAnd(d, {{"in/a.bin", kSmall}, {"in/big.bin", kBig}}); },
-         {"disk", "/a", "in\\*.bin"}, fault(WRITE, 37, FAIL, ".z18"), {}, 0,
-         ADD_HEAD + "File 'A.BIN' added\n" + IMAGE_WRITE + "\n", halfMadeBigFile},
-        {"EraseWriteBackFails", -5, withImage, {"disk", "/e", "*.com"}, fault(WRITE, 1, FAIL, ".z18"), {}, 0,
-         "Erasing file(s) from 'disk.z18', mask: '*.com'\n\nFile 'A       COM' eresed\n\nDone. 1 file(s) erased.\n\n" +
+        {"FullFormatFlushFails",
+         -5,
+         withImage,
+         {"disk", "/f"},
+         fault(FLUSH, 1, FAIL, ".z18"),
+         {},
+         1,
+         "Image 'disk.z18' was formated.\n" + IMAGE_WRITE + "\n",
+         fullyFormatted},
+        {"QuickFormatFlushFails",
+         -5,
+         withImage,
+         {"disk", "/q"},
+         fault(FLUSH, 1, FAIL, ".z18"),
+         {},
+         1,
+         IMAGE_WRITE + "\n",
+         directoryCleared},
+        {"AddImageWriteFailsInTheThirdEntry",
+         -5,
+         [](const TempDir& d) {
+             withImageAnd(d, {{"in/a.bin", kSmall}, {"in/big.bin", kBig}});
+         },
+         {"disk", "/a", "in\\*.bin"},
+         fault(WRITE, 37, FAIL, ".z18"),
+         {},
+         0,
+         ADD_HEAD + "File 'A.BIN' added\n" + IMAGE_WRITE + "\n",
+         halfMadeBigFile},
+        {"EraseWriteBackFails",
+         -5,
+         withImage,
+         {"disk", "/e", "*.com"},
+         fault(WRITE, 1, FAIL, ".z18"),
+         {},
+         0,
+         "Erasing file(s) from 'disk.z18', mask: '*.com'\n\nFile 'A       COM' eresed\n\nDone. 1 file(s) "
+         "erased.\n\n" +
              IMAGE_WRITE + "\n",
          nothing},
-        {"ExtractOverAWriteProtectedFile", -6,
+        {"ExtractOverAWriteProtectedFile",
+         -6,
          [](const TempDir& d) {
              withImageAnd(d, {{"out/README.TXT", Bytes{'o', 'l', 'd'}}});
              ::chmod((d / "out/README.TXT").c_str(), 0444);
          },
-         {"disk", "/x", "out\\*.*"}, {}, {}, 0,
+         {"disk", "/x", "out\\*.*"},
+         {},
+         {},
+         0,
          "Extracting file(s) from 'disk.z18'\n  path: 'out\\', mask: '*.*'\n\nFile 'A.COM' extracted\n"
          "File 'README.TXT' already exist !!!\n\n",
          [](Snapshot& s) { s["out/A.COM"] = slice(kBlock[1], 0, 12 * 128); }},
-        {"AddHostFileHeldByAnotherProgram", -7,
-         [](const TempDir& d) { withImageAnd(d, {{"in/locked.bin", hostFile(10, 3)}, {"in/ok.bin", kTen}}); },
-         {"disk", "/a", "in\\*.bin"}, {}, {{"in/locked.bin", LOCK_EX}}, 0,
+        {"AddHostFileHeldByAnotherProgram",
+         -7,
+         [](const TempDir& d) {
+             withImageAnd(d, {{"in/locked.bin", hostFile(10, 3)}, {"in/ok.bin", kTen}});
+         },
+         {"disk", "/a", "in\\*.bin"},
+         {},
+         {{"in/locked.bin", LOCK_EX}},
+         0,
          ADD_HEAD + "Can't open file 'LOCKED.BIN' !!!\nFile 'OK.BIN' added\n\nDone. 1 file(s) added.\n\n\n",
          [](Snapshot& s) { oneSmallFileAdded(s, "OK      BIN", kTen); }},
-        {"AddHostReadFailsInTheThirdEntry", -8,
-         [](const TempDir& d) { withImageAnd(d, {{"in/a.bin", kSmall}, {"in/big.bin", kBig}}); },
-         {"disk", "/a", "in\\*.bin"}, fault(READ, 36, FAIL, "big.bin"), {}, 0,
-         ADD_HEAD + "File 'A.BIN' added\nError on read from the file 'BIG.BIN' !!!\n\n", halfMadeBigFile},
-        {"ExtractHostWriteFallsShort", -9, [](const TempDir& d) { withImageAnd(d, {}); },
-         {"disk", "/x", "out\\big.dat"}, fault(WRITE, 2, SHORT, "BIG.DAT"), {}, 0,
+        {"AddHostReadFailsInTheThirdEntry",
+         -8,
+         [](const TempDir& d) {
+             withImageAnd(d, {{"in/a.bin", kSmall}, {"in/big.bin", kBig}});
+         },
+         {"disk", "/a", "in\\*.bin"},
+         fault(READ, 36, FAIL, "big.bin"),
+         {},
+         0,
+         ADD_HEAD + "File 'A.BIN' added\nError on read from the file 'BIG.BIN' !!!\n\n",
+         halfMadeBigFile},
+        {"ExtractHostWriteFallsShort",
+         -9,
+         [](const TempDir& d) { withImageAnd(d, {}); },
+         {"disk", "/x", "out\\big.dat"},
+         fault(WRITE, 2, SHORT, "BIG.DAT"),
+         {},
+         0,
          "Extracting file(s) from 'disk.z18'\n  path: 'out\\', mask: 'big.dat'\n\n"
          "Error on write to the file 'BIG.DAT' !!!\n\n",
          [](Snapshot& s) { s["out/BIG.DAT"] = concat(kBlock[3], slice(kBlock[4], 0, 2047)); }},
-        {"AddDiskFullStopsTheLoop", -10,
+        {"AddDiskFullStopsTheLoop",
+         -10,
          [](const TempDir& d) {
-             withImageAnd(d, {{"in/a.bin", kSmall}, {"in/huge.bin", hostFile(170 * 2048, 5)}, {"in/z.bin", kTen}});
+             withImageAnd(
+                 d, {{"in/a.bin", kSmall}, {"in/huge.bin", hostFile(170 * 2048, 5)}, {"in/z.bin", kTen}});
          },
-         {"disk", "/a", "in\\*.bin"}, {}, {}, 0,
+         {"disk", "/a", "in\\*.bin"},
+         {},
+         {},
+         0,
          ADD_HEAD + "File 'A.BIN' added\nDisk full !!!\n\nDone. 1 file(s) added.\n\n\n",
          [](Snapshot& s) { oneSmallFileAdded(s, "A       BIN", kSmall); }},
-        {"AddDirectoryFull", -11,
+        {"AddDirectoryFull",
+         -11,
          [](const TempDir& d) {
              Bytes img = baseImage();
              for (int i = 3; i < 63; ++i) {
@@ -218,33 +374,68 @@ const std::vector<Case>& cases() {
              withImageAnd(d, {{"in/two.bin", hostFile(40000, 7)}});
              writeFile(d / "disk.z18", img);
          },
-         {"disk", "/a", "in\\*.bin"}, {}, {}, 0, ADD_HEAD + "Directory full !!!\n\nDone. 0 file(s) added.\n\n\n",
+         {"disk", "/a", "in\\*.bin"},
+         {},
+         {},
+         0,
+         ADD_HEAD + "Directory full !!!\n\nDone. 0 file(s) added.\n\n\n",
          nothing},
-        {"AddNameAlreadyInTheImage", -12, [](const TempDir& d) { withImageAnd(d, {{"in/readme.txt", kTen}}); },
-         {"disk", "/a", "in\\readme.txt"}, {}, {}, 0,
+        {"AddNameAlreadyInTheImage",
+         -12,
+         [](const TempDir& d) {
+             withImageAnd(d, {{"in/readme.txt", kTen}});
+         },
+         {"disk", "/a", "in\\readme.txt"},
+         {},
+         {},
+         0,
          "Adding file(s) to 'disk.z18'\n  path: 'in\\', mask: 'readme.txt'\n\n"
          "File 'README.TXT' already exist !!!\n\nDone. 0 file(s) added.\n\n\n",
          nothing},
-        {"ExtractNameNotInTheImage", -13, [](const TempDir& d) { withImageAnd(d, {}); },
-         {"disk", "/x", "out\\nothere.txt"}, {}, {}, 0,
+        {"ExtractNameNotInTheImage",
+         -13,
+         [](const TempDir& d) { withImageAnd(d, {}); },
+         {"disk", "/x", "out\\nothere.txt"},
+         {},
+         {},
+         0,
          "Extracting file(s) from 'disk.z18'\n  path: 'out\\', mask: 'nothere.txt'\n\n"
          "File 'nothere.txt' not found !!!\n\n",
          nothing},
-        {"BadMask", -14, withImage, {"disk", "/e", "a;b"}, {}, {}, 1,
-         "Name of tihs file 'a;b' has incorrect format !!!\n\n", nothing},
-        {"AddHostNameNotAn83Name", -14,
-         [](const TempDir& d) { withImageAnd(d, {{"in/ok.bin", kTen}, {"in/toolongname.bin", kTen}}); },
-         {"disk", "/a", "in\\*.bin"}, {}, {}, 0,
+        {"BadMask",
+         -14,
+         withImage,
+         {"disk", "/e", "a;b"},
+         {},
+         {},
+         1,
+         "Name of tihs file 'a;b' has incorrect format !!!\n\n",
+         nothing},
+        {"AddHostNameNotAn83Name",
+         -14,
+         [](const TempDir& d) {
+             withImageAnd(d, {{"in/ok.bin", kTen}, {"in/toolongname.bin", kTen}});
+         },
+         {"disk", "/a", "in\\*.bin"},
+         {},
+         {},
+         0,
          ADD_HEAD + "File 'OK.BIN' added\nName of tihs file 'TOOLONGNAME.BIN' has incorrect format !!!\n\n"
                     "Done. 1 file(s) added.\n\n\n",
          [](Snapshot& s) { oneSmallFileAdded(s, "OK      BIN", kTen); }},
-        {"EntryNamingBlock175", -15,
+        {"EntryNamingBlock175",
+         -15,
          [](const TempDir& d) {
              Bytes img = baseImage();
              putEntry(img, 3, 0, "BAD     TXT", 0, 1, {175});
              writeFile(d / "disk.z18", img);
          },
-         {"disk", "/c"}, {}, {}, 1, "Corrupted directory entry 'BAD.TXT' !!!\n\n", nothing},
+         {"disk", "/c"},
+         {},
+         {},
+         1,
+         "Corrupted directory entry 'BAD.TXT' !!!\n\n",
+         nothing},
     };
     return table;
 }
@@ -264,7 +455,8 @@ TEST_P(StatusMatrix, LeavesWhatItShould) {
     std::string output;
     {
         std::vector<std::unique_ptr<HeldLock>> held;
-        for (const auto& lock : c.locks) held.push_back(std::make_unique<HeldLock>(dir / lock.first, lock.second));
+        for (const auto& lock : c.locks)
+            held.push_back(std::make_unique<HeldLock>(dir / lock.first, lock.second));
         InDirectory cd(dir.path());
         InProcess run;
         if (c.fault.on) run.env.inject(c.fault.op, c.fault.nth, c.fault.kind, c.fault.suffix);

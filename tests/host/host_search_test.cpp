@@ -33,9 +33,10 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"game.com", "GAME.COM", true}, MaskCase{"GAME.COM", "game.com", true},
         MaskCase{"caf\xC3\xA9", "CAF\xC3\x89", false},
         // "*" takes any run, none included; "?" exactly one character.
-        MaskCase{"A.TXT", "*.TXT", true}, MaskCase{"A.TXT", "A*.TXT", true}, MaskCase{"AB.TXT", "A*B.TXT", true},
-        MaskCase{"A.TXT.BAK", "*.TXT", false}, MaskCase{"A.B.TXT", "*.TXT", true},
-        MaskCase{"AB.C", "??.C", true}, MaskCase{"A.C", "??.C", false}, MaskCase{"ABC.C", "??.C", false},
+        MaskCase{"A.TXT", "*.TXT", true}, MaskCase{"A.TXT", "A*.TXT", true},
+        MaskCase{"AB.TXT", "A*B.TXT", true}, MaskCase{"A.TXT.BAK", "*.TXT", false},
+        MaskCase{"A.B.TXT", "*.TXT", true}, MaskCase{"AB.C", "??.C", true}, MaskCase{"A.C", "??.C", false},
+        MaskCase{"ABC.C", "??.C", false},
         MaskCase{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*b", true},
         MaskCase{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "*a*a*a*a*a*a*a*b", false},
         // A wildcard of the mask stays a wildcard where the name holds the same character.
@@ -43,11 +44,12 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"A*B", "*B", true}, MaskCase{"A*", "A*B", false},
         // A name without a dot is tried again with one appended.
         MaskCase{"README", "*.*", true}, MaskCase{"README", "*.", true}, MaskCase{"README.TXT", "*.", false},
-        MaskCase{"README", "README.", true}, MaskCase{"README", "?????????", false},
-        MaskCase{"A", "*", true}, MaskCase{"A.TXT", "*", true},
+        MaskCase{"README", "README.", true}, MaskCase{"README", "?????????", false}, MaskCase{"A", "*", true},
+        MaskCase{"A.TXT", "*", true},
         // Names with a leading dot answer only masks with a leading dot.
         MaskCase{".", "*", false}, MaskCase{"..", "*.*", false}, MaskCase{".profile", "*", false},
-        MaskCase{".profile", "?profile", false}, MaskCase{".profile", ".*", true}, MaskCase{"..", ".*", true}));
+        MaskCase{".profile", "?profile", false}, MaskCase{".profile", ".*", true},
+        MaskCase{"..", ".*", true}));
 
 class HostSearch : public ::testing::Test {
 protected:
@@ -74,7 +76,8 @@ protected:
 std::string listing(const std::vector<z18::FoundEntry>& found) {
     std::string text;
     for (const auto& f : found) {
-        text += f.name + "=" + std::to_string(f.attributes) + (f.alternateName.empty() ? "" : "~" + f.alternateName) + " ";
+        text += f.name + "=" + std::to_string(f.attributes) +
+                (f.alternateName.empty() ? "" : "~" + f.alternateName) + " ";
     }
     return text;
 }
@@ -83,7 +86,8 @@ std::string listing(const std::vector<z18::FoundEntry>& found) {
 // alternate names.
 TEST_F(HostSearch, OrderAndAttributes) {
     EXPECT_EQ(listing(find(dir / "*.txt")),
-              "B.TXT=128 a.txt=128 b.txt=128 dangling.txt=128 dirlink.txt=16 filelink.txt=128 pipe.txt=128 sub.txt=16 ");
+              "B.TXT=128 a.txt=128 b.txt=128 dangling.txt=128 dirlink.txt=16 filelink.txt=128 pipe.txt=128 "
+              "sub.txt=16 ");
     EXPECT_EQ(listing(find(dir / "*.")), "README=128 ");
     EXPECT_EQ(listing(find(dir / ".*")), ".=16 ..=16 .hidden=128 ");
     // A Windows-style path with backslashes names the same directory.
@@ -112,9 +116,10 @@ TEST_F(HostSearch, EmptyDirectoryPartMeansTheCurrentDirectory) {
 // A host file whose name holds a wildcard is found like any other and refused by name, on the
 // real host and on the in-memory one, while the add goes on with the next file.
 TEST_F(HostSearch, NamesWithWildcardsAreFoundAndRefused) {
-    const std::string refused = "Name of tihs file 'A*B' has incorrect format !!!\n"
-                                "Name of tihs file 'A?B' has incorrect format !!!\n"
-                                "File 'AB' added\n\nDone. 1 file(s) added.\n\n\n";
+    const std::string refused =
+        "Name of tihs file 'A*B' has incorrect format !!!\n"
+        "Name of tihs file 'A?B' has incorrect format !!!\n"
+        "File 'AB' added\n\nDone. 1 file(s) added.\n\n\n";
     ASSERT_EQ(::mkdir((dir / "in").c_str(), 0777), 0);
     for (const char* name : {"in/A*B", "in/A?B", "in/AB"}) writeFile(dir / name, std::string(name));
     writeFile(dir / "disk.z18", blankImage());
@@ -130,7 +135,8 @@ TEST_F(HostSearch, NamesWithWildcardsAreFoundAndRefused) {
     z18::Session s(mem, out);
     const char* argv[] = {"z18man", "disk", "/a", "in/A*"};
     EXPECT_EQ(z18::runSession(s, 4, argv), 0);
-    EXPECT_EQ(out.str(), bannerText() + "Adding file(s) to 'disk.z18'\n  path: 'in/', mask: 'A*'\n\n" + refused);
+    EXPECT_EQ(out.str(),
+              bannerText() + "Adding file(s) to 'disk.z18'\n  path: 'in/', mask: 'A*'\n\n" + refused);
 }
 
 }  // namespace

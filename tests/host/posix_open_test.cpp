@@ -47,14 +47,14 @@ TEST_P(PosixOpen, LeavesABlockingHandleOfTheRightSize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, PosixOpen,
-    ::testing::Values(OpenCase{"HostCreateNew", z18::OpenMode::HostCreate, false, 0},
-                      OpenCase{"HostCreateEmptiesOld", z18::OpenMode::HostCreate, true, 0},
-                      OpenCase{"HostRead", z18::OpenMode::HostRead, true, 5000},
-                      OpenCase{"ImageRead", z18::OpenMode::ImageRead, true, 5000},
-                      OpenCase{"ImageWrite", z18::OpenMode::ImageWrite, true, 5000},
-                      OpenCase{"ImageCreateNew", z18::OpenMode::ImageCreate, false, 0}),
-    [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Modes, PosixOpen,
+                         ::testing::Values(OpenCase{"HostCreateNew", z18::OpenMode::HostCreate, false, 0},
+                                           OpenCase{"HostCreateEmptiesOld", z18::OpenMode::HostCreate, true,
+                                                    0},
+                                           OpenCase{"HostRead", z18::OpenMode::HostRead, true, 5000},
+                                           OpenCase{"ImageRead", z18::OpenMode::ImageRead, true, 5000},
+                                           OpenCase{"ImageWrite", z18::OpenMode::ImageWrite, true, 5000},
+                                           OpenCase{"ImageCreateNew", z18::OpenMode::ImageCreate, false, 0}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace

@@ -118,7 +118,9 @@ std::vector<Rejected> rejectedTexts() {
         // Control characters, 0x7F and bytes from 0x80 up, in name and type positions.
         {"A\tB", "tab"},
         {"A\x7F", "0x7F"},
-        {"\x80" "AB", "0x80 first"},
+        {"\x80"
+         "AB",
+         "0x80 first"},
         {"AB.\xE5", "0xE5 in the type"},
         {"A.\x01", "control in the type"},
         {"\xFF", "0xFF"},
@@ -160,9 +162,9 @@ TEST(PadField, FillsTheFieldAndTerminatesIt) {
         const char* field;
     };
     const Case cases[] = {
-        {"AB", 8, "AB      "},   {nullptr, 3, "   "},       {"", 3, "   "},
-        {"A*B", 5, "A????"},     {"*", 3, "???"},          {"ABCDEFGHIJ", 8, "ABCDEFGH"},
-        {"ABC", 3, "ABC"},       {"a b", 4, "a b "},       {"?x", 3, "?x "},
+        {"AB", 8, "AB      "}, {nullptr, 3, "   "}, {"", 3, "   "},
+        {"A*B", 5, "A????"},   {"*", 3, "???"},     {"ABCDEFGHIJ", 8, "ABCDEFGH"},
+        {"ABC", 3, "ABC"},     {"a b", 4, "a b "},  {"?x", 3, "?x "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text ? c.text : "(none)") + "/" + std::to_string(c.width));
@@ -193,7 +195,8 @@ struct Shown {
 };
 
 std::string withBit7(std::string key, std::initializer_list<int> positions) {
-    for (int p : positions) key[static_cast<std::size_t>(p)] = static_cast<char>(key[static_cast<std::size_t>(p)] | 0x80);
+    for (int p : positions)
+        key[static_cast<std::size_t>(p)] = static_cast<char>(key[static_cast<std::size_t>(p)] | 0x80);
     return key;
 }
 
@@ -217,10 +220,17 @@ std::vector<Shown> shownEntries() {
         {"zero byte first", std::string("\0\0BCDEFGHTXT", 12), "", 0, 0},
         {"all zero", std::string(12, '\0'), "", 0, 0},
         // Name bytes keep bit 7 and are not upper-cased through it; type bytes lose it.
-        {"bit 7 in a name byte", withBit7(std::string("\0aB      COM", 12), {1}), "\xE1" "B.COM", 0, 0},
+        {"bit 7 in a name byte", withBit7(std::string("\0aB      COM", 12), {1}),
+         "\xE1"
+         "B.COM",
+         0, 0},
         {"bit 7 on a name space", withBit7(std::string("\0AB      COM", 12), {3}), "AB\xA0.COM", 0, 0},
         {"bit 7 in every type byte", withBit7(std::string("\0AB      com", 12), {9, 10, 11}), "AB.COM", 1, 1},
-        {"user byte", std::string("\x1F" "AB      COM", 12), "AB.COM", 0, 0},
+        {"user byte",
+         std::string("\x1F"
+                     "AB      COM",
+                     12),
+         "AB.COM", 0, 0},
     };
 }
 

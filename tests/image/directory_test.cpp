@@ -94,59 +94,84 @@ std::vector<LoadCase> loadCases() {
     return {
         {"fresh directory", [](Bytes&) {}, "", {0}},
         {"block list ends at its first zero",
-         [](Bytes& im) { putEntry(im, 0, 0, "LIST    TXT", 0, 20, {5, 0, 7}); }, "", {0, 5}},
+         [](Bytes& im) {
+             putEntry(im, 0, 0, "LIST    TXT", 0, 20, {5, 0, 7});
+         },
+         "",
+         {0, 5}},
         {"block 175 stops the load and nothing after it is examined",
          [](Bytes& im) {
              putEntry(im, 0, 0, "FIRST   COM", 0, 16, {1});
              putEntry(im, 1, 0, "BIG     DAT", 0, 48, {3, 175, 4});
              putEntry(im, 2, 0, "", 0, 0, {});  // blank name: would be reported too
          },
-         corrupted("BIG.DAT"), {}},
+         corrupted("BIG.DAT"),
+         {}},
         {"block 255 in the last slot",
          [](Bytes& im) {
              putEntry(im, 4, 3, "LAST", 1, 128, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 255});
          },
-         corrupted("LAST"), {}},
+         corrupted("LAST"),
+         {}},
         {"entry of 32 zero bytes is used and has an empty name",
-         [](Bytes& im) { std::memset(entryIn(im, 7), 0, ENTRY_SIZE); }, corrupted(""), {}},
-        {"blank name", [](Bytes& im) { putEntry(im, 0, 0, "        TXT", 0, 0, {}); }, corrupted(" .TXT"), {}},
+         [](Bytes& im) { std::memset(entryIn(im, 7), 0, ENTRY_SIZE); },
+         corrupted(""),
+         {}},
+        {"blank name",
+         [](Bytes& im) { putEntry(im, 0, 0, "        TXT", 0, 0, {}); },
+         corrupted(" .TXT"),
+         {}},
         {"blank name and type", [](Bytes& im) { putEntry(im, 0, 0, "", 0, 0, {}); }, corrupted(" "), {}},
         {"bit 7 in a name byte",
          [](Bytes& im) {
              putEntry(im, 0, 0, "AB      COM", 0, 1, {2});
              entryIn(im, 0)[2] |= 0x80;
          },
-         corrupted("A\xC2.COM"), {}},
+         corrupted("A\xC2.COM"),
+         {}},
         {"bit 7 in every type byte",
          [](Bytes& im) {
              putEntry(im, 0, 0, "AB      COM", 0, 1, {2});
              for (int i = 9; i < 12; ++i) entryIn(im, 0)[i] |= 0x80;
          },
-         "", {0, 2}},
+         "",
+         {0, 2}},
         {"name A.B with a blank type reads as name A, type B",
-         [](Bytes& im) { putEntry(im, 0, 0, "A.B", 0, 1, {6}); }, "", {0, 6}},
-        {"name A.B with a type", [](Bytes& im) { putEntry(im, 0, 0, "A.B     TXT", 0, 1, {6}); },
-         corrupted("A.B.TXT"), {}},
-        {"wildcard stored in a name", [](Bytes& im) { putEntry(im, 0, 0, "A?      COM", 0, 1, {6}); },
-         corrupted("A?.COM"), {}},
-        {"forbidden character in a type", [](Bytes& im) { putEntry(im, 0, 0, "A       C;M", 0, 1, {6}); },
-         corrupted("A.C;M"), {}},
+         [](Bytes& im) { putEntry(im, 0, 0, "A.B", 0, 1, {6}); },
+         "",
+         {0, 6}},
+        {"name A.B with a type",
+         [](Bytes& im) { putEntry(im, 0, 0, "A.B     TXT", 0, 1, {6}); },
+         corrupted("A.B.TXT"),
+         {}},
+        {"wildcard stored in a name",
+         [](Bytes& im) { putEntry(im, 0, 0, "A?      COM", 0, 1, {6}); },
+         corrupted("A?.COM"),
+         {}},
+        {"forbidden character in a type",
+         [](Bytes& im) { putEntry(im, 0, 0, "A       C;M", 0, 1, {6}); },
+         corrupted("A.C;M"),
+         {}},
         {"lower-case name", [](Bytes& im) { putEntry(im, 0, 0, "hello   txt", 0, 1, {8}); }, "", {0, 8}},
         {"two entries naming one block",
          [](Bytes& im) {
              putEntry(im, 0, 0, "ONE", 0, 16, {3});
              putEntry(im, 1, 0, "TWO", 0, 32, {3, 4});
          },
-         "", {0, 3, 4}},
+         "",
+         {0, 3, 4}},
         {"zero byte inside a name",
-         [](Bytes& im) { putEntry(im, 0, 0, std::string("AB\0CD   TXT", 11), 0, 1, {9}); }, "", {0, 9}},
+         [](Bytes& im) { putEntry(im, 0, 0, std::string("AB\0CD   TXT", 11), 0, 1, {9}); },
+         "",
+         {0, 9}},
         {"free entries are skipped whatever they hold",
          [](Bytes& im) {
              std::memset(entryIn(im, 0), 0, ENTRY_SIZE);
              entryIn(im, 0)[0] = FILLER_BYTE;
              entryIn(im, 0)[16] = 200;
          },
-         "", {0}},
+         "",
+         {0}},
         {"extent, s1, s2, record count, user number and duplicate names are not checked",
          [](Bytes& im) {
              putEntry(im, 0, 0xFF, "SAME    TXT", 0xEE, 0xFF, {10});
@@ -154,7 +179,8 @@ std::vector<LoadCase> loadCases() {
              entryIn(im, 1)[13] = 0x7F;
              entryIn(im, 1)[14] = 0xE5;
          },
-         "", {0, 10, 174}},
+         "",
+         {0, 10, 174}},
     };
 }
 
@@ -274,8 +300,8 @@ TEST(AllocationMap, FreeEntries) {
 TEST(Search, OrderUserAreasAndExtents) {
     InMemory m;
     m.put(0, 0, "AAA     COM", 0);
-    m.put(1, 5, "BBB     COM", 1);     // another user area is found too
-    m.put(2, 0, "CCC     COM", 2);     // a later entry of some file: never a match
+    m.put(1, 5, "BBB     COM", 1);         // another user area is found too
+    m.put(2, 0, "CCC     COM", 2);         // a later entry of some file: never a match
     m.put(3, FILLER_BYTE, "DDD     COM");  // free
     m.put(4, 0xFF, "EEE     TXT", 0);
     m.put(5, 0, "FFF     COM", 0xFF);  // extents are compared unsigned
@@ -455,8 +481,8 @@ TEST(SessionDirectory, BadMaskIsReportedAsTypedAfterAnyFormat) {
         std::vector<std::string> args{dir / "disk"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         EXPECT_EQ(run.run(args), 1);
-        EXPECT_EQ(run.output(),
-                  bannerText() + c.before + "Name of tihs file '" + c.mask + "' has incorrect format !!!\n\n");
+        EXPECT_EQ(run.output(), bannerText() + c.before + "Name of tihs file '" + c.mask +
+                                    "' has incorrect format !!!\n\n");
         EXPECT_EQ(readFile(dir / "disk.z18"), c.imageAfter);
     }
 }
@@ -707,8 +733,8 @@ TEST(RandomDirectories, LoadOrRejectWithoutStraying) {
     EXPECT_GT(filesSeen, 3000);
     const auto elapsed = std::chrono::steady_clock::now() - started;
     std::cout << "[ info ] " << loaded << " loaded, " << rejected << " rejected, " << filesSeen
-              << " files found in "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms\n";
+              << " files found in " << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()
+              << " ms\n";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The image file as a whole: creation, the size check, the bytes a format writes and the ones it
 // must leave alone, exclusive use, write failures, and files that are no usable image.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,11 +31,11 @@ const std::string kSignatureText = "This disk was formated with \"Z18-MANAGER ut
 // The boot area every format writes, byte for byte.
 Bytes expectedBootArea() {
     Bytes boot(BOOT_AREA_SIZE, 0x00);
-    const std::uint8_t head[] = {
-        0x21, 0x90, 0x00, 0x4E, 0xE5, 0xCD, 0x52, 0xFF, 0xE1, 0x23, 0x7E, 0xA7, 0xC2, 0x83, 0x00, 0x76,
-        0x1F, 0x1B, 0x2C, 0x22, 0x54, 0x68, 0x69, 0x73, 0x20, 0x64, 0x69, 0x73, 0x6B, 0x20, 0x64, 0x6F,
-        0x6E, 0x60, 0x74, 0x20, 0x63, 0x6F, 0x6E, 0x74, 0x61, 0x69, 0x6E, 0x20, 0x62, 0x6F, 0x6F, 0x74,
-        0x61, 0x62, 0x6C, 0x65, 0x20, 0x73, 0x79, 0x73, 0x74, 0x65, 0x6D, 0x00};
+    const std::uint8_t head[] = {0x21, 0x90, 0x00, 0x4E, 0xE5, 0xCD, 0x52, 0xFF, 0xE1, 0x23, 0x7E, 0xA7,
+                                 0xC2, 0x83, 0x00, 0x76, 0x1F, 0x1B, 0x2C, 0x22, 0x54, 0x68, 0x69, 0x73,
+                                 0x20, 0x64, 0x69, 0x73, 0x6B, 0x20, 0x64, 0x6F, 0x6E, 0x60, 0x74, 0x20,
+                                 0x63, 0x6F, 0x6E, 0x74, 0x61, 0x69, 0x6E, 0x20, 0x62, 0x6F, 0x6F, 0x74,
+                                 0x61, 0x62, 0x6C, 0x65, 0x20, 0x73, 0x79, 0x73, 0x74, 0x65, 0x6D, 0x00};
     const std::uint8_t loader[] = {0x31, 0x00, 0xBF, 0xCD, 0x1F, 0xF9, 0xC3, 0x40, 0xEC};
     std::copy(std::begin(head), std::end(head), boot.begin());
     std::copy(std::begin(loader), std::end(loader), boot.begin() + 128);
@@ -46,7 +46,9 @@ Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
     return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + n));
 }
 
-void patch(Bytes& b, std::size_t at, const Bytes& with) { std::copy(with.begin(), with.end(), b.begin() + static_cast<long>(at)); }
+void patch(Bytes& b, std::size_t at, const Bytes& with) {
+    std::copy(with.begin(), with.end(), b.begin() + static_cast<long>(at));
+}
 
 // The signature record: the fixed text, a printable 38-character credit, zeros to the end.
 void expectSignature(const Bytes& image) {
@@ -94,9 +96,12 @@ struct ImageRun {
     std::string tail;  // the output after the banner
 };
 
-const std::vector<std::vector<std::string>> kAllRequests = {
-    {"IMG", "/c"}, {"IMG", "/f"}, {"IMG", "/q"}, {"IMG", "/a", "HOST/hello.txt"},
-    {"IMG", "/e", "hello.txt"}, {"IMG", "/x", "HOST/hello.txt"}};
+const std::vector<std::vector<std::string>> kAllRequests = {{"IMG", "/c"},
+                                                            {"IMG", "/f"},
+                                                            {"IMG", "/q"},
+                                                            {"IMG", "/a", "HOST/hello.txt"},
+                                                            {"IMG", "/e", "hello.txt"},
+                                                            {"IMG", "/x", "HOST/hello.txt"}};
 
 bool createsImage(const std::vector<std::string>& args) { return args[1] == "/f" || args[1] == "/a"; }
 
@@ -210,7 +215,8 @@ TEST(ImageFile, ImageInUseElsewhereIsAnOpenFailure) {
     for (const int lock : {LOCK_EX, LOCK_SH}) {
         for (const auto& args : kAllRequests) {
             const bool reader = args[1] == "/c" || args[1] == "/x";
-            SCOPED_TRACE(std::string(lock == LOCK_EX ? "exclusive lock, " : "shared lock, ") + argsText(args));
+            SCOPED_TRACE(std::string(lock == LOCK_EX ? "exclusive lock, " : "shared lock, ") +
+                         argsText(args));
             TempDir dir;
             writeFile(dir / "hello.txt", std::string("hi\n"));
             const Bytes before = imageWithFile();
@@ -257,7 +263,8 @@ TEST(ImageFile, FailedWritesStopTheRunAndKeepWhatWasWritten) {
          [](Bytes, const Bytes&) { return Bytes(99 * SECTOR_SIZE, FILLER_BYTE); }},
         {"boot area of a new image", false, "/f", SECTOR_COUNT + 1, Kind::Fail, kCreated + kWriteError,
          [](Bytes, const Bytes&) { return blankImage(); }},
-        {"boot area", true, "/f", 1, Kind::Fail, kWriteError, [](Bytes image, const Bytes&) { return image; }},
+        {"boot area", true, "/f", 1, Kind::Fail, kWriteError,
+         [](Bytes image, const Bytes&) { return image; }},
         {"signature", true, "/f", 2, Kind::Fail, kWriteError,
          [](Bytes image, const Bytes&) {
              patch(image, 0, expectedBootArea());
@@ -289,7 +296,8 @@ TEST(ImageFile, FailedWritesStopTheRunAndKeepWhatWasWritten) {
         EXPECT_EQ(r.tail, c.output);
 
         const Bytes after = readFile(r.image);
-        const Bytes signature = after.size() == IMAGE_SIZE ? slice(after, SIGNATURE_OFFSET, SIGNATURE_SIZE) : Bytes{};
+        const Bytes signature =
+            after.size() == IMAGE_SIZE ? slice(after, SIGNATURE_OFFSET, SIGNATURE_SIZE) : Bytes{};
         const Bytes expected = c.expect(before, signature);
         EXPECT_EQ(after.size(), expected.size());
         EXPECT_TRUE(after == expected);
@@ -369,15 +377,37 @@ TEST(ImageFile, FlushesOrderTheWritesAndAFailedOneEndsThem) {
     };
     const Case cases[] = {
         {"erase", {"IMG", "/e", "hello.txt"}, 0, 0, 1, 1, "eresed", "!!!", nullptr},
-        {"add: the blocks, then the directory", {"IMG", "/a", "HOST/new.txt"}, 0, 0, 3, 2, "added", "!!!", nullptr},
-        {"add, the flush of its blocks fails: the directory stays as it was", {"IMG", "/a", "HOST/new.txt"}, 1, 0, 2,
-         1, kWriteError, "", [&](Bytes image) {
+        {"add: the blocks, then the directory",
+         {"IMG", "/a", "HOST/new.txt"},
+         0,
+         0,
+         3,
+         2,
+         "added",
+         "!!!",
+         nullptr},
+        {"add, the flush of its blocks fails: the directory stays as it was",
+         {"IMG", "/a", "HOST/new.txt"},
+         1,
+         0,
+         2,
+         1,
+         kWriteError,
+         "",
+         [&](Bytes image) {
              putBlock(image, 2, data);
              putBlock(image, 3, data, BLOCK_SIZE);
              return image;
          }},
         {"quick format and add, the flush of the cleared directory fails: no block is written",
-         {"IMG", "/q", "/a", "HOST/new.txt"}, 1, 0, 1, 1, kCleaned, "added", cleared},
+         {"IMG", "/q", "/a", "HOST/new.txt"},
+         1,
+         0,
+         1,
+         1,
+         kCleaned,
+         "added",
+         cleared},
         {"quick format alone, its flush fails", {"IMG", "/q"}, 1, 1, 1, 1, kWriteError, kCleaned, cleared},
     };
     for (const Case& c : cases) {
@@ -387,8 +417,8 @@ TEST(ImageFile, FlushesOrderTheWritesAndAFailedOneEndsThem) {
         const Bytes before = imageWithFile();
         writeFile(dir / "disk.z18", before);
         ImageRun r(dir);
-        r.session.env.inject(FaultEnv::Op::Flush, c.failedFlush > 0 ? c.failedFlush : 1 << 30, FaultEnv::Kind::Fail,
-                             "disk.z18");
+        r.session.env.inject(FaultEnv::Op::Flush, c.failedFlush > 0 ? c.failedFlush : 1 << 30,
+                             FaultEnv::Kind::Fail, "disk.z18");
         r.session.env.inject(FaultEnv::Op::Write, 1 << 30, FaultEnv::Kind::Fail, "disk.z18");  // only counted
         EXPECT_EQ(r.run(c.args), c.status);
         EXPECT_NE(r.tail.find(c.shown), std::string::npos) << r.tail;

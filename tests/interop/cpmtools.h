@@ -47,7 +47,9 @@ private:
 };
 
 // Fails the test at once, with the way out, where cpmtools is missing.
-inline void requireCpmtools() { ASSERT_TRUE(z18test::haveCpmtools()) << "cpmtools is not installed: apt-get install cpmtools"; }
+inline void requireCpmtools() {
+    ASSERT_TRUE(z18test::haveCpmtools()) << "cpmtools is not installed: apt-get install cpmtools";
+}
 
 // ---- the model of an image's files ------------------------------------------------------------
 
@@ -139,9 +141,13 @@ inline std::size_t randomSize(std::mt19937& g, int freeBlocks) {
     const std::size_t room = static_cast<std::size_t>(std::max(freeBlocks, 0)) * 2048;
     switch (g() % 10) {
         case 0: return 0;
-        case 1: case 2: case 3: return g() % 300;
-        case 4: case 5: return g() % 20000;
-        case 6: case 7: return g() % 120000;
+        case 1:
+        case 2:
+        case 3: return g() % 300;
+        case 4:
+        case 5: return g() % 20000;
+        case 6:
+        case 7: return g() % 120000;
         case 8: return room > 0 ? room - g() % std::min<std::size_t>(room, 2048) : 0;  // fills the disk
         default: return 32768 * (1 + g() % 3) + (g() % 3) - 1;  // around an entry boundary
     }
@@ -252,6 +258,8 @@ inline int cpmlsFreeK(const std::string& out) {
 }
 
 // The directory area of an image file.
-inline Bytes directoryOf(const std::string& imagePath) { return z18test::directoryOf(z18test::readFile(imagePath)); }
+inline Bytes directoryOf(const std::string& imagePath) {
+    return z18test::directoryOf(z18test::readFile(imagePath));
+}
 
 }  // namespace interop

@@ -84,7 +84,8 @@ TEST(CpmtoolsImagesInZ18, ListedAndExtractedToTheRecord) {
         const ToolRun extract = ws.z18({"disk", "/x", "out/*.*"});
         EXPECT_EQ(extract.status, 0);
         EXPECT_NE(extract.out.find("Done. " + std::to_string(model.size()) + " file(s) extracted."),
-                  std::string::npos) << extract.out;
+                  std::string::npos)
+            << extract.out;
         for (const CpmFile& f : model)
             EXPECT_EQ(z18test::readFile(ws / ("out/" + f.name)), f.padded()) << f.user << ":" << f.name;
         EXPECT_EQ(z18test::readFile(ws / "disk.z18"), before) << "extracting changed the image";
@@ -93,8 +94,8 @@ TEST(CpmtoolsImagesInZ18, ListedAndExtractedToTheRecord) {
         if (model.empty()) continue;
         Model left = model;
         const CpmFile gone = left[g() % left.size()];
-        left.erase(std::find_if(left.begin(), left.end(),
-                                [&](const CpmFile& f) { return f.name == gone.name; }));
+        left.erase(
+            std::find_if(left.begin(), left.end(), [&](const CpmFile& f) { return f.name == gone.name; }));
         EXPECT_EQ(ws.z18({"disk", "/e", gone.name}).status, 0);
         const ToolRun ls = ws.cpm("cpmls", {"disk.z18"});
         EXPECT_EQ(parseCpmls(ls.out), expectedCpmls(left)) << ls.out;

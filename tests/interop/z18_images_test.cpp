@@ -36,8 +36,8 @@ void expectSeenAlikeByBoth(const Workspace& ws, const Model& model) {
     EXPECT_EQ(cp.status, 0) << cp.out;
     for (const CpmFile& f : model)
         EXPECT_EQ(z18test::readFile(ws / ("out/" + lower(f.name))), f.padded()) << f.name;
-    const auto copied = std::distance(std::filesystem::directory_iterator(ws / "out"),
-                                      std::filesystem::directory_iterator());
+    const auto copied =
+        std::distance(std::filesystem::directory_iterator(ws / "out"), std::filesystem::directory_iterator());
     EXPECT_EQ(copied, static_cast<long>(model.size()));
 }
 
@@ -51,9 +51,12 @@ public:
         const unsigned r = g_() % 10;
         if (first) {
             // A new image comes from a full format, or from an add that creates it.
-            if (r < 4) fullFormat();
-            else if (r < 7) add({});
-            else add({"/f"});
+            if (r < 4)
+                fullFormat();
+            else if (r < 7)
+                add({});
+            else
+                add({"/f"});
         } else if (r < 4) {
             add({});
         } else if (r < 7) {
@@ -149,7 +152,8 @@ private:
         const ToolRun run = ws_.z18({"disk", "/e", mask});
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_NE(run.out.find("Done. " + std::to_string(erased) + " file(s) erased."), std::string::npos)
-            << mask << "\n" << run.out;
+            << mask << "\n"
+            << run.out;
     }
 
     const Workspace& ws_;

@@ -117,23 +117,50 @@ TEST(CommandLine, ImageArgumentSplitsAndGainsTheExtension) {
 
 TEST(CommandLine, InvalidCommandLinesAreRefused) {
     const std::vector<std::vector<std::string>> cases = {
-        {},                                  // no argument at all
-        {"disk"},                            // image name alone
-        {"disk", "/C"}, {"disk", "/F"}, {"disk", "-c"}, {"disk", "\\c"}, {"disk", "/cc"},
-        {"disk", "/"}, {"disk", "c"}, {"disk", ""}, {"disk", "/b"}, {"disk", "/z"},
-        {"disk", "word"}, {"disk", "/f", "word"}, {"disk", "/c", "a", "b"},
-        {"disk", "/a"}, {"disk", "/e"}, {"disk", "/x"},        // file argument missing
-        {"disk", "/f", "/a"}, {"disk", "a.com", "/a"},
-        {"disk", "/f", "/q"}, {"disk", "/q", "/f"}, {"disk", "/f", "/q", "/a", "a"},
-        {"disk", "/e", "a", "/x", "b"}, {"disk", "/x", "a", "/e", "b"},
-        {"disk", "/f", "/c"}, {"disk", "/c", "a", "/q"}, {"disk", "/c", "a", "/e", "b"},
-        {"disk", "/c", "a", "/x", "b"}, {"disk", "/c", "a", "/a", "b"},
-        {"disk", "/a", "a", "/e", "b"}, {"disk", "/a", "a", "/x", "b"}, {"disk", "/a", "a", "/c"},
-        {"disk", "/f", "/e", "a"}, {"disk", "/q", "/x", "a"}, {"disk", "/x", "a", "/f"},
+        {},        // no argument at all
+        {"disk"},  // image name alone
+        {"disk", "/C"},
+        {"disk", "/F"},
+        {"disk", "-c"},
+        {"disk", "\\c"},
+        {"disk", "/cc"},
+        {"disk", "/"},
+        {"disk", "c"},
+        {"disk", ""},
+        {"disk", "/b"},
+        {"disk", "/z"},
+        {"disk", "word"},
+        {"disk", "/f", "word"},
+        {"disk", "/c", "a", "b"},
+        {"disk", "/a"},
+        {"disk", "/e"},
+        {"disk", "/x"},  // file argument missing
+        {"disk", "/f", "/a"},
+        {"disk", "a.com", "/a"},
+        {"disk", "/f", "/q"},
+        {"disk", "/q", "/f"},
+        {"disk", "/f", "/q", "/a", "a"},
+        {"disk", "/e", "a", "/x", "b"},
+        {"disk", "/x", "a", "/e", "b"},
+        {"disk", "/f", "/c"},
+        {"disk", "/c", "a", "/q"},
+        {"disk", "/c", "a", "/e", "b"},
+        {"disk", "/c", "a", "/x", "b"},
+        {"disk", "/c", "a", "/a", "b"},
+        {"disk", "/a", "a", "/e", "b"},
+        {"disk", "/a", "a", "/x", "b"},
+        {"disk", "/a", "a", "/c"},
+        {"disk", "/f", "/e", "a"},
+        {"disk", "/q", "/x", "a"},
+        {"disk", "/x", "a", "/f"},
         {"disk", "/e", "a", "/q"},
         // The catalogue and erase commands take a name only, never a directory.
-        {"disk", "/c", "sub\\a.com"}, {"disk", "/e", "sub\\a.com"}, {"disk", "/e", "sub/a.com"},
-        {"disk", "/c", "/c"}, {"disk", "/e", "/x"}, {"disk", "/c", "\\"},
+        {"disk", "/c", "sub\\a.com"},
+        {"disk", "/e", "sub\\a.com"},
+        {"disk", "/e", "sub/a.com"},
+        {"disk", "/c", "/c"},
+        {"disk", "/e", "/x"},
+        {"disk", "/c", "\\"},
         // The directory check looks at the options given so far, not at later ones.
         {"disk", "/e", "d\\a", "/a", "b"},
     };
@@ -173,11 +200,9 @@ TEST(CommandLine, HelpNamesTheExecutableWithoutDirectoryOrExtension) {
         std::string exe, name;
     };
     const Case cases[] = {
-        {"/usr/local/bin/z18man", "z18man"},
-        {"/opt/tools/imgtool.bin", "imgtool"},
+        {"/usr/local/bin/z18man", "z18man"}, {"/opt/tools/imgtool.bin", "imgtool"},
         {"/opt/v1.2/imgtool", "imgtool"},  // a dot in a directory is no extension
-        {"C:\\TOOLS\\Z18MAN.EXE", "Z18MAN"},
-        {"/opt/tool.tar.gz", "tool.tar"},
+        {"C:\\TOOLS\\Z18MAN.EXE", "Z18MAN"}, {"/opt/tool.tar.gz", "tool.tar"},
     };
     for (const Case& c : cases) {
         InProcess run;

@@ -1,12 +1,12 @@
 #include "support/cpmtools.h"
 
-
 #include <filesystem>
 
 namespace z18test {
 
 void writeDiskdefs(const std::string& dir) {
-    std::filesystem::copy_file(Z18_DISKDEFS, dir + "/diskdefs", std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(Z18_DISKDEFS, dir + "/diskdefs",
+                               std::filesystem::copy_options::overwrite_existing);
 }
 
 bool haveCpmtools() { return runProgram({"fsck.cpm"}, "/").status != 127; }

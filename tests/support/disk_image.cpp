@@ -6,7 +6,9 @@
 namespace z18test {
 
 namespace {
-std::size_t entryOffset(int index) { return z18::DIRECTORY_OFFSET + static_cast<std::size_t>(index) * z18::ENTRY_SIZE; }
+std::size_t entryOffset(int index) {
+    return z18::DIRECTORY_OFFSET + static_cast<std::size_t>(index) * z18::ENTRY_SIZE;
+}
 }  // namespace
 
 Bytes blankImage() { return Bytes(z18::IMAGE_SIZE, z18::FILLER_BYTE); }
@@ -24,8 +26,8 @@ Bytes makeEntry(std::uint8_t user, const std::string& name11, int extent, int re
     return e;
 }
 
-void putEntry(Bytes& image, int index, std::uint8_t user, const std::string& name11, int extent, int recordCount,
-              const std::vector<int>& blocks) {
+void putEntry(Bytes& image, int index, std::uint8_t user, const std::string& name11, int extent,
+              int recordCount, const std::vector<int>& blocks) {
     const Bytes e = makeEntry(user, name11, extent, recordCount, blocks);
     std::copy(e.begin(), e.end(), entryIn(image, index));
 }
@@ -41,7 +43,8 @@ std::string withBits(std::string name11, std::initializer_list<int> positions) {
 
 void putBlock(Bytes& image, int block, const Bytes& data, std::size_t from) {
     std::uint8_t* at = image.data() + z18::blockOffset(static_cast<unsigned>(block));
-    const std::size_t n = from >= data.size() ? 0 : std::min<std::size_t>(z18::BLOCK_SIZE, data.size() - from);
+    const std::size_t n =
+        from >= data.size() ? 0 : std::min<std::size_t>(z18::BLOCK_SIZE, data.size() - from);
     std::memset(at, 0, z18::BLOCK_SIZE);
     if (n > 0) std::memcpy(at, data.data() + from, n);
 }

@@ -21,8 +21,8 @@ Bytes blankImage();
 // count and up to 16 block numbers.
 Bytes makeEntry(std::uint8_t user, const std::string& name11, int extent, int recordCount,
                 const std::vector<int>& blocks);
-void putEntry(Bytes& image, int index, std::uint8_t user, const std::string& name11, int extent, int recordCount,
-              const std::vector<int>& blocks);
+void putEntry(Bytes& image, int index, std::uint8_t user, const std::string& name11, int extent,
+              int recordCount, const std::vector<int>& blocks);
 // The 11 name bytes of an entry with bit 7 set at the given positions (0 to 10): read-only is
 // position 8, hidden 9.
 std::string withBits(std::string name11, std::initializer_list<int> positions);

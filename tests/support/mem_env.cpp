@@ -51,7 +51,8 @@ MemEnv::Bytes MemEnv::takeSpare(std::size_t n) {
     for (std::size_t i = 0; i < spares_.size(); ++i) {
         const std::size_t room = spares_[i].capacity();
         const std::size_t best = pick == spares_.size() ? 0 : spares_[pick].capacity();
-        if (pick == spares_.size() || (room >= n ? best < n || room < best : best < n && room > best)) pick = i;
+        if (pick == spares_.size() || (room >= n ? best < n || room < best : best < n && room > best))
+            pick = i;
     }
     if (pick == spares_.size()) return Bytes();
     std::swap(spares_[pick], spares_.back());
@@ -127,7 +128,8 @@ void MemEnv::putFile(const std::string& path, const std::string& text, bool read
 void MemEnv::putFile(const std::string& path, const std::uint8_t* data, std::size_t n, bool readOnly) {
     Bytes bytes = takeSpare(n);
     bytes.resize(n);  // where the buffer held as many bytes before, they are only overwritten
-    if (n > 0) std::memcpy(bytes.data(), data, n);  // memcpy: ASan's memmove, which assign() comes to, is far slower
+    if (n > 0)
+        std::memcpy(bytes.data(), data, n);  // memcpy: ASan's memmove, which assign() comes to, is far slower
     putFile(path, std::move(bytes), readOnly);
 }
 
@@ -202,7 +204,8 @@ bool MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size
         // Files here grow by many small writes (a new image is 720 of them); growing in large
         // steps keeps that from copying the whole file again and again.
         const std::size_t want = static_cast<std::size_t>(at + n);
-        if (data.capacity() < want) data.reserve(std::max<std::size_t>(want, std::max<std::size_t>(2 * data.capacity(), 1u << 20)));
+        if (data.capacity() < want)
+            data.reserve(std::max<std::size_t>(want, std::max<std::size_t>(2 * data.capacity(), 1u << 20)));
         data.resize(want, 0);
     }
     std::memcpy(data.data() + at, buffer, n);

@@ -283,7 +283,9 @@ std::vector<std::string> exeCommand(const std::vector<std::string>& args) {
     return command;
 }
 
-Child startExe(const std::vector<std::string>& args, const Launch& how) { return Child(exeCommand(args), how); }
+Child startExe(const std::vector<std::string>& args, const Launch& how) {
+    return Child(exeCommand(args), how);
+}
 
 ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd) {
     Launch how;

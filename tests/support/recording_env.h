@@ -40,7 +40,8 @@ public:
         watched_.erase(handle);
         EnvWrapper::closeFile(handle);
     }
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n, std::size_t* done) override {
+    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* done) override {
         const bool ok = EnvWrapper::writeAt(handle, offset, buffer, n, done);
         if (watched_.count(handle) != 0 && *done > 0) {
             Event e;

@@ -56,7 +56,9 @@ void Terminal::send(const std::string& keys) const {
 }
 
 void Terminal::drain(int ms) {
-    struct pollfd p {master_, POLLIN, 0};
+    struct pollfd p {
+        master_, POLLIN, 0
+    };
     while (::poll(&p, 1, ms) > 0 && (p.revents & POLLIN)) {
         char buf[4096];
         const ssize_t n = ::read(master_, buf, sizeof buf);

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "session/session.h"
 #include "support/disk_image.h"
 #include "support/fault_env.h"
 #include "support/process.h"
-#include "session/session.h"
 
 namespace z18test {
 
@@ -66,8 +66,8 @@ std::string afterBanner(const std::string& out);
 // upper-case forms, which NTFS and Wine keep.
 bool hostOrderBefore(const std::string& a, const std::string& b);
 // Skips the current test, with the reason, when it drives the Windows executable.
-#define Z18_SKIP_FOR_WINDOWS_EXE(reason)                                          \
-    do {                                                                          \
+#define Z18_SKIP_FOR_WINDOWS_EXE(reason)                                               \
+    do {                                                                               \
         if (::z18test::windowsExe()) GTEST_SKIP() << "Windows executable: " << reason; \
     } while (0)
 
