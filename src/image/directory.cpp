@@ -48,7 +48,7 @@ int loadDirectory(Session& s) {
 int saveDirectory(Session& s) {
     // The directory may name a block only once the block's bytes are on the disk, and it is on
     // the disk itself before the image is closed.
-    if ((s.dataUnflushed || s.flushFailed) && !flushImage(s)) return 0;
+    if (s.dataUnflushed && !flushImage(s)) return 0;
     if (!writeImageAt(s, DIRECTORY_OFFSET, s.directory, DIRECTORY_SIZE)) return 0;
     return flushImage(s);
 }

@@ -58,7 +58,8 @@ int readImageAt(Session& s, std::uint64_t offset, void* dest, std::size_t n) {
 }
 
 int writeImageAt(Session& s, std::uint64_t offset, const void* src, std::size_t n) {
-    s.imageUnflushed = true;  // a failed write may still have changed some bytes
+    if (s.flushFailed) return 0;  // nothing more reaches the image (the failure was reported)
+    s.imageUnflushed = true;      // a failed write may still have changed some bytes
     return writeFileAt(s, s.imageHandle, offset, src, n, ST_IMAGE_WRITE);
 }
 
@@ -71,7 +72,7 @@ int writeFileBlock(Session& s, std::uint8_t block) {
 int flushImage(Session& s) {
     // A failed flush leaves unknown which writes reached the disk, and a second try may report
     // success without having saved them. It is reported once and nothing else is written.
-    if (s.flushFailed) return 0;
+    if (s.flushFailed) return 0;  // not tried again
     if (!s.imageUnflushed) return 1;
     if (!s.env.flush(s.imageHandle)) {
         s.flushFailed = true;

@@ -18,7 +18,8 @@ void closeImage(Session& s);
 int readFileAt(Session& s, int handle, std::uint64_t offset, void* dest, std::size_t n, StatusCode failure);
 int writeFileAt(Session& s, int handle, std::uint64_t offset, const void* src, std::size_t n,
                 StatusCode failure);
-// The same on the image, failing as an image read or write error. 1 done, 0 after the report.
+// The same on the image, failing as an image read or write error. 1 done, 0 after the report;
+// after a failed flush a write gives 0 at once.
 int readImageAt(Session& s, std::uint64_t offset, void* dest, std::size_t n);
 int writeImageAt(Session& s, std::uint64_t offset, const void* src, std::size_t n);
 // Writes the transfer buffer into data block `block` of a file being added. When this run has
@@ -27,7 +28,7 @@ int writeImageAt(Session& s, std::uint64_t offset, const void* src, std::size_t 
 int writeFileBlock(Session& s, std::uint8_t block);
 // Makes every image write so far reach the disk before any later one. Does nothing when nothing
 // is pending; a failure is reported as a failed image write, once: after it every later flush
-// gives 0 at once and the directory is not written back. 1 done, 0 failed.
+// and write gives 0 at once, so the directory is not written back. 1 done, 0 failed.
 int flushImage(Session& s);
 
 // The bytes every boot area and signature record holds.

@@ -87,7 +87,7 @@ int runSession(Session& s, int argc, const char* const* argv) {
 
     // A run that stopped after writing (a format followed by a rejected mask, a new image whose
     // fill failed) still leaves nothing behind in the cache.
-    if (s.imageHandle != CLOSED_HANDLE) flushImage(s);
+    flushImage(s);
     closeHostFile(s);
     closeImage(s);
     newlineFlush(s);
