@@ -52,14 +52,13 @@ const std::string IMAGE = "disk.z18";
 using Files = std::map<std::string, Bytes>;
 using Event = RecordingEnv::Event;
 
-int runOn(Env& env, const std::vector<std::string>& args, std::string* output = nullptr) {
-    std::vector<const char*> argv{"z18man", "disk"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out;
-    Session s(env, out);
-    const int status = runSession(s, static_cast<int>(argv.size()), argv.data());
-    if (output != nullptr) *output = out.str();
-    return status;
+// One run on the image "disk" of env.
+int runOn(Env& env, std::vector<std::string> args, std::string* output = nullptr) {
+    z18test::InProcess run(&env);
+    args.insert(args.begin(), "disk");
+    run.run(args);
+    if (output != nullptr) *output = run.output();
+    return run.status;
 }
 
 // Every file of an image, extracted on a host of its own. The status is 1 when it did not load.

@@ -528,12 +528,11 @@ TEST(StatusMatrix, FlushesPerRequest) {
         env.putFile("in/big.bin", kBig);
         env.putFile("in/readme.txt", kTen);
         env.makeDirectory("out");
-        std::vector<const char*> argv{"z18man", "disk"};
-        for (const std::string& a : row.args) argv.push_back(a.c_str());
-        std::ostringstream out;
-        Session s(env, out);
-        ASSERT_NE(runSession(s, static_cast<int>(argv.size()), argv.data()), -1);
-        EXPECT_EQ(env.flushes("disk.z18"), row.flushes) << out.str();
+        std::vector<std::string> args{"disk"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        InProcess run(&env);
+        ASSERT_NE(run.run(args), -1);
+        EXPECT_EQ(env.flushes("disk.z18"), row.flushes) << run.output();
         for (const auto& node : env.tree()) {
             if (node.first != "disk.z18") {
                 EXPECT_EQ(env.flushes(node.first), 0) << node.first;

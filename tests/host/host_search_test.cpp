@@ -131,11 +131,9 @@ TEST_F(HostSearch, NamesWithWildcardsAreFoundAndRefused) {
     z18::MemEnv mem;
     for (const char* name : {"in/A*B", "in/A?B", "in/AB"}) mem.putFile(name, std::string(name));
     mem.putFile("disk.z18", blankImage());
-    std::ostringstream out;
-    z18::Session s(mem, out);
-    const char* argv[] = {"z18man", "disk", "/a", "in/A*"};
-    EXPECT_EQ(z18::runSession(s, 4, argv), 0);
-    EXPECT_EQ(out.str(),
+    InProcess onMemory(&mem);
+    EXPECT_EQ(onMemory.run({"disk", "/a", "in/A*"}), 0);
+    EXPECT_EQ(onMemory.output(),
               bannerText() + "Adding file(s) to 'disk.z18'\n  path: 'in/', mask: 'A*'\n\n" + refused);
 }
 

@@ -48,29 +48,24 @@ void FaultEnv::closeFile(int handle) {
     EnvWrapper::closeFile(handle);
 }
 
-bool FaultEnv::readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) {
+bool FaultEnv::passOn(Op op, int handle, std::size_t* n, std::size_t* done) {
     Kind kind;
-    if (due(Op::Read, handle, &kind)) {
-        if (kind == Kind::Fail || n == 0) {
-            *done = 0;
-            return false;
-        }
-        return EnvWrapper::readAt(handle, offset, buffer, n - 1, done);
+    if (!due(op, handle, &kind)) return true;
+    if (kind == Kind::Fail || *n == 0) {
+        *done = 0;
+        return false;
     }
-    return EnvWrapper::readAt(handle, offset, buffer, n, done);
+    --*n;
+    return true;
+}
+
+bool FaultEnv::readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) {
+    return passOn(Op::Read, handle, &n, done) && EnvWrapper::readAt(handle, offset, buffer, n, done);
 }
 
 bool FaultEnv::writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                        std::size_t* done) {
-    Kind kind;
-    if (due(Op::Write, handle, &kind)) {
-        if (kind == Kind::Fail || n == 0) {
-            *done = 0;
-            return false;
-        }
-        return EnvWrapper::writeAt(handle, offset, buffer, n - 1, done);
-    }
-    return EnvWrapper::writeAt(handle, offset, buffer, n, done);
+    return passOn(Op::Write, handle, &n, done) && EnvWrapper::writeAt(handle, offset, buffer, n, done);
 }
 
 bool FaultEnv::flush(int handle) {

@@ -45,6 +45,9 @@ private:
     };
     // Returns the fault to apply to this call, if any.
     bool due(Op op, int handle, Kind* kind);
+    // Whether a transfer of *n bytes goes on to the base host: false when it is to fail (with
+    // *done 0); a short one goes on with *n one less.
+    bool passOn(Op op, int handle, std::size_t* n, std::size_t* done);
     bool due(Op op, const std::string& path, Kind* kind);
 
     static constexpr int kOps = static_cast<int>(Op::Flush) + 1;
