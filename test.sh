@@ -2,9 +2,8 @@
 # Checks the code's format; builds z18man twice (warnings as errors; then AddressSanitizer +
 # UndefinedBehaviorSanitizer) and runs the whole test suite on each build (the shell integrations
 # too, ctest label "integrations"), and the examples of the documentation against the first;
-# checks what the release build installs and its Debian package; then cross-builds the 64-bit and
-# the 32-bit Windows executables and their zips and runs the end-to-end tests against each under
-# Wine of its architecture.
+# checks what the release build installs and its Debian package; then cross-builds the Windows
+# executables (64- and 32-bit) and zips and runs the end-to-end tests against each under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
@@ -37,6 +36,6 @@ cmake --build build/sanitize -j"$jobs"
 echo "== fuzzing (libFuzzer, clang, ASan + UBSan): each target for ${Z18_FUZZ_SECONDS:-60} s"
 fuzz/run.sh
 
-echo "== Windows builds (MinGW-w64), end-to-end tests under Wine: 64-bit, then 32-bit"
+echo "== Windows build (MinGW-w64), end-to-end tests under Wine"
 scripts/windows-test.sh win64
 scripts/windows-test.sh win32

@@ -27,8 +27,7 @@ head -c 5000 /dev/zero >in/data.bin
 make_image work.z18 in/hello.txt in/help.com 'in/a$b.txt' "in/it's.doc" in/data.bin in/readme || exit 2
 make_image disks/other.z18 in/readme || exit 2
 : >notes.txt
-# 64 files fill the directory: the catalogue pauses after every 32 files, the second time just
-# before the totals.
+# 64 files fill the directory: the catalogue pauses after its 32nd and 64th rows.
 mkdir many
 for i in $(seq -w 1 64); do : >"many/F$i.TXT"; done
 "$TOOL" full.z18 /a 'many/*.*' >/dev/null || exit 2
