@@ -216,6 +216,7 @@ TEST(HostRules, HostFileBeyondFourGigabytesIsRefusedWhole) {
 // reads, and nothing of the image changes. The holder is the host's own: an exclusive lock on
 // POSIX; on Windows a command shell that has the image open for appending.
 TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
+    Z18_SKIP_FOR_NODE_EXE("it takes no locks and honours none");
     TempDir dir;
     makeDir(dir / "out");
     writeImage(dir / "disk.z18", {"A       TXT"});
@@ -303,6 +304,7 @@ Child startOnTerminal(const Terminal& term, const std::vector<std::string>& args
 // it holds the image for reading: other readers may list it, nobody may change it. On Windows a
 // cursor key (two codes from _getch) is one key press and answers one pause only.
 TEST(HostRules, CataloguePauseOnAConsoleHoldsTheImageForReading) {
+    Z18_SKIP_FOR_NODE_EXE("it never waits for a key and takes no locks");
     TempDir dir;
     std::vector<std::string> names;
     for (int i = 0; i < 64; ++i) names.push_back("F" + std::to_string(100 + i));

@@ -261,13 +261,21 @@ std::string exePath() {
     return chosen != nullptr && *chosen != '\0' ? std::string(chosen) : std::string(Z18MAN_EXE);
 }
 
-bool windowsExe() {
+namespace {
+
+bool exeNameEndsWith(const std::string& suffix) {
     std::string exe = exePath();
-    if (exe.size() < 4) return false;
-    std::string tail = exe.substr(exe.size() - 4);
+    if (exe.size() < suffix.size()) return false;
+    std::string tail = exe.substr(exe.size() - suffix.size());
     for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return tail == ".exe";
+    return tail == suffix;
 }
+
+}  // namespace
+
+bool windowsExe() { return exeNameEndsWith(".exe"); }
+
+bool nodeExe() { return exeNameEndsWith(".js"); }
 
 std::vector<std::string> exeCommand(const std::vector<std::string>& args) {
     // ctest runs the tests left out of the "exe" label with Z18_EXE_LABEL=0 (tests/CMakeLists.txt).
