@@ -7,7 +7,6 @@
 #
 #   scripts/node-test.sh [NATIVE_BUILD]   the tests of that native build (configured with tests);
 #                                         without it they are built in build/node-native
-#   scripts/node-test.sh --build-only     the Emscripten build alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/prereqs.sh
@@ -19,7 +18,6 @@ web=build/web
 echo "== Emscripten build ($web), warnings as errors"
 emcmake cmake -S . -B "$web" -DZ18_WERROR=ON >/dev/null
 cmake --build "$web" -j"$jobs"
-[ "${1:-}" = --build-only ] && exit 0
 js=$PWD/$web/z18man.js
 
 native=${1:-build/node-native}
