@@ -261,21 +261,18 @@ std::string exePath() {
     return chosen != nullptr && *chosen != '\0' ? std::string(chosen) : std::string(Z18MAN_EXE);
 }
 
-namespace {
-
-bool exeNameEndsWith(const std::string& suffix) {
+bool windowsExe() {
     std::string exe = exePath();
-    if (exe.size() < suffix.size()) return false;
-    std::string tail = exe.substr(exe.size() - suffix.size());
+    if (exe.size() < 4) return false;
+    std::string tail = exe.substr(exe.size() - 4);
     for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return tail == suffix;
+    return tail == ".exe";
 }
 
-}  // namespace
-
-bool windowsExe() { return exeNameEndsWith(".exe"); }
-
-bool nodeExe() { return exeNameEndsWith(".js"); }
+bool nodeExe() {
+    const std::string exe = exePath();
+    return exe.size() > 3 && exe.compare(exe.size() - 3, 3, ".js") == 0;
+}
 
 std::vector<std::string> exeCommand(const std::vector<std::string>& args) {
     // ctest runs the tests left out of the "exe" label with Z18_EXE_LABEL=0 (tests/CMakeLists.txt).
