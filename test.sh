@@ -3,9 +3,8 @@
 # UndefinedBehaviorSanitizer) and runs the whole test suite on each build (the shell integrations
 # too, ctest label "integrations"), and the examples of the documentation against the first;
 # checks what the release build installs and its Debian package; then cross-builds the Windows
-# executable and its zip and runs the end-to-end tests against it under Wine. The Emscripten build
-# runs the end-to-end tests against its z18man.js under Node, and its page goes into the Debian
-# package and the zip.
+# executable and its zip and runs the end-to-end tests against it under Wine; and under Node, the
+# Emscripten build, whose page goes into the Debian package and the zip.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
@@ -16,8 +15,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "== code format (.clang-format)"
 scripts/check-format.sh
 
-# The page the Emscripten build makes (scripts/node-test.sh, before anything installs it), for the
-# Debian package and the Windows zip.
+# The page scripts/node-test.sh builds, before anything installs it, for the packages.
 page=
 [ ! -f web/CMakeLists.txt ] || page=$PWD/build/web/z18man.html
 

@@ -114,8 +114,7 @@ std::vector<std::string> exeCommand(const std::vector<std::string>& args);
 // True when the executable under test is a Windows one (its name ends in ".exe"). Tests that
 // expect a host rule that differs on Windows branch on it, or skip with the reason.
 bool windowsExe();
-// True when the executable under test is the Node build (z18man.js, run by the wrapper "node"): it
-// takes no locks and never waits for a key, so tests of those skip with the reason.
+// True when the executable under test is the Node build (z18man.js, under the wrapper "node").
 bool nodeExe();
 // Starts the executable under test with args.
 Child startExe(const std::vector<std::string>& args, const Launch& how);
