@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the Emscripten build (build/web: z18man.js for Node, and the page where web/ holds it) and
+# Makes the Emscripten build (build/web: node/z18man.js, and the page where web/ holds it) and
 # runs the end-to-end tests (ctest -L exe) against z18man.js under Node, as windows-test.sh runs
 # them under Wine; tests of what it does not do (locks, the wait for a key) skip with the reason.
 #   scripts/node-test.sh [NATIVE_BUILD]    (a native build with the tests; else build/node-native)
@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 . scripts/prereqs.sh
 need_packages cmake make g++ libgtest-dev cpmtools emscripten nodejs
 jobs=$(nproc 2>/dev/null || echo 2)
-js=$PWD/build/web/z18man.js
+js=$PWD/build/web/node/z18man.js
 
 echo "== Emscripten build (build/web), warnings as errors"
 emcmake cmake -S . -B build/web -DZ18_WERROR=ON >/dev/null
