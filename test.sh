@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer) and runs the whole test suite on each build (the shell integrations
 # too, ctest label "integrations"), and the examples of the documentation against the first;
 # checks what the release build installs and its Debian package; then cross-builds the Windows
-# executables (64- and 32-bit) and zips and runs the end-to-end tests against each under Wine.
+# executables (64- and 32-bit) and zips and runs the end-to-end tests against each under Wine;
+# and under Node, the Emscripten build, whose page goes into the Debian package and the zips.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
@@ -14,13 +15,20 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "== code format (.clang-format)"
 scripts/check-format.sh
 
+# The page scripts/node-test.sh builds, before anything installs it, for the packages.
+page=
+[ ! -f web/CMakeLists.txt ] || page=$PWD/build/web/z18man.html
+
 echo "== release build, warnings as errors"
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON -DZ18_TESTS=ON >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON -DZ18_TESTS=ON -DZ18_WEB_PAGE="$page" >/dev/null
 cmake --build build/release -j"$jobs"
 (cd build/release && ctest --output-on-failure -j"$jobs")
 
 echo "== examples of the README and docs/ (scripts/check-docs.sh)"
 scripts/check-docs.sh build/release/z18man
+
+echo "== Emscripten build, end-to-end tests under Node (scripts/node-test.sh)"
+scripts/node-test.sh build/release
 
 echo "== install and Debian package (cmake --install, CPack, dpkg -x, lintian)"
 scripts/package-test.sh build/release
@@ -37,5 +45,5 @@ echo "== fuzzing (libFuzzer, clang, ASan + UBSan): each target for ${Z18_FUZZ_SE
 fuzz/run.sh
 
 echo "== Windows build (MinGW-w64), end-to-end tests under Wine"
-scripts/windows-test.sh win64
-scripts/windows-test.sh win32
+Z18_WEB_PAGE=$page scripts/windows-test.sh win64
+Z18_WEB_PAGE=$page scripts/windows-test.sh win32

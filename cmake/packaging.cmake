@@ -31,6 +31,19 @@ else()
 endif()
 
 install(TARGETS z18man RUNTIME DESTINATION ${Z18_BINDIR})
+
+# The offline page is made by the Emscripten build (build/web/z18man.html); a native or Windows
+# build ships the page it is pointed at: beside the program in the zip, in the package's data
+# folder on Linux.
+set(Z18_WEB_PAGE "" CACHE FILEPATH "A built z18man.html to install and package with the program (empty: none)")
+if(Z18_WEB_PAGE)
+  if(WIN32)
+    set(Z18_PAGEDIR .)
+  else()
+    set(Z18_PAGEDIR ${CMAKE_INSTALL_DATAROOTDIR}/z18man)
+  endif()
+  install(FILES ${Z18_WEB_PAGE} DESTINATION ${Z18_PAGEDIR} RENAME z18man.html)
+endif()
 if(NOT CMAKE_STRIP)
   message(FATAL_ERROR "no strip program found: the installed z18man is stripped")
 endif()
@@ -59,6 +72,13 @@ The package also holds a bash completion that completes image files, the
 switches and the names inside an image, and the Midnight Commander helper
 uz18, which opens an image like an archive to browse it, copy files in and
 out and delete them.")
+if(Z18_WEB_PAGE)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION "
+
+/usr/share/z18man/z18man.html is the same tool as a single offline page for
+a web browser. It can be copied to any computer or static web site, and the
+images it opens never leave the computer.")
+endif()
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -90,6 +110,13 @@ else()
   string(REPLACE "\n" "\n " Z18_LICENSE_BODY " ${body}")
   set(Z18_DEB_FILES ${CMAKE_CURRENT_BINARY_DIR}/debian)
   configure_file(packaging/debian/copyright.in ${Z18_DEB_FILES}/copyright @ONLY)
+  # lintian takes a page of HTML for documentation, but this one is the tool itself.
+  file(READ packaging/debian/lintian-overrides overrides)
+  if(Z18_WEB_PAGE)
+    string(APPEND overrides "# z18man.html is no documentation but the tool itself, as a page for a web browser.\n"
+           "z18man: package-contains-documentation-outside-usr-share-doc [usr/share/z18man/z18man.html]\n")
+  endif()
+  file(WRITE ${Z18_DEB_FILES}/lintian-overrides "${overrides}")
   configure_file(packaging/debian/install-extras.cmake.in ${Z18_DEB_FILES}/install-extras.cmake
                  @ONLY)
   set(CPACK_INSTALL_SCRIPTS ${Z18_DEB_FILES}/install-extras.cmake)

@@ -5,7 +5,8 @@
 #   - the Debian package the `package` target writes: its name, control fields and contents;
 #     unpacked with dpkg -x into a scratch root, the packaged program runs, the packaged
 #     completion and helper pass their tests there, and bash-completion finds the completion;
-#   - lintian: no errors and no warnings (overrides carry their reasons in the package).
+#   - lintian: no errors and no warnings (overrides carry their reasons in the package);
+#   - the offline page, where the build was given one (Z18_WEB_PAGE): installed and packaged as built.
 #
 #   scripts/package-test.sh [BUILD_DIR]     (default build/release, configured as Release)
 set -euo pipefail
@@ -25,6 +26,10 @@ fail() {
     failed=1
 }
 
+page=$(sed -n 's/^Z18_WEB_PAGE:[A-Z]*=//p' "$build/CMakeCache.txt")
+# The listing line of the page under prefix $1, where there is one.
+page_line() { [ -z "$page" ] || printf '\n%sshare/z18man/z18man.html 644' "${1:-}"; }
+
 # The regular files under a folder, with their modes, one "path mode" a line.
 listing() { (cd "$1" && find . -type f -printf '%P %m\n' | LC_ALL=C sort); }
 # Fails unless the ELF program at $1 is stripped and linked statically.
@@ -40,10 +45,11 @@ cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 expected="bin/z18man 755
 lib/mc/extfs.d/uz18 755
 share/bash-completion/completions/z18man 644
-share/man/man1/z18man.1.gz 644"
+share/man/man1/z18man.1.gz 644$(page_line)"
 [ "$(listing "$scratch/prefix")" = "$expected" ] ||
     fail "cmake --install gave:"$'\n'"$(listing "$scratch/prefix")"$'\n'"expected:"$'\n'"$expected"
 stripped_static "$scratch/prefix/bin/z18man"
+[ -z "$page" ] || cmp -s "$page" "$scratch/prefix/share/z18man/z18man.html" || fail "the installed page differs from $page"
 
 echo "-- Debian package"
 rm -f "$deb"
@@ -74,14 +80,14 @@ usr/share/bash-completion/completions/z18man 644
 usr/share/doc/z18man/changelog.gz 644
 usr/share/doc/z18man/copyright 644
 usr/share/lintian/overrides/z18man 644
-usr/share/man/man1/z18man.1.gz 644"
+usr/share/man/man1/z18man.1.gz 644$(page_line usr/)"
 [ "$(listing "$root")" = "$expected" ] ||
     fail "the package holds:"$'\n'"$(listing "$root")"$'\n'"expected:"$'\n'"$expected"
 owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
 [ "$owners" = root/root ] || fail "files not owned by root: $owners"
 stripped_static "$root/usr/bin/z18man"
 for file in bin/z18man lib/mc/extfs.d/uz18 share/bash-completion/completions/z18man \
-    share/man/man1/z18man.1.gz; do
+    share/man/man1/z18man.1.gz ${page:+share/z18man/z18man.html}; do
     cmp -s "$root/usr/$file" "$scratch/prefix/$file" || fail "the package's $file differs from cmake --install's"
 done
 grep -qx 'Copyright: 2026 the z18man authors' "$root/usr/share/doc/z18man/copyright" &&

@@ -5,6 +5,8 @@
 # executable are built natively (build/h-win-native) and pointed at z18man.exe through
 # Z18MAN_EXE and Z18MAN_WRAPPER=wine. The argument picks the 64-bit program (win64, the default,
 # in build/h-win) or the 32-bit one (win32, in build/h-win32), and Wine of that architecture.
+# Z18_WEB_PAGE, when set, names a built z18man.html the zip must carry (test.sh passes the
+# Emscripten build's).
 #
 # Which tests run: those with the ctest label "exe", the tests that run the executable
 # (Z18_EXE_TESTS in tests/CMakeLists.txt; a test that runs it without the label fails).
@@ -32,7 +34,7 @@ limit=${Z18_WINE_TIMEOUT:-600}
 
 echo "== Windows build $arch (MinGW-w64 cross, $triple), warnings as errors"
 cmake --no-warn-unused-cli -S . -B "$cross" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DZ18_WERROR=ON >/dev/null
+    -DZ18_WERROR=ON -DZ18_WEB_PAGE="${Z18_WEB_PAGE:-}" >/dev/null
 cmake --build "$cross" -j"$jobs" --target z18man
 exe=$PWD/$cross/z18man.exe
 
@@ -53,8 +55,9 @@ rm -f "$zip"
 cmake --build "$cross" --target package >/dev/null
 [ -f "$zip" ] || { echo "the package target wrote no $zip" >&2; exit 1; }
 contents=$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')
-if [ "$contents" != "LICENSE.txt README.txt z18man.exe " ]; then
-    echo "$zip holds: $contents; expected LICENSE.txt README.txt z18man.exe" >&2
+expected="LICENSE.txt README.txt z18man.exe ${Z18_WEB_PAGE:+z18man.html }"
+if [ "$contents" != "$expected" ]; then
+    echo "$zip holds: $contents; expected $expected" >&2
     exit 1
 fi
 unzipped=$(mktemp -d)
@@ -62,6 +65,8 @@ trap 'rm -rf "$unzipped"' EXIT
 unzip -q "$zip" -d "$unzipped"
 cmp -s "$unzipped/README.txt" README.md && cmp -s "$unzipped/LICENSE.txt" LICENSE ||
     { echo "the zip's README.txt or LICENSE.txt differs from README.md or LICENSE" >&2; exit 1; }
+[ -z "${Z18_WEB_PAGE:-}" ] || cmp -s "$unzipped/z18man.html" "$Z18_WEB_PAGE" ||
+    { echo "the zip's z18man.html differs from $Z18_WEB_PAGE" >&2; exit 1; }
 echo "$zip: $contents"
 
 echo "== native build of the tests"

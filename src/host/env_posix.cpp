@@ -1,28 +1,18 @@
-// The POSIX host: files through positioned reads and writes, advisory locks in place of the
+// The POSIX host: the shared POSIX file layer (posix_files.h) with advisory locks in place of the
 // exclusive sharing mode a Windows host offers, and a raw-mode terminal for the catalogue pause.
-#include "host/env.h"
-
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/select.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
-namespace z18 {
+#include "host/posix_files.h"
 
-std::string hostPath(const std::string& text) {
-    std::string path = text;
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
+namespace z18 {
 
 namespace {
 
@@ -73,54 +63,8 @@ void writeAll(int fd, const char* text, std::size_t n) {
     }
 }
 
-class PosixEnv final : public Env {
+class PosixEnv final : public PosixFiles {
 public:
-    int openFile(const std::string& text, OpenMode mode) override {
-        const std::string path = hostPath(text);
-        const int access = modeWrites(mode) ? O_RDWR : O_RDONLY;
-        // O_NONBLOCK keeps a FIFO or device from stalling the open; it is refused below anyway.
-        const int base = access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-        bool existed = true;
-        int fd = ::open(path.c_str(), base);
-        if (fd < 0 && errno == ENOENT && modeCreates(mode)) {
-            existed = false;
-            fd = ::open(path.c_str(), base | O_CREAT | O_EXCL, 0666);
-        }
-        if (fd < 0) return CLOSED_HANDLE;
-
-        struct stat st;
-        bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-        // A file with no write bit at all is write-protected by its owner's choice; honour that
-        // even where the process could override it (root).
-        if (ok && modeWrites(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            ok = false;
-        if (ok) ok = ::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
-        // Emptying an existing file comes only after it is known to be ours to write; a file this
-        // call created is empty already.
-        if (ok && mode == OpenMode::HostCreate && existed) ok = ::ftruncate(fd, 0) == 0;
-        // Of the flags F_SETFL changes, the open set O_NONBLOCK alone: clearing them all lets
-        // transfers block again without asking for the flags first.
-        if (ok) ok = ::fcntl(fd, F_SETFL, 0) == 0;
-        if (!ok) {
-            ::close(fd);
-            return CLOSED_HANDLE;
-        }
-        return fd;
-    }
-
-    void closeFile(int handle) override {
-        if (handle >= 0) ::close(handle);
-    }
-
-    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override {
-        return transfer(handle, offset, buffer, n, done, false);
-    }
-
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                 std::size_t* done) override {
-        return transfer(handle, offset, const_cast<void*>(buffer), n, done, true);
-    }
-
     bool flush(int handle) override {
         // The file's data and its size are what a later run reads; its times are not worth the
         // extra journal write that fsync would add.
@@ -129,43 +73,6 @@ public:
             r = ::fdatasync(handle);
         } while (r != 0 && errno == EINTR);
         return r == 0;
-    }
-
-    bool fileSize(int handle, std::uint64_t* size) override {
-        struct stat st;
-        if (::fstat(handle, &st) != 0) return false;
-        *size = static_cast<std::uint64_t>(st.st_size);
-        return true;
-    }
-
-    bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
-        found->clear();
-        const std::string path = hostPath(pattern);
-        const std::size_t slash = path.rfind('/');
-        std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-        const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);
-        if (dir.empty()) dir = ".";
-
-        DIR* d = ::opendir(dir.c_str());
-        if (d == nullptr) return false;
-        std::vector<std::string> names;
-        while (struct dirent* e = ::readdir(d)) {
-            if (matchesHostMask(e->d_name, mask)) names.emplace_back(e->d_name);
-        }
-        ::closedir(d);
-        std::sort(names.begin(), names.end());  // byte order: the same listing on every run
-
-        const std::string prefix = slash == std::string::npos ? std::string() : dir;
-        for (const std::string& name : names) {
-            struct stat st;
-            FoundEntry entry;
-            entry.name = name;
-            entry.attributes = (::stat((prefix + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                                   ? ATTR_DIRECTORY
-                                   : ATTR_NORMAL;
-            found->push_back(std::move(entry));
-        }
-        return !found->empty();
     }
 
     void waitKey(const char* prompt) override {
@@ -227,25 +134,11 @@ public:
         return std::string(buffer, static_cast<std::size_t>(n));
     }
 
-private:
-    // A transfer may be cut short by a signal or come in parts; it goes on until every byte has
-    // moved, the file ends, or the host reports an error.
-    static bool transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done,
-                         bool isWrite) {
-        *done = 0;
-        char* p = static_cast<char*>(buffer);
-        while (*done < n) {
-            const off_t at = static_cast<off_t>(offset + *done);
-            const ssize_t r = isWrite ? ::pwrite(handle, p + *done, n - *done, at)
-                                      : ::pread(handle, p + *done, n - *done, at);
-            if (r < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            if (r == 0) break;  // end of file, or a device that takes no more
-            *done += static_cast<std::size_t>(r);
-        }
-        return true;
+protected:
+    // The lock stands in for the exclusive sharing mode of a Windows open: any lock that cannot be
+    // had at once refuses the open, so nothing ever waits on another user of the file.
+    bool claim(int fd, const struct stat&, OpenMode mode) override {
+        return ::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
     }
 };
 

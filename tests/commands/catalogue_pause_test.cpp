@@ -53,6 +53,7 @@ class CataloguePauseOnTerminal : public ::testing::TestWithParam<bool> {};
 TEST_P(CataloguePauseOnTerminal, WaitsForOneKeyAndRestoresTheMode) {
     Z18_SKIP_FOR_WINDOWS_EXE(
         "checks POSIX terminal modes and SIGINT; e2e HostRules tests the Windows console");
+    Z18_SKIP_FOR_NODE_EXE("it never waits for a key");
     const bool interrupt = GetParam();
     TempDir dir;
     writePagedImage(dir);
@@ -118,6 +119,7 @@ TEST(CataloguePause, NoWaitUnlessInputAndOutputAreTerminals) {
 // so that a second stop is handled like the first.
 TEST(CataloguePause, PromptWrittenAgainAfterStopAndFg) {
     Z18_SKIP_FOR_WINDOWS_EXE("Ctrl-Z and job control exist on POSIX terminals only");
+    Z18_SKIP_FOR_NODE_EXE("it never waits for a key");
     TempDir dir;
     writePagedImage(dir);
     Terminal term;

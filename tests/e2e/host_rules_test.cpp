@@ -212,10 +212,33 @@ TEST(HostRules, HostFileBeyondFourGigabytesIsRefusedWhole) {
     EXPECT_EQ(readFile(dir / "disk.z18"), before);
 }
 
+// Whatever the host holds files with (locks, or the Node build's record of its open files), a run
+// never opens its own image as a host file, under any name, and a FIFO stalls nothing.
+TEST(HostRules, TheOpenImageAndFifosAreNoHostFiles) {
+    Z18_SKIP_FOR_WINDOWS_EXE("FIFOs and hard links are POSIX's");
+    TempDir dir;
+    writeImage(dir / "disk.z18", {"LINK    Z18"});
+    ASSERT_EQ(::link((dir / "disk.z18").c_str(), (dir / "LINK.Z18").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe.z18").c_str(), 0666), 0);
+    const Bytes before = readFile(dir / "disk.z18");
+    const std::pair<std::vector<std::string>, std::string> runs[] = {
+        {{"disk", "/a", "*.z18"},
+         "'LINK.Z18' already exist !!!\nCan't open file 'DISK.Z18' !!!\nCan't open file 'PIPE"},
+        {{"disk", "/x", "LINK.Z18"}, "\nFile 'LINK.Z18' already exist !!!\n"},
+        {{"pipe", "/c"}, "Can't open image 'pipe.z18' !!!\n"},
+    };
+    for (const auto& run : runs) {
+        const ExeResult r = runExe(run.first, dir.path());
+        EXPECT_NE(r.out.find(run.second), std::string::npos) << run.first[1] << "\n" << r.out;
+    }
+    EXPECT_EQ(readFile(dir / "disk.z18"), before);
+}
+
 // While another program holds the image for writing, no run may use it, not even one that only
 // reads, and nothing of the image changes. The holder is the host's own: an exclusive lock on
 // POSIX; on Windows a command shell that has the image open for appending.
 TEST(HostRules, AnImageHeldForWritingElsewhereKeepsEveryRunOut) {
+    Z18_SKIP_FOR_NODE_EXE("it takes no locks and honours none");
     TempDir dir;
     makeDir(dir / "out");
     writeImage(dir / "disk.z18", {"A       TXT"});
@@ -303,6 +326,7 @@ Child startOnTerminal(const Terminal& term, const std::vector<std::string>& args
 // it holds the image for reading: other readers may list it, nobody may change it. On Windows a
 // cursor key (two codes from _getch) is one key press and answers one pause only.
 TEST(HostRules, CataloguePauseOnAConsoleHoldsTheImageForReading) {
+    Z18_SKIP_FOR_NODE_EXE("it never waits for a key and takes no locks");
     TempDir dir;
     std::vector<std::string> names;
     for (int i = 0; i < 64; ++i) names.push_back("F" + std::to_string(100 + i));

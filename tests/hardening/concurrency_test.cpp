@@ -94,6 +94,7 @@ void expectAddedFilesIntact(const Pool& pool, const std::string& image, const st
 
 TEST(Concurrency, ManyRunsOnOneImage) {
     Z18_SKIP_FOR_WINDOWS_EXE("exclusive opens and process start-up under Wine are another test");
+    Z18_SKIP_FOR_NODE_EXE("it takes no locks, so runs at the same time are not kept apart");
     if (!haveCpmtools()) GTEST_SKIP() << "cpmtools (fsck.cpm, cpmcp) is not installed";
     Pool pool;
     writeDiskdefs(pool.work.path());
@@ -193,6 +194,7 @@ TEST(Concurrency, ManyRunsOnOneImage) {
 
 TEST(Concurrency, ManyAddsCreatingOneImage) {
     Z18_SKIP_FOR_WINDOWS_EXE("exclusive opens and process start-up under Wine are another test");
+    Z18_SKIP_FOR_NODE_EXE("it takes no locks, so runs at the same time are not kept apart");
     if (!haveCpmtools()) GTEST_SKIP() << "cpmtools (fsck.cpm, cpmcp) is not installed";
     Pool pool;
     writeDiskdefs(pool.work.path());

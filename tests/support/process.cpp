@@ -269,6 +269,11 @@ bool windowsExe() {
     return tail == ".exe";
 }
 
+bool nodeExe() {
+    const std::string exe = exePath();
+    return exe.size() > 3 && exe.compare(exe.size() - 3, 3, ".js") == 0;
+}
+
 std::vector<std::string> exeCommand(const std::vector<std::string>& args) {
     // ctest runs the tests left out of the "exe" label with Z18_EXE_LABEL=0 (tests/CMakeLists.txt).
     const char* label = std::getenv("Z18_EXE_LABEL");

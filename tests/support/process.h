@@ -114,6 +114,8 @@ std::vector<std::string> exeCommand(const std::vector<std::string>& args);
 // True when the executable under test is a Windows one (its name ends in ".exe"). Tests that
 // expect a host rule that differs on Windows branch on it, or skip with the reason.
 bool windowsExe();
+// True when the executable under test is the Node build (z18man.js, under the wrapper "node").
+bool nodeExe();
 // Starts the executable under test with args.
 Child startExe(const std::vector<std::string>& args, const Launch& how);
 // Runs it in cwd, standard input from /dev/null, and captures its standard output. The output of

@@ -70,5 +70,10 @@ bool hostOrderBefore(const std::string& a, const std::string& b);
     do {                                                                               \
         if (::z18test::windowsExe()) GTEST_SKIP() << "Windows executable: " << reason; \
     } while (0)
+// The same for the Node build.
+#define Z18_SKIP_FOR_NODE_EXE(reason)                                            \
+    do {                                                                         \
+        if (::z18test::nodeExe()) GTEST_SKIP() << "Node executable: " << reason; \
+    } while (0)
 
 }  // namespace z18test

@@ -1,0 +1,89 @@
+// The host of the Emscripten builds: the shared POSIX file layer over the file system the runtime
+// provides, Node's real one (z18man.js, NODERAWFS) or an in-memory one (the page, which runs the
+// tool many times in one module). Neither has a terminal to wait at or another process to lock
+// against; what this host keeps of a file lasts only while the file is open, so nothing of one
+// run reaches the next.
+#include <emscripten.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "host/posix_files.h"
+
+namespace z18 {
+
+namespace {
+
+// What the syntax help names the program: there is no executable file to take the name from.
+constexpr const char* kProgramName = "z18man";
+
+// Under Node a file stands on the real file system, and its data is asked onto the disk as the
+// POSIX host asks. A file of the in-memory file system has nowhere further to go: memory is its
+// storage, and the page's download is what saves it, so there is nothing to flush and that
+// succeeds. (The runtime's own fdatasync does nothing in either case.)
+EM_JS(int, syncFileData, (int fd), {
+    var stream = FS.getStream(fd);
+    if (!stream || stream.stream_ops || typeof stream.nfd != "number") return 0;
+    try {
+        require("fs").fdatasyncSync(stream.nfd);
+        return 0;
+    } catch (e) {
+        return -1;
+    }
+});
+
+// A file this host has open, known by its identity, whatever path named it.
+struct HeldFile {
+    int fd;
+    dev_t device;
+    ino_t inode;
+    bool writes;
+};
+
+class WebEnv final : public PosixFiles {
+public:
+    int openFile(const std::string& text, OpenMode mode) override {
+        // The runtime drops O_NONBLOCK before Node's open, which would then wait for a FIFO's
+        // other end; so the path is looked at first, and only a regular file, or none yet, opened.
+        struct stat st;
+        if (::stat(hostPath(text).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return CLOSED_HANDLE;
+        return PosixFiles::openFile(text, mode);
+    }
+
+    bool flush(int handle) override { return syncFileData(handle) == 0; }
+
+    // Nobody answers a pause here: the output goes on at once.
+    void waitKey(const char*) override {}
+
+    std::string executablePath() override { return kProgramName; }
+
+protected:
+    // No locks, but the rule the POSIX host's locks make within one run: a file open for writing
+    // is open to nothing else, one open for reading to readers only. So a mask that matches the
+    // open image does not add the image into itself, and an extraction never writes into it.
+    bool claim(int fd, const struct stat& st, OpenMode mode) override {
+        const bool writes = modeWrites(mode);
+        for (const HeldFile& h : held_)
+            if (h.device == st.st_dev && h.inode == st.st_ino && (h.writes || writes)) return false;
+        held_.push_back({fd, st.st_dev, st.st_ino, writes});
+        return true;
+    }
+
+    void release(int fd) override {
+        held_.erase(
+            std::remove_if(held_.begin(), held_.end(), [fd](const HeldFile& h) { return h.fd == fd; }),
+            held_.end());
+    }
+
+private:
+    std::vector<HeldFile> held_;
+};
+
+}  // namespace
+
+Env* defaultEnv() {
+    static WebEnv env;
+    return &env;
+}
+
+}  // namespace z18
