@@ -275,8 +275,11 @@
   async function addFiles(list) {
     if (!image || list.length === 0) return;
     const inputs = [];
-    for (const f of list) inputs.push({ name: f.name.replace(/[\/\\]/g, '_'), bytes: new Uint8Array(await f.arrayBuffer()) });
+    for (const f of list) inputs.push({ name: f.name, bytes: await readFile(f) });
     change([image.arg, '/a', 'in/*.*'], inputs);
+    // The tool's mask passes over host names that begin with a dot, without a word: say so here.
+    const passed = inputs.filter((f) => f.name.startsWith('.')).map((f) => f.name);
+    if (passed.length) note('Not added (a name beginning with a dot is not a CP/M name): ' + passed.join(', '));
   }
 
   function confirmDialog(text, items, okLabel) {
@@ -296,17 +299,28 @@
   function action(fn) {
     return async (...args) => {
       if (busy || !tool) return;
+      note('');
       busy = true;
       update();
       try {
         await fn(...args);
       } catch (e) {
-        $('log').textContent += '[page error: ' + e + ']\n';
+        note('The page could not finish this: ' + e);
       } finally {
         busy = false;
         update();
       }
     };
+  }
+
+  // Page notes go beside the log, which holds only what the tool printed.
+  function note(text) {
+    $('note').textContent = text;
+  }
+
+  // Opening or making an image puts the open one away: not without asking when it has changes.
+  async function mayReplace() {
+    return !unsaved || confirmDialog(image.name + ' has changes that were not downloaded. Put them away?', [], 'Put away');
   }
 
   async function readFile(file) {
@@ -318,12 +332,12 @@
     $('open-input').addEventListener('change', action(async () => {
       const file = $('open-input').files[0];
       $('open-input').value = '';
-      if (file) openImage(file.name, await readFile(file));
+      if (file && (await mayReplace())) openImage(file.name, await readFile(file));
     }));
     $('new-form').addEventListener('submit', action(async (e) => {
       e.preventDefault();
       const name = $('new-name').value.trim();
-      if (name) newImage(name);
+      if (name && (await mayReplace())) newImage(name);
     }));
     $('save').addEventListener('click', () => {
       if (!image) return;
@@ -389,7 +403,7 @@
       const files = [...((e.dataTransfer && e.dataTransfer.files) || [])];
       if (files.length === 0) return;
       if (image && $('drop-files').contains(e.target)) await addFiles(files);
-      else openImage(files[0].name, await readFile(files[0]));
+      else if (await mayReplace()) openImage(files[0].name, await readFile(files[0]));
     }));
     window.addEventListener('beforeunload', (e) => {
       if (!unsaved) return;
