@@ -158,7 +158,7 @@ const scenarios = [
     const page = await browser.newPage();
     const stray = [];
     try {
-      await page.setViewport({ width: 1000, height: 780 });
+      await page.setViewport({ width: 1280, height: 900 });
       await page.setRequestInterception(true);
       page.on('request', (r) => (r.url() === pageUrl || /^(blob|data):/.test(r.url()) ? r.continue() : (stray.push(r.url()), r.abort())));
       page.on('dialog', (d) => (stray.push('dialog: ' + d.message()), d.dismiss()));
