@@ -8,7 +8,7 @@
   const decoder = new TextDecoder();
   const WORK = '/run';
   let tool = null;
-  let image = null; // { arg: the image argument, file: the name the tool opens, name: download name, bytes }
+  let image = null; // { arg: the image argument, name: the name it downloads under, bytes }
   let rows = [];
   let unsaved = false;
   let busy = false;
@@ -23,7 +23,7 @@
   function log(args, result) {
     history.push({ args, status: result.status, text: result.text });
     const pane = $('log');
-    pane.textContent += '$ z18man ' + args.map(shellWord).join(' ') + '\n' + result.text;
+    pane.append('$ z18man ' + args.map(shellWord).join(' ') + '\n' + result.text);
     pane.scrollTop = pane.scrollHeight;
   }
 
@@ -157,7 +157,7 @@
     const result = run([name, '/c'], bytes);
     log([name, '/c'], result);
     if (result.status !== 0) return; // the tool said why; the page keeps what it had
-    image = { arg: name, file: toolFileName(name), name, bytes };
+    image = { arg: name, name, bytes };
     unsaved = false;
     showCatalogue(parseCatalogue(result.text));
   }
@@ -166,8 +166,7 @@
     const result = run([name, '/f'], null);
     log([name, '/f'], result);
     if (result.status !== 0 || !result.image) return;
-    const file = toolFileName(name);
-    image = { arg: name, file, name: file, bytes: result.image };
+    image = { arg: name, name: toolFileName(name), bytes: result.image };
     unsaved = true;
     refresh();
   }
