@@ -108,16 +108,15 @@
       const box = document.createElement('input');
       box.type = 'checkbox';
       box.dataset.index = i;
+      box.id = 'row-' + i;
       box.setAttribute('aria-label', 'Select ' + row.name);
       box.addEventListener('change', update);
       tr.insertCell().append(box);
-      const cells = [row.name, row.records, row.size, row.r ? 'R' : '-', row.h ? 'H' : '-'];
-      cells.forEach((value, c) => {
-        const td = tr.insertCell();
-        td.textContent = value;
-        if (c === 0) td.className = 'name';
-        if (c === 1 || c === 2) td.className = 'num';
-      });
+      // The name is the check box's label, so a click on it selects the file too.
+      const name = Object.assign(document.createElement('label'), { htmlFor: box.id, textContent: row.name });
+      Object.assign(tr.insertCell(), { className: 'name' }).append(name);
+      for (const value of [row.records, row.size]) Object.assign(tr.insertCell(), { className: 'num', textContent: value });
+      for (const value of [row.r ? 'R' : '-', row.h ? 'H' : '-']) tr.insertCell().textContent = value;
     });
     $('totals').textContent = listing.totals;
     $('select-all').checked = false;
