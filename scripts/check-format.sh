@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Fails, naming the files, when a C++ file of src/, tests/ or fuzz/ does not follow .clang-format.
+# Fails, naming the files, when a C++ file of src/, tests/, fuzz/ or web/ does not follow .clang-format.
 # Run `scripts/check-format.sh --fix` to format them in place.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
+mapfile -t files < <(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'fuzz/*.cpp' 'fuzz/*.h' 'web/*.cpp')
 if [ "${1:-}" = --fix ]; then
     clang-format -i "${files[@]}"
     exit 0

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the offline page (build/web/z18man.html, Emscripten) and runs its browser test: headless
+# Chromium drives the page from file:// and every result is compared with the native z18man's.
+#
+#   scripts/web-test.sh [NATIVE-z18man]   (default: builds build/release/z18man)
+#
+# Needs no network but the npm registry (npm ci, pinned by web/test/package-lock.json); downloads
+# no browser: the test uses Debian's chromium.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/prereqs.sh
+need_packages cmake make g++ emscripten chromium unzip nodejs
+command -v npm >/dev/null || need_packages npm
+# Emscripten's optimizer needs Debian's node modules (acorn) also under a Node from elsewhere.
+export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+native=${1:-}
+if [ -z "$native" ]; then
+    cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build/release -j"$jobs" --target z18man
+    native=build/release/z18man
+fi
+
+echo "== page build (Emscripten)"
+emcmake cmake -S . -B build/web -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON >/dev/null
+cmake --build build/web -j"$jobs" --target z18man_page
+ls -l build/web/z18man.html
+
+echo "== page test (headless Chromium)"
+(cd web/test && npm ci --no-audit --no-fund --loglevel=error </dev/null)
+node web/test/page-test.js build/web/z18man.html "$native" docs/web-page.png </dev/null
