@@ -4,7 +4,8 @@
 # too, ctest label "integrations"), and the examples of the documentation against the first;
 # checks what the release build installs and its Debian package; then cross-builds the Windows
 # executables (64- and 32-bit) and zips and runs the end-to-end tests against each under Wine;
-# and under Node, the Emscripten build, whose page goes into the Debian package and the zips.
+# and under Node, the Emscripten build, whose page is tested in headless Chromium and goes into
+# the Debian package and the zips.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
@@ -29,6 +30,9 @@ scripts/check-docs.sh build/release/z18man
 
 echo "== Emscripten build, end-to-end tests under Node (scripts/node-test.sh)"
 scripts/node-test.sh build/release
+
+echo "== the offline page in headless Chromium (scripts/web-test.sh)"
+scripts/web-test.sh build/release/z18man
 
 echo "== install and Debian package (cmake --install, CPack, dpkg -x, lintian)"
 scripts/package-test.sh build/release

@@ -11,7 +11,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 js=$PWD/build/web/node/z18man.js
 
 echo "== Emscripten build (build/web), warnings as errors"
-emcmake cmake -S . -B build/web -DZ18_WERROR=ON >/dev/null
+emcmake cmake -S . -B build/web -DCMAKE_BUILD_TYPE=MinSizeRel -DZ18_WERROR=ON >/dev/null
 cmake --build build/web -j"$jobs"
 
 native=${1:-build/node-native}

@@ -23,7 +23,7 @@ if [ -z "$native" ]; then
 fi
 
 echo "== page build (Emscripten)"
-emcmake cmake -S . -B build/web -DCMAKE_BUILD_TYPE=Release -DZ18_WERROR=ON >/dev/null
+emcmake cmake -S . -B build/web -DCMAKE_BUILD_TYPE=MinSizeRel -DZ18_WERROR=ON >/dev/null
 cmake --build build/web -j"$jobs" --target z18man_page
 ls -l build/web/z18man.html
 
