@@ -227,7 +227,50 @@ public:
         return std::string(buffer, static_cast<std::size_t>(n));
     }
 
+    bool createDirectory(const std::string& text) override {
+        return ::mkdir(hostPath(text).c_str(), 0777) == 0;
+    }
+
+    int countDirectoryEntries(const std::string& text) override {
+        DIR* d = ::opendir(hostPath(text).c_str());
+        if (d == nullptr) return -1;
+        int n = 0;
+        while (struct dirent* e = ::readdir(d)) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
+        }
+        ::closedir(d);
+        return n;
+    }
+
+    bool pathExists(const std::string& text) override {
+        struct stat st;
+        // A link that points nowhere still takes the name.
+        return ::lstat(hostPath(text).c_str(), &st) == 0 || errno != ENOENT;
+    }
+
+    int createNewFile(const std::string& text) override {
+        // O_EXCL also refuses a symbolic link of that name, wherever it points.
+        const int fd = ::open(hostPath(text).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0) return CLOSED_HANDLE;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return CLOSED_HANDLE;
+        }
+        return fd;
+    }
+
+    bool renameNoReplace(const std::string& from, const std::string& to) override {
+        // A second link fails where the new name is taken; rename() would replace it.
+        const std::string a = hostPath(from), b = hostPath(to);
+        if (::link(a.c_str(), b.c_str()) != 0) return false;
+        ::unlink(a.c_str());
+        return true;
+    }
+
+    bool removeFile(const std::string& text) override { return ::unlink(hostPath(text).c_str()) == 0; }
+
 private:
+    // A transfer may be cut shortprivate:
     // A transfer may be cut short by a signal or come in parts; it goes on until every byte has
     // moved, the file ends, or the host reports an error.
     static bool transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done,
