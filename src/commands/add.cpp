@@ -96,8 +96,8 @@ void addFiles(Session& s) {
         s.out << texts::ADD_BAD_PATTERN_1 << pattern << texts::ADD_BAD_PATTERN_2;
         return;
     }
-    s.out << texts::ADD_HEAD_1 << s.imageName << texts::ADD_HEAD_2 << s.hostDir << texts::ADD_HEAD_3 << s.mask
-          << texts::ADD_HEAD_4;
+    s.out << texts::ADD_HEAD_1 << visible(s.imageName) << texts::ADD_HEAD_2 << visible(s.hostDir)
+          << texts::ADD_HEAD_3 << visible(s.mask) << texts::ADD_HEAD_4;
 
     int added = 0;
     for (const FoundEntry& item : found) {
@@ -136,7 +136,7 @@ void addFiles(Session& s) {
 
         closeHostFile(s);
         ++added;
-        s.out << texts::ADD_FILE_1 << s.currentName << texts::ADD_FILE_2;
+        s.out << texts::ADD_FILE_1 << visible(s.currentName) << texts::ADD_FILE_2;
     }
     s.foundName.clear();
     s.out << texts::ADD_DONE_1 << added << texts::ADD_DONE_2;

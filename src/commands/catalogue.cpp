@@ -5,6 +5,7 @@
 #include "commands/texts.h"
 #include "image/cpm_name.h"
 #include "image/directory.h"
+#include "session/status.h"
 
 namespace z18 {
 
@@ -55,7 +56,8 @@ std::size_t formatRow(char* line, const EntryInfo& row) {
 }  // namespace
 
 void listCatalogue(Session& s) {
-    s.out << texts::CAT_HEAD_1 << s.imageName << texts::CAT_HEAD_2 << s.mask << texts::CAT_HEAD_3;
+    s.out << texts::CAT_HEAD_1 << visible(s.imageName) << texts::CAT_HEAD_2 << visible(s.mask)
+          << texts::CAT_HEAD_3;
     s.out << texts::CAT_COLUMNS << texts::CAT_RULE;
 
     EntryInfo rows[DIRECTORY_ENTRIES];

@@ -33,8 +33,8 @@ int copyEntry(Session& s, int e, std::uint64_t* written) {
 }  // namespace
 
 void extractFiles(Session& s) {
-    s.out << texts::EXTRACT_HEAD_1 << s.imageName << texts::EXTRACT_HEAD_2 << s.hostDir
-          << texts::EXTRACT_HEAD_3 << s.mask << texts::EXTRACT_HEAD_4;
+    s.out << texts::EXTRACT_HEAD_1 << visible(s.imageName) << texts::EXTRACT_HEAD_2 << visible(s.hostDir)
+          << texts::EXTRACT_HEAD_3 << visible(s.mask) << texts::EXTRACT_HEAD_4;
 
     int extracted = 0;
     for (int index = beginSearch(s, s.maskName); index >= 0; index = nextMatch(s)) {
@@ -50,14 +50,14 @@ void extractFiles(Session& s) {
         }
         closeHostFile(s);
         ++extracted;
-        s.out << texts::EXTRACT_FILE_1 << s.currentName << texts::EXTRACT_FILE_2;
+        s.out << texts::EXTRACT_FILE_1 << visible(s.currentName) << texts::EXTRACT_FILE_2;
     }
 
     if (extracted == 0 && !s.maskHasWildcard) {
         s.currentName = s.mask;
         reportStatus(s, ST_NOT_FOUND);
     } else if (extracted == 1 && !s.maskHasWildcard) {
-        s.out << texts::EXTRACT_ONE_1 << s.mask << texts::EXTRACT_ONE_2;
+        s.out << texts::EXTRACT_ONE_1 << visible(s.mask) << texts::EXTRACT_ONE_2;
     } else {
         s.out << texts::EXTRACT_DONE_1 << extracted << texts::EXTRACT_DONE_2;
     }

@@ -107,7 +107,7 @@ int openImage(Session& s, bool creationAllowed) {
             if (!writeImageAt(s, static_cast<std::uint64_t>(i) * SECTOR_SIZE, s.transferBuffer, SECTOR_SIZE))
                 return 0;
         }
-        s.out << texts::IMAGE_CREATED_1 << s.imageName << texts::IMAGE_CREATED_2;
+        s.out << texts::IMAGE_CREATED_1 << visible(s.imageName) << texts::IMAGE_CREATED_2;
         size = IMAGE_SIZE;
     }
     if (size != IMAGE_SIZE) {
@@ -123,7 +123,7 @@ int writeBootArea(Session& s) {
     std::memset(s.transferBuffer, 0, SIGNATURE_SIZE);
     std::memcpy(s.transferBuffer, SIGNATURE_TEXT, sizeof SIGNATURE_TEXT);
     if (!writeImageAt(s, SIGNATURE_OFFSET, s.transferBuffer, SIGNATURE_SIZE)) return 0;
-    s.out << texts::IMAGE_FORMATTED_1 << s.imageName << texts::IMAGE_FORMATTED_2;
+    s.out << texts::IMAGE_FORMATTED_1 << visible(s.imageName) << texts::IMAGE_FORMATTED_2;
     return 1;
 }
 

@@ -1,5 +1,6 @@
 #include "session/command_line.h"
 
+#include "session/status.h"
 #include "session/texts.h"
 
 namespace z18 {
@@ -84,7 +85,7 @@ int parseCommandLine(Session& s, int argc, const char* const* argv) {
 }
 
 void printUsage(Session& s) {
-    const std::string& p = s.programName;
+    const Visible p = visible(s.programName);
     s.out << texts::USAGE_HEAD;
     s.out << "  " << p << texts::USAGE_CATALOGUE;
     s.out << "  " << p << texts::USAGE_FORMAT << texts::USAGE_FORMAT_ADD;

@@ -62,7 +62,7 @@ int runSession(Session& s, int argc, const char* const* argv) {
             // the add's own ordering and the write-back.
             if (formatAlone(s.options) && !flushImage(s)) break;
             if (s.options & OPT_QUICK_FORMAT)
-                s.out << texts::QUICK_FORMAT_DONE_1 << s.imageName << texts::QUICK_FORMAT_DONE_2;
+                s.out << texts::QUICK_FORMAT_DONE_1 << visible(s.imageName) << texts::QUICK_FORMAT_DONE_2;
         }
         if (!loadDirectory(s)) break;
         if (!formatAlone(s.options) && !makeCpmName(s, &s.maskName, s.mask)) {

@@ -14,6 +14,7 @@
 #include "image/cpm_name.h"
 #include "image/directory.h"
 #include "session/driver.h"
+#include "session/status.h"
 #include "support/test_support.h"
 
 using namespace z18;
@@ -36,7 +37,12 @@ Bytes mapOf(const std::vector<int>& blocks) {
 
 Bytes mapIn(const Session& s) { return Bytes(s.allocationMap, s.allocationMap + ALLOCATION_MAP_SIZE); }
 
-std::string corrupted(const std::string& name) { return "Corrupted directory entry '" + name + "' !!!\n"; }
+// The message names the entry with its control bytes escaped (tests/session/visible_names_test.cpp).
+std::string corrupted(const std::string& name) {
+    std::ostringstream text;
+    text << "Corrupted directory entry '" << visible(name) << "' !!!\n";
+    return text.str();
+}
 
 // A session over an image file on disk, opened for reading and writing as an erase opens it.
 struct OnDisk {

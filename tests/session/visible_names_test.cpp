@@ -1,0 +1,61 @@
+// Names from images and host folders reach the terminal with their control bytes escaped, so a
+// hostile name cannot clear the screen or set the window title; every other byte is kept.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/mem_env.h"
+#include "support/test_support.h"
+
+using namespace z18;
+using namespace z18test;
+
+namespace {
+
+struct Case {
+    const char* what;
+    std::string hostFile;  // made in the host before the run, with one line of text
+    std::vector<std::string> args;
+    std::string expected;  // the output after the banner
+};
+
+TEST(VisibleNames, ControlBytesAreEscapedWhereverANameIsPrinted) {
+    const std::string corrupt = "Corrupted directory entry '\\x1B[2J\\x1B[HX.TXT' !!!\n\n";
+    const Case cases[] = {
+        {"an escape sequence in an entry of the image", "", {"disk", "/c"}, corrupt},
+        {"a host file name with BEL and ESC",
+         "in/a\a\x1b]0;t.txt",
+         {"ok", "/a", "in/*.*"},
+         "Adding file(s) to 'ok.z18'\n  path: 'in/', mask: '*.*'\n\n"
+         "Name of tihs file 'A\\x07\\x1B]0;T.TXT' has incorrect format !!!\n\nDone. 0 file(s) added.\n\n\n"},
+        {"a host folder with a tab and DEL, and bytes above 0x7F kept",
+         "d\t\x7f\xc3\xa9/x.txt",
+         {"ok", "/a", "d\t\x7f\xc3\xa9/*.txt"},
+         "Adding file(s) to 'ok.z18'\n  path: 'd\\x09\\x7F\xc3\xa9/', mask: '*.txt'\n\n"
+         "File 'X.TXT' added\n\nDone. 1 file(s) added.\n\n\n"},
+        {"the image name and a mask",
+         "",
+         {"a\x1b"
+          "b",
+          "/c", "x\r"},
+         "Can't open image 'a\\x1Bb.z18' !!!\n\n"},
+        {"a mask with a carriage return",
+         "",
+         {"ok", "/c", "x\r"},
+         "Name of tihs file 'x\\x0D' has incorrect format !!!\n\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemEnv host;
+        Bytes disk = blankImage();
+        putEntry(disk, 0, 0, "\x1b[2J\x1b[HXTXT", 0, 1, {1});
+        host.putFile("disk.z18", disk);
+        host.putFile("ok.z18", blankImage());
+        if (!c.hostFile.empty()) host.putFile(c.hostFile, "text\n");
+        InProcess run(&host);
+        run.run(c.args);
+        EXPECT_EQ(afterBanner(run.output()), c.expected);
+    }
+}
+
+}  // namespace
