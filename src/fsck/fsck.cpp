@@ -6,6 +6,7 @@
 
 #include "fsck/plan.h"
 #include "fsck/texts.h"
+#include "session/status.h"
 
 namespace z18::fsck {
 
@@ -41,7 +42,14 @@ bool parseArguments(int argc, const char* const* argv, Options* o) {
     return o->help || o->version || !o->image.empty();
 }
 
-std::string quoted(const std::string& text) { return "'" + visible(text) + "'"; }
+// Names and paths come from images and host folders: shown with their control bytes escaped.
+std::string shown(const std::string& text) {
+    std::ostringstream out;
+    out << z18::visible(text);
+    return out.str();
+}
+
+std::string quoted(const std::string& text) { return "'" + shown(text) + "'"; }
 
 int fail(Session& s, const char* text, const std::string& path) {
     s.out << "z18fsck: " << text << quoted(path) << '\n' << std::flush;
@@ -55,12 +63,12 @@ void printProblem(Session& s, const Problem& p) {
         s.out << texts::ENTRY_WORD << p.index;
         if (p.user >= 0) s.out << texts::USER_WORD << p.user << ' ' << quoted(p.name);
     }
-    s.out << ": " << visible(p.what) << texts::REPAIR_WORD << visible(p.fix) << '\n';
+    s.out << ": " << shown(p.what) << texts::REPAIR_WORD << shown(p.fix) << '\n';
 }
 
 std::string summary(const Options& o, const Plan& plan) {
     std::ostringstream line;
-    line << visible(o.image) << ": " << plan.files.size() << texts::SUMMARY_FILES << plan.usedEntries
+    line << shown(o.image) << ": " << plan.files.size() << texts::SUMMARY_FILES << plan.usedEntries
          << texts::SUMMARY_ENTRIES << plan.usedBlocks << texts::SUMMARY_USED
          << (BLOCK_COUNT - 1 - plan.usedBlocks) << texts::SUMMARY_FREE << plan.problems.size()
          << texts::SUMMARY_PROBLEMS;
@@ -142,13 +150,13 @@ int salvage(Session& s, const Options& o, const Plan& plan) {
         ++written;
 
         std::ostringstream line;
-        line << quoted(f.imageName) << texts::ARROW << visible(host) << ", " << size << texts::BYTES;
+        line << quoted(f.imageName) << texts::ARROW << shown(host) << ", " << size << texts::BYTES;
         if (f.troubles.empty()) {
             line << texts::CLEAN;
         } else {
             line << texts::TROUBLES;
             for (std::size_t k = 0; k < f.troubles.size(); ++k)
-                line << (k ? "; " : "") << visible(f.troubles[k]);
+                line << (k ? "; " : "") << shown(f.troubles[k]);
         }
         line << '\n';
         s.out << line.str();
@@ -204,22 +212,6 @@ bool prepareFolder(Session& s, const std::string& dir) {
 }
 
 }  // namespace
-
-std::string visible(const std::string& text) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            out += "\\x";
-            out += digits[u >> 4];
-            out += digits[u & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 int runFsck(Session& s, int argc, const char* const* argv) {
     Options o;

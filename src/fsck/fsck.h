@@ -15,7 +15,4 @@ constexpr int EXIT_FAILED = 2;    // the work could not be done
 // Runs one command line (argv[0] is the program's name) and returns the exit status.
 int runFsck(Session& s, int argc, const char* const* argv);
 
-// Text from an image or a host folder, fit for a terminal: C0 control bytes and 0x7F as \xHH.
-std::string visible(const std::string& text);
-
 }  // namespace z18::fsck
