@@ -82,6 +82,7 @@ struct Entry {
     bool nameValid = true;
     std::vector<int> named;  // the non-empty block slots, in order
     std::vector<int> valid;  // those inside the image; then the blocks the repair gives it
+    std::vector<int> place;  // where in `named` each of `valid` stands: the records it holds
     int records = 0;
     int number = 0;
 };
@@ -177,6 +178,7 @@ private:
                 e.sound = false;
             } else {
                 e.valid.push_back(b);
+                e.place.push_back(static_cast<int>(e.named.size()) - 1);
                 namedAnywhere_.insert(b);
                 if (!plan_.disk.blockReadable(b))
                     problem(i, texts::UNREADABLE_1 + number(b) + texts::UNREADABLE_2, texts::UNREADABLE_FIX);
@@ -357,11 +359,13 @@ private:
         std::vector<int> owner(BLOCK_COUNT, -1);
         for (int i : order) {
             Entry& e = entries_[i];
-            std::vector<int> given;
-            for (int b : e.valid) {
+            std::vector<int> given, places;
+            for (std::size_t k = 0; k < e.valid.size(); ++k) {
+                const int b = e.valid[k];
                 if (owner[b] < 0) {
                     owner[b] = i;
                     given.push_back(b);
+                    places.push_back(e.place[k]);
                     continue;
                 }
                 const std::string what = owner[b] == i
@@ -374,12 +378,14 @@ private:
                     plan_.copies.emplace_back(b, nextFree);
                     owner[nextFree] = i;
                     given.push_back(nextFree);
+                    places.push_back(e.place[k]);
                     ++nextFree;
                 } else {
                     problem(i, what, texts::SHARED_NO_ROOM);
                 }
             }
             e.valid = given;
+            e.place = places;
         }
     }
 
@@ -415,7 +421,12 @@ private:
                 for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot)
                     out[entry::BLOCKS + slot] = static_cast<std::uint8_t>(slot < slots ? e.valid[slot] : 0);
 
-                const int records = fittedRecords(e.records, slots);
+                // The records the kept blocks held where they stood; a block left out takes its own
+                // records with it, not those of the blocks after it.
+                int held = 0;
+                for (int place : e.place)
+                    held += std::max(0, std::min(RECORDS_PER_BLOCK, e.records - place * RECORDS_PER_BLOCK));
+                const int records = fittedRecords(held, slots);
                 const bool refit = records != e.records || e.raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT;
                 if (records != e.records) {
                     const std::string fix = texts::FIT_FIX + number(records);
