@@ -193,10 +193,18 @@ private:
             e.dropped = e.valid.empty();
             problem(i, texts::BAD_USER_1 + number(user) + texts::BAD_USER_2,
                     e.dropped ? std::string(texts::DROPPED) : texts::MOVED_TO_AREA + number(e.area));
-            if (e.dropped) {
-                --plan_.usedEntries;  // not an entry of this file system: nothing to count
-                return;
-            }
+            if (e.dropped) return;
+        }
+        // An entry with neither a name nor a block (a zeroed or wiped one) holds nothing to keep.
+        bool printable = false;
+        for (int k = 0; k < NAME_BYTES; ++k) {
+            const int c = raw[entry::NAME + k] & 0x7F;
+            printable = printable || (c > ' ' && c < 0x7F);
+        }
+        if (!printable && e.valid.empty()) {
+            e.dropped = true;
+            problem(i, texts::NO_NAME, texts::DROPPED);
+            return;
         }
 
         CpmName converted;

@@ -47,6 +47,7 @@ constexpr char BAD_USER_1[] = "user byte ";
 constexpr char BAD_USER_2[] = " is no user area (0 to 15)";
 constexpr char DROPPED[] = "entry removed: it holds no data";
 constexpr char MOVED_TO_AREA[] = "moved to user area ";
+constexpr char NO_NAME[] = "no name and no block";
 constexpr char BAD_NAME[] = "name fails the CP/M name check";
 constexpr char NAME_CLASH_1[] = "a file of this name is already in user area ";
 constexpr char NAME_CLASH_2[] = " (entry ";
