@@ -17,6 +17,7 @@ namespace {
 constexpr int EXTENTS_PER_ENTRY = BLOCKS_PER_ENTRY * RECORDS_PER_BLOCK / RECORDS_PER_EXTENT;
 constexpr int EXTENT_MASK = 0x1F;  // the extent byte's number; s2 counts in steps of 32
 constexpr int USER_AREAS = 16;
+constexpr int MAX_USER_BYTE = 31;
 constexpr int NAME_BYTES = 11;
 constexpr int NAME_WIDTH = 8;
 constexpr int TYPE_WIDTH = 3;
@@ -159,6 +160,8 @@ private:
     void checkEntry(int i) {
         Entry& e = entries_[i];
         const std::uint8_t* raw = e.raw;
+        e.records = entryRecords(raw);
+        e.number = entryNumber(raw);
 
         bool gap = false;
         for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
@@ -188,11 +191,16 @@ private:
         const int user = raw[entry::USER];
         e.area = user;
         if (user >= USER_AREAS) {
+            // Some systems give files user areas up to 31, in the five bits CP/M 2.2 reserves for
+            // the user number; any other byte marks no file (CP/M 3 keeps labels and time stamps
+            // there, a garbled sector anything). Salvage still extracts such an entry.
             e.sound = false;
             e.area = user % USER_AREAS;
-            e.dropped = e.valid.empty();
+            e.dropped = e.valid.empty() || user > MAX_USER_BYTE;
             problem(i, texts::BAD_USER_1 + number(user) + texts::BAD_USER_2,
-                    e.dropped ? std::string(texts::DROPPED) : texts::MOVED_TO_AREA + number(e.area));
+                    e.valid.empty()        ? std::string(texts::DROPPED)
+                    : user > MAX_USER_BYTE ? std::string(texts::NOT_A_FILE)
+                                           : texts::MOVED_TO_AREA + number(e.area));
             if (e.dropped) return;
         }
         // An entry with neither a name nor a block (a zeroed or wiped one) holds nothing to keep.
@@ -232,8 +240,6 @@ private:
                     texts::LAST_BYTES_FIX);
             e.sound = false;
         }
-        e.records = entryRecords(raw);
-        e.number = entryNumber(raw);
         if (blocksFor(e.records) != static_cast<int>(e.valid.size())) e.sound = false;
     }
 
@@ -475,6 +481,19 @@ private:
                 for (const Problem& p : plan_.problems)
                     if (p.index == i) f.troubles.push_back(p.what);
             }
+            plan_.files.push_back(f);
+        }
+        // Entries the repair removes though they name blocks: salvage still gives their bytes.
+        for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
+            const Entry& e = entries_[i];
+            if (!e.used || !e.dropped || e.valid.empty()) continue;
+            File f;
+            f.area = e.area;
+            f.imageName = e.display;
+            f.parts.push_back(
+                Part{i, e.named, std::min(e.records, static_cast<int>(e.named.size()) * RECORDS_PER_BLOCK)});
+            for (const Problem& p : plan_.problems)
+                if (p.index == i) f.troubles.push_back(p.what);
             plan_.files.push_back(f);
         }
     }

@@ -46,6 +46,7 @@ constexpr char DIR_SECTOR_FIX[] = "its 16 entries are left free";
 constexpr char BAD_USER_1[] = "user byte ";
 constexpr char BAD_USER_2[] = " is no user area (0 to 15)";
 constexpr char DROPPED[] = "entry removed: it holds no data";
+constexpr char NOT_A_FILE[] = "entry removed: it is no file (salvage extracts it)";
 constexpr char MOVED_TO_AREA[] = "moved to user area ";
 constexpr char NO_NAME[] = "no name and no block";
 constexpr char BAD_NAME[] = "name fails the CP/M name check";
