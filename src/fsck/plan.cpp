@@ -69,6 +69,13 @@ std::string cleanField(const std::uint8_t* bytes, int width) {
     return field;
 }
 
+// The name bytes as CP/M compares them: bit 7 cleared.
+std::string maskedName(const std::uint8_t* raw) {
+    std::string name;
+    for (int k = 0; k < NAME_BYTES; ++k) name += static_cast<char>(raw[entry::NAME + k] & 0x7F);
+    return name;
+}
+
 std::string joinName(const std::string& name, const std::string& type) {
     return type.empty() ? name : name + "." + type;
 }
@@ -151,6 +158,7 @@ private:
             e.raw = s_.entryAt(i);
             e.used = e.raw[entry::USER] != FILLER_BYTE;
             if (!e.used) continue;
+            if (e.raw[entry::USER] < USER_AREAS) areaOfName_.emplace(maskedName(e.raw), e.raw[entry::USER]);
             ++plan_.usedEntries;
             describeEntry(s_, i);
             e.display = s_.entryInfo.displayName;
@@ -188,19 +196,32 @@ private:
             }
         }
 
+        CpmName converted;
+        std::string stored;
+        for (int k = 0; k < NAME_BYTES; ++k) stored += upper(static_cast<char>(raw[entry::NAME + k] & 0x7F));
+        e.nameValid = makeCpmName(s_, &converted, e.display) == 1 &&
+                      std::memcmp(converted.chars, stored.data(), NAME_BYTES) == 0 &&
+                      std::strchr(e.display.c_str(), '?') == nullptr;
+        for (int k = 0; k < NAME_BYTES && e.nameValid; ++k)
+            e.nameValid = (raw[entry::NAME + k] & 0x7F) == static_cast<std::uint8_t>(stored[k]);
+        if (!e.nameValid) e.sound = false;
+
         const int user = raw[entry::USER];
         e.area = user;
         if (user >= USER_AREAS) {
             // Some systems give files user areas up to 31, in the five bits CP/M 2.2 reserves for
-            // the user number; any other byte marks no file (CP/M 3 keeps labels and time stamps
-            // there, a garbled sector anything). Salvage still extracts such an entry.
+            // the user number. Past that a byte marks no file (CP/M 3 keeps labels and time stamps
+            // there, a garbled sector anything) unless the entry carries a valid name: then it is
+            // taken for a file whose user byte was damaged, and joins the other extents of its
+            // name where there are some. Salvage extracts every such entry.
             e.sound = false;
-            e.area = user % USER_AREAS;
-            e.dropped = e.valid.empty() || user > MAX_USER_BYTE;
+            const auto sibling = areaOfName_.find(maskedName(raw));
+            e.area = sibling != areaOfName_.end() ? sibling->second : user % USER_AREAS;
+            e.dropped = e.valid.empty() || (user > MAX_USER_BYTE && !e.nameValid);
             problem(i, texts::BAD_USER_1 + number(user) + texts::BAD_USER_2,
-                    e.valid.empty()        ? std::string(texts::DROPPED)
-                    : user > MAX_USER_BYTE ? std::string(texts::NOT_A_FILE)
-                                           : texts::MOVED_TO_AREA + number(e.area));
+                    e.valid.empty() ? std::string(texts::DROPPED)
+                    : e.dropped     ? std::string(texts::NOT_A_FILE)
+                                    : texts::MOVED_TO_AREA + number(e.area));
             if (e.dropped) return;
         }
         // An entry with neither a name nor a block (a zeroed or wiped one) holds nothing to keep.
@@ -214,16 +235,6 @@ private:
             problem(i, texts::NO_NAME, texts::DROPPED);
             return;
         }
-
-        CpmName converted;
-        std::string stored;
-        for (int k = 0; k < NAME_BYTES; ++k) stored += upper(static_cast<char>(raw[entry::NAME + k] & 0x7F));
-        e.nameValid = makeCpmName(s_, &converted, e.display) == 1 &&
-                      std::memcmp(converted.chars, stored.data(), NAME_BYTES) == 0 &&
-                      std::strchr(e.display.c_str(), '?') == nullptr;
-        for (int k = 0; k < NAME_BYTES && e.nameValid; ++k)
-            e.nameValid = (raw[entry::NAME + k] & 0x7F) == static_cast<std::uint8_t>(stored[k]);
-        if (!e.nameValid) e.sound = false;
 
         if (raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT) {
             problem(i, texts::BIG_RC_1 + number(raw[entry::RECORD_COUNT]) + texts::BIG_RC_2,
@@ -248,8 +259,7 @@ private:
         for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
             const Entry& e = entries_[i];
             if (!e.used || e.dropped) continue;
-            std::string key(1, static_cast<char>(e.area));
-            for (int k = 0; k < NAME_BYTES; ++k) key += static_cast<char>(e.raw[entry::NAME + k] & 0x7F);
+            const std::string key = static_cast<char>(e.area) + maskedName(e.raw);
             auto found = byKey.find(key);
             if (found == byKey.end()) {
                 found = byKey.emplace(key, static_cast<int>(groups_.size())).first;
@@ -503,6 +513,7 @@ private:
     Entry entries_[DIRECTORY_ENTRIES];
     std::vector<Group> groups_;
     std::set<int> namedAnywhere_;
+    std::map<std::string, int> areaOfName_;  // the user area of each name entries in one carry
 };
 
 }  // namespace

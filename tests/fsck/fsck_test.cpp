@@ -79,9 +79,11 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
          "user byte 20 is no user area (0 to 15); repair: moved to user area 4",
          {"u4-A.TXT", "B.BIN", "C.DAT"}},
         {"no file",
-         [](Bytes& img, const TempDir&) { setEntry(img, 0, 0, {0x40}); },
+         [](Bytes& img, const TempDir&) {
+             setEntry(img, 0, 0, {0x40, 0x01});
+         },
          "user byte 64 is no user area (0 to 15); repair: entry removed: it is no file",
-         {"A.TXT", "B.BIN"}},
+         {"B.BIN", "C.DAT"}},
         {"record count",
          [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::RECORD_COUNT, {100}); },
          "100 record(s) need 7 block(s), the entry names 3; repair: record count set to 48",
