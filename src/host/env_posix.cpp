@@ -262,9 +262,16 @@ public:
     bool renameNoReplace(const std::string& from, const std::string& to) override {
         // A second link fails where the new name is taken; rename() would replace it.
         const std::string a = hostPath(from), b = hostPath(to);
-        if (::link(a.c_str(), b.c_str()) != 0) return false;
-        ::unlink(a.c_str());
-        return true;
+        if (::link(a.c_str(), b.c_str()) == 0) {
+            ::unlink(a.c_str());
+            return true;
+        }
+        if (errno == EEXIST) return false;
+        // A file system without hard links (FAT, where images often live) leaves a look before
+        // the rename as the best there is.
+        struct stat st;
+        if (::lstat(b.c_str(), &st) == 0 || errno != ENOENT) return false;
+        return ::rename(a.c_str(), b.c_str()) == 0;
     }
 
     bool removeFile(const std::string& text) override { return ::unlink(hostPath(text).c_str()) == 0; }
