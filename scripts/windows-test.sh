@@ -108,7 +108,7 @@ cmp -s -n "$(stat -c %s "$unzipped/README.txt")" "$unzipped/out/README.TXT" "$un
     zipped_ok=0
 # The zipped checker passes that image and salvages its README whole.
 out=$(cd "$unzipped" && timeout 120 wine ./z18fsck.exe -x saved demo.z18 </dev/null | tr -d '\r') || zipped_ok=0
-grep -qx "demo.z18: 1 file(s), 1 of 64 entries used, .* 0 problem(s)" <<<"$out" &&
+grep -qx "demo.z18: 1 file(s), .* 0 problem(s)" <<<"$out" &&
     cmp -s -n "$(stat -c %s "$unzipped/README.txt")" "$unzipped/saved/README.TXT" "$unzipped/README.txt" ||
     { zipped_ok=0; echo "z18fsck.exe -x saved demo.z18:"; echo "$out"; } >&2
 if [ $zipped_ok -ne 1 ]; then
