@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer) and runs the whole test suite on each build (the shell integrations
 # too, ctest label "integrations"), and the examples of the documentation against the first;
 # checks what the release build installs and its Debian package; then cross-builds the Windows
-# executable and its zip and runs the end-to-end tests against it under Wine.
+# executables (64- and 32-bit) and zips and runs the end-to-end tests against each under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
@@ -37,4 +37,5 @@ echo "== fuzzing (libFuzzer, clang, ASan + UBSan): each target for ${Z18_FUZZ_SE
 fuzz/run.sh
 
 echo "== Windows build (MinGW-w64), end-to-end tests under Wine"
-scripts/windows-test.sh
+scripts/windows-test.sh win64
+scripts/windows-test.sh win32

@@ -1,10 +1,11 @@
-# Cross-compiles the native 64-bit Windows console executable with MinGW-w64 (Debian package
-# g++-mingw-w64-x86-64):
+# Cross-compiles the native Windows console executable with MinGW-w64. By default the 64-bit one
+# (Debian package g++-mingw-w64-x86-64):
 #   cmake -S . -B build/h-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+# The 32-bit one uses cmake/mingw-w64-i686.cmake, which sets the triple and includes this file.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(Z18_MINGW_TRIPLE x86_64-w64-mingw32 CACHE STRING "MinGW-w64 target triple")
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${Z18_MINGW_TRIPLE}")
 set(CMAKE_C_COMPILER ${Z18_MINGW_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${Z18_MINGW_TRIPLE}-g++)
 set(CMAKE_RC_COMPILER ${Z18_MINGW_TRIPLE}-windres)

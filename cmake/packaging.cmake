@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and the packages the `package` target (CPack) writes from it:
 # on Linux the Debian package z18man_<version>_<arch>.deb, from the cross build the Windows zip
-# z18man-<version>-win64.zip.
+# z18man-<version>-win64.zip (or -win32.zip from the 32-bit cross build).
 include(GNUInstallDirs)
 
 set(Z18_DEB_MAINTAINER "The z18man authors <z18man@example.org>"
@@ -68,7 +68,12 @@ a repaired copy, never changing the image it reads.")
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME z18man-${PROJECT_VERSION}-win64)
+  # The 32-bit build gives the win32 zip, the 64-bit one the win64 zip.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(CPACK_PACKAGE_FILE_NAME z18man-${PROJECT_VERSION}-win32)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME z18man-${PROJECT_VERSION}-win64)
+  endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)

@@ -18,3 +18,19 @@ need_packages() {
         exit 1
     fi
 }
+
+# need_architecture ARCH: makes dpkg install packages of the foreign architecture ARCH (for
+# names such as wine32:i386), as need_packages does for packages.
+need_architecture() {
+    [ "$(dpkg --print-architecture)" = "$1" ] && return 0
+    dpkg --print-foreign-architectures | grep -qx -e "$1" && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Adding the architecture $1 to dpkg"
+        dpkg --add-architecture "$1"
+        # need_packages updates the package lists before it installs anything missing.
+    else
+        echo "Packages of the architecture $1 are needed. Run:"
+        echo "  sudo dpkg --add-architecture $1"
+        exit 1
+    fi
+}

@@ -3,29 +3,41 @@
 # statically) and its zip (the package target), checks the zip and runs the zipped program under
 # Wine, then runs the end-to-end tests against z18man.exe under Wine: the tests that run the
 # executable are built natively (build/h-win-native) and pointed at z18man.exe through
-# Z18MAN_EXE and Z18MAN_WRAPPER=wine.
+# Z18MAN_EXE and Z18MAN_WRAPPER=wine. The argument picks the 64-bit program (win64, the default,
+# in build/h-win) or the 32-bit one (win32, in build/h-win32), and Wine of that architecture.
 #
 # Which tests run: those with the ctest label "exe", the tests that run the executable
 # (Z18_EXE_TESTS in tests/CMakeLists.txt; a test that runs it without the label fails).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/prereqs.sh
-need_packages cmake make g++ libgtest-dev cpmtools g++-mingw-w64-x86-64 wine64 wine binutils-mingw-w64-x86-64 unzip
+
+arch=${1:-win64}
+case $arch in
+    win64) triple=x86_64-w64-mingw32 cross=build/h-win wine="wine64 wine" ;;
+    # 32-bit Wine is Debian's i386 package: dpkg must know that architecture first.
+    win32) triple=i686-w64-mingw32 cross=build/h-win32 wine="wine wine32:i386"; need_architecture i386 ;;
+    *) echo "usage: scripts/windows-test.sh [win64|win32]" >&2; exit 2 ;;
+esac
+cpu=${triple%%-*}
+toolchain=cmake/mingw-w64.cmake
+[ "$arch" = win64 ] || toolchain=cmake/mingw-w64-$cpu.cmake
+need_packages cmake make g++ libgtest-dev cpmtools g++-mingw-w64-${cpu//_/-} $wine \
+    binutils-mingw-w64-${cpu//_/-} unzip
 
 jobs=$(nproc 2>/dev/null || echo 2)
-cross=build/h-win
 native=build/h-win-native
 # Each test gets at most this long under Wine.
 limit=${Z18_WINE_TIMEOUT:-600}
 
-echo "== Windows build (MinGW-w64 cross), warnings as errors"
-cmake --no-warn-unused-cli -S . -B "$cross" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+echo "== Windows build $arch (MinGW-w64 cross, $triple), warnings as errors"
+cmake --no-warn-unused-cli -S . -B "$cross" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DZ18_WERROR=ON >/dev/null
 cmake --build "$cross" -j"$jobs" --target z18man z18fsck
 exe=$PWD/$cross/z18man.exe
 
 # Linked statically: only DLLs that every Windows system has may be imported.
-imports=$(x86_64-w64-mingw32-objdump -p "$exe" "$cross/z18fsck.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+imports=$("$triple-objdump" -p "$exe" "$cross/z18fsck.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 for dll in $imports; do
     case "$dll" in
         kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll) ;;
@@ -36,7 +48,7 @@ echo "imports: $(echo $imports)"
 
 echo "== Windows zip (CPack)"
 version=$(sed -n 's/^project(z18man VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-zip=$cross/z18man-$version-win64.zip
+zip=$cross/z18man-$version-$arch.zip
 rm -f "$zip"
 cmake --build "$cross" --target package >/dev/null
 [ -f "$zip" ] || { echo "the package target wrote no $zip" >&2; exit 1; }
@@ -62,10 +74,17 @@ if [ "${selected:-0}" -eq 0 ]; then
 fi
 
 echo "== end-to-end tests under Wine"
-# A prefix of our own inside the build tree, no debug chatter, no Mono or Gecko installers, no
-# window system.
+# A prefix of our own inside the build tree, of the architecture under test, made afresh when the
+# Wine packages changed (one made by 64-bit Wine alone fails once 32-bit Wine is installed); no
+# debug chatter, no Mono or Gecko installers, no window system.
 export WINEPREFIX=$PWD/$cross/wineprefix
+export WINEARCH=$arch
 export WINEDEBUG=-all
+wine_packages="$arch $(dpkg-query -W wine wine64 wine32:i386 2>/dev/null | tr '\n\t' '  ' || true)"
+if [ -d "$WINEPREFIX" ] && [ "$(cat "$WINEPREFIX/.z18-made-by" 2>/dev/null)" != "$wine_packages" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+fi
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 export Z18MAN_EXE=$exe
@@ -83,6 +102,7 @@ if [ $status -ne 1 ]; then
     exit 1
 fi
 timeout 60 wineserver -w || true
+echo "$wine_packages" >"$WINEPREFIX/.z18-made-by"
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$unzipped"' EXIT
 wineserver -p
 # The server's helper processes start with the next run and live as long as the server: started

@@ -120,11 +120,12 @@ row 'z18man work.z18 /a in/h' filenames in/hello.txt in/help.com
 row 'z18man work.z18 /f /a n' filenames notes.txt
 
 # After /c and /e: names from the image, quoted; letters match in either case, wildcards as in
-# a mask; inside an open quote, the text that goes there.
-row 'z18man work.z18 /c ' - "'A\$B.TXT'" "'DATA.BIN'" "'HELLO.TXT'" "'HELP.COM'" "'IT'\\''S.DOC'" "'README'"
+# a mask; inside an open quote, the text that goes there. Several that part right after the
+# typed text keep it as typed, so that the second Tab lists them.
+row 'z18man work.z18 /c ' - "A\\\$B.TXT" DATA.BIN HELLO.TXT HELP.COM "IT\\'S.DOC" README
 row 'z18man work.z18 /e he' - "'HELLO.TXT'" "'HELP.COM'"
 row 'z18man work.z18 /e HELL' - "'HELLO.TXT'"
-row "z18man work.z18 /e 'hel" - HELLO.TXT HELP.COM
+row "z18man work.z18 /e 'hel" - helLO.TXT helP.COM
 row 'z18man work.z18 /e "A' - 'A\$B.TXT'
 row "z18man work.z18 /e 'I" - "IT'\\''S.DOC"
 row 'z18man work.z18 /e *.t' - "'A\$B.TXT'" "'HELLO.TXT'"
@@ -135,15 +136,19 @@ row 'z18man work /e r' - "'README'"
 row 'z18man ~/work.z18 /e r' - "'README'"
 row "z18man 'disks/other.z18' /e " - "'README'"
 row 'z18man full.z18 /c ' - $full_names
-row 'z18man full.z18 /c F6' - "'F60.TXT'" "'F61.TXT'" "'F62.TXT'" "'F63.TXT'" "'F64.TXT'"
+row 'z18man full.z18 /c F6' - F60.TXT F61.TXT F62.TXT F63.TXT F64.TXT
+row 'z18man full.z18 /e f0' - f01.TXT f02.TXT f03.TXT f04.TXT f05.TXT f06.TXT f07.TXT f08.TXT f09.TXT
+row "z18man full.z18 /e 'f6" - f60.TXT f61.TXT f62.TXT f63.TXT f64.TXT
+row 'z18man work.z18 /e hell' - "'HELLO.TXT'"
 
 # After /x: directories (no space after a lone one), or names, also inside a directory.
-row 'z18man work.z18 /x ' - disks/ in/ many/ out/ 'sp\ ace/' "'A\$B.TXT'" "'DATA.BIN'" \
-    "'HELLO.TXT'" "'HELP.COM'" "'IT'\\''S.DOC'" "'README'"
+row 'z18man work.z18 /x ' - disks/ in/ many/ out/ 'sp\ ace/' "A\\\$B.TXT" DATA.BIN HELLO.TXT \
+    HELP.COM "IT\\'S.DOC" README
 row 'z18man work.z18 /x ou' nospace out/
 row 'z18man work.z18 /x sp' nospace 'sp\ ace/'
 row 'z18man work.z18 /x out/h' - "out/'HELLO.TXT'" "out/'HELP.COM'"
 row "z18man work.z18 /x 'out/he" - out/HELLO.TXT out/HELP.COM
+row 'z18man work.z18 /x out/hel' - out/helLO.TXT out/helP.COM
 row "z18man work.z18 /x out/'he" - HELLO.TXT HELP.COM
 row 'z18man work.z18 /x ~/out/r' - "~/out/'README'"
 
@@ -153,7 +158,7 @@ row 'z18man locked.z18 /e ' -
 row 'z18man corrupt.z18 /c ' -
 row 'z18man short.z18 /x o' nospace out/
 row 'z18man notes.txt /c ' -
-row 'z18man work.z18 /c ' - "'A\$B.TXT'" "'DATA.BIN'" "'HELLO.TXT'" "'HELP.COM'" "'IT'\\''S.DOC'" "'README'"
+row 'z18man work.z18 /c ' - "A\\\$B.TXT" DATA.BIN HELLO.TXT HELP.COM "IT\\'S.DOC" README
 
 # A word that would run something when expanded is not expanded.
 row 'z18man $(touch\ ran) /c ' -

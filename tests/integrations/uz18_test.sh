@@ -48,6 +48,13 @@ lock_image read.z18 -s
 cp work.z18 corrupt.z18
 corrupt_image corrupt.z18
 cp work.z18 'not an image'
+# Five free entries and 230K free; and copies of users' files under names as mc gives them.
+cp full.z18 five.z18
+"$TOOL" five.z18 /e 'F6?.TXT' >/dev/null || exit 2
+mkdir mc
+head -c 320000 /dev/zero >mc/extfs1
+head -c 200000 /dev/zero >mc/extfs2
+head -c $((304 * 1024)) /dev/zero >mc/extfs3
 
 # What list prints for a file of the image, in ls -l form, with the image's owner and time.
 listed() {
@@ -120,8 +127,15 @@ same_bytes "an existing file is kept" before.z18 work.z18
 row 1 "is no CP/M file name" copyin work.z18 'Long name.txt' 'in/Long name.txt'
 row 1 "is no CP/M file name" copyin work.z18 LONGNAME9.TXT in/hello.txt
 row 1 "do not fit" copyin work.z18 BIG.BIN in/big.bin
+# Checked against what is free: blocks (work.z18 has 304K free now), then entries; named as the user
+# named the file, never as mc's temporary copy.
+row 1 "A.BIN: 320000 bytes do not fit in the 304K free on work.z18" copyin work.z18 A.BIN mc/extfs1
+row 1 "B.BIN needs 7 directory entries, and five.z18 has 5 free" copyin five.z18 B.BIN mc/extfs2
+check "messages name no temporary copy" "" "$(grep extfs "$SCRATCH/stderr")"
+row 0 "" copyin work.z18 FILL.BIN mc/extfs3
+row 0 "" rm work.z18 FILL.BIN
 row 1 "no readable file" copyin work.z18 X.TXT in/missing
-row 1 "Directory full !!!" copyin full.z18 X.TXT in/hello.txt
+row 1 "X.TXT needs 1 directory entries, and full.z18 has 0 free" copyin full.z18 X.TXT in/hello.txt
 cp ro.z18 before.z18
 row 1 "Image 'ro.z18' already exist !!!" copyin ro.z18 X.TXT in/hello.txt
 same_bytes "a write-protected image is kept" before.z18 ro.z18
