@@ -16,21 +16,23 @@ else()
   set(Z18_BINDIR ${CMAKE_INSTALL_BINDIR})
   # Manual pages are installed compressed, without a time stamp in the gzip header, so the same
   # source gives the same bytes.
-  add_custom_command(
-    OUTPUT z18man.1.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/z18man.1 z18man.1
-    COMMAND gzip -9nf z18man.1
-    DEPENDS docs/z18man.1
-    VERBATIM)
-  add_custom_target(z18man_manpage ALL DEPENDS z18man.1.gz)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/z18man.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES contrib/bash-completion/z18man
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+  foreach(page z18man z18fsck)
+    add_custom_command(
+      OUTPUT ${page}.1.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/${page}.1 ${page}.1
+      COMMAND gzip -9nf ${page}.1
+      DEPENDS docs/${page}.1
+      VERBATIM)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES contrib/bash-completion/${page}
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+  endforeach()
+  add_custom_target(z18man_manpage ALL DEPENDS z18man.1.gz z18fsck.1.gz)
   # mc looks for its extfs helpers in <prefix>/lib/mc/extfs.d (not the multiarch library folder).
   install(PROGRAMS contrib/mc/uz18 DESTINATION lib/mc/extfs.d)
 endif()
 
-install(TARGETS z18man RUNTIME DESTINATION ${Z18_BINDIR})
+install(TARGETS z18man z18fsck RUNTIME DESTINATION ${Z18_BINDIR})
 
 # The offline page is made by the Emscripten build (build/web/z18man.html); a native or Windows
 # build ships the page it is pointed at: beside the program in the zip, in the package's data
@@ -53,9 +55,11 @@ set(Z18_STRIP_ARGS)
 if(NOT WIN32)
   set(Z18_STRIP_ARGS --remove-section=.comment --remove-section=.note)
 endif()
-install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" ${Z18_STRIP_ARGS}
-    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${Z18_BINDIR}/$<TARGET_FILE_NAME:z18man>\"
-    COMMAND_ERROR_IS_FATAL ANY)")
+foreach(program z18man z18fsck)
+  install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" ${Z18_STRIP_ARGS}
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${Z18_BINDIR}/$<TARGET_FILE_NAME:${program}>\"
+      COMMAND_ERROR_IS_FATAL ANY)")
+endforeach()
 
 set(CPACK_PACKAGE_NAME z18man)
 set(CPACK_PACKAGE_VENDOR "the z18man authors")
@@ -71,7 +75,10 @@ busy one, and never truncates a file it should not touch.
 The package also holds a bash completion that completes image files, the
 switches and the names inside an image, and the Midnight Commander helper
 uz18, which opens an image like an archive to browse it, copy files in and
-out and delete them.")
+out and delete them, and z18fsck, which checks damaged images and images
+written by other CP/M tools, extracts what can be read from them and writes
+a repaired copy, never changing the image it reads.")
+
 if(Z18_WEB_PAGE)
   string(APPEND CPACK_PACKAGE_DESCRIPTION "
 

@@ -1,5 +1,5 @@
 # The Windows program is meant for old PCs too, down to Windows XP. Included by the project for a
-# Windows build, this makes every link of z18man.exe check the program itself: each function it
+# Windows build, this makes every link of z18man.exe and z18fsck.exe check the program itself: each function it
 # imports must be listed in cmake/winxp-imports.txt (functions Windows XP has, with where that is
 # known from), and its header must ask for no newer Windows than XP. Run with -P, it is that check.
 if(NOT CMAKE_SCRIPT_MODE_FILE)
@@ -14,13 +14,15 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
     set(Z18_MAX_SUBSYSTEM 5.2)
   endif()
   set(Z18_XP_IMPORTS ${CMAKE_CURRENT_LIST_DIR}/winxp-imports.txt)
-  add_custom_command(
-    TARGET z18man POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:z18man>
-            -DLIST=${Z18_XP_IMPORTS} -DMAX_SUBSYSTEM=${Z18_MAX_SUBSYSTEM} -P ${CMAKE_CURRENT_LIST_FILE}
-    VERBATIM)
-  # A changed list links the program again, and so checks it again.
-  set_property(TARGET z18man APPEND PROPERTY LINK_DEPENDS ${Z18_XP_IMPORTS})
+  foreach(program z18man z18fsck)
+    add_custom_command(
+      TARGET ${program} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:${program}>
+              -DLIST=${Z18_XP_IMPORTS} -DMAX_SUBSYSTEM=${Z18_MAX_SUBSYSTEM} -P ${CMAKE_CURRENT_LIST_FILE}
+      VERBATIM)
+    # A changed list links the program again, and so checks it again.
+    set_property(TARGET ${program} APPEND PROPERTY LINK_DEPENDS ${Z18_XP_IMPORTS})
+  endforeach()
   return()
 endif()
 

@@ -38,6 +38,8 @@ fi
 bin=$(mktemp -d)
 trap 'rm -rf "$bin"' EXIT
 ln -s "$exe" "$bin/z18man"
+# z18fsck, built beside it, answers to its name as well where it is there.
+[ -x "$(dirname "$exe")/z18fsck" ] && ln -s "$(dirname "$exe")/z18fsck" "$bin/z18fsck"
 
 # Splits a page into the shell script that runs it (run.sh), the expected output of each command
 # (expected/N), the files to write (files/K) and an index: "N<tab>line<tab>command" per command.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks what a release build installs and packages:
-#   - `cmake --install` into a scratch prefix: exactly the program (stripped), the manual page,
-#     the bash completion and the mc helper;
+#   - `cmake --install` into a scratch prefix: exactly the programs z18man and z18fsck (stripped),
+#     their manual pages and bash completions, and the mc helper;
 #   - the Debian package the `package` target writes: its name, control fields and contents;
 #     unpacked with dpkg -x into a scratch root, the packaged program runs, the packaged
 #     completion and helper pass their tests there, and bash-completion finds the completion;
@@ -40,15 +40,19 @@ stripped_static() {
 }
 
 echo "-- cmake --install"
-cmake --build "$build" --target z18man z18man_manpage >/dev/null
+cmake --build "$build" --target z18man z18fsck z18man_manpage >/dev/null
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-expected="bin/z18man 755
+expected="bin/z18fsck 755
+bin/z18man 755
 lib/mc/extfs.d/uz18 755
+share/bash-completion/completions/z18fsck 644
 share/bash-completion/completions/z18man 644
+share/man/man1/z18fsck.1.gz 644
 share/man/man1/z18man.1.gz 644$(page_line)"
 [ "$(listing "$scratch/prefix")" = "$expected" ] ||
     fail "cmake --install gave:"$'\n'"$(listing "$scratch/prefix")"$'\n'"expected:"$'\n'"$expected"
 stripped_static "$scratch/prefix/bin/z18man"
+stripped_static "$scratch/prefix/bin/z18fsck"
 [ -z "$page" ] || cmp -s "$page" "$scratch/prefix/share/z18man/z18man.html" || fail "the installed page differs from $page"
 
 echo "-- Debian package"
@@ -74,26 +78,33 @@ description=$(field Description)
 
 root=$scratch/root
 dpkg -x "$deb" "$root"
-expected="usr/bin/z18man 755
+expected="usr/bin/z18fsck 755
+usr/bin/z18man 755
 usr/lib/mc/extfs.d/uz18 755
+usr/share/bash-completion/completions/z18fsck 644
 usr/share/bash-completion/completions/z18man 644
 usr/share/doc/z18man/changelog.gz 644
 usr/share/doc/z18man/copyright 644
 usr/share/lintian/overrides/z18man 644
+usr/share/man/man1/z18fsck.1.gz 644
 usr/share/man/man1/z18man.1.gz 644$(page_line usr/)"
 [ "$(listing "$root")" = "$expected" ] ||
     fail "the package holds:"$'\n'"$(listing "$root")"$'\n'"expected:"$'\n'"$expected"
 owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
 [ "$owners" = root/root ] || fail "files not owned by root: $owners"
 stripped_static "$root/usr/bin/z18man"
-for file in bin/z18man lib/mc/extfs.d/uz18 share/bash-completion/completions/z18man \
-    share/man/man1/z18man.1.gz ${page:+share/z18man/z18man.html}; do
+stripped_static "$root/usr/bin/z18fsck"
+for file in bin/z18man bin/z18fsck lib/mc/extfs.d/uz18 share/bash-completion/completions/z18man \
+    share/bash-completion/completions/z18fsck share/man/man1/z18man.1.gz share/man/man1/z18fsck.1.gz \
+    ${page:+share/z18man/z18man.html}; do
     cmp -s "$root/usr/$file" "$scratch/prefix/$file" || fail "the package's $file differs from cmake --install's"
 done
 grep -qx 'Copyright: 2026 the z18man authors' "$root/usr/share/doc/z18man/copyright" &&
     grep -qx 'License: Expat' "$root/usr/share/doc/z18man/copyright" ||
     fail "copyright names no holder or licence"
-zcat "$root/usr/share/man/man1/z18man.1.gz" | cmp -s - docs/z18man.1 || fail "the manual page differs from docs/z18man.1"
+for man in z18man z18fsck; do
+    zcat "$root/usr/share/man/man1/$man.1.gz" | cmp -s - docs/$man.1 || fail "the manual page differs from docs/$man.1"
+done
 
 echo "-- the packaged program, completion and helper"
 usage=0
@@ -103,6 +114,9 @@ usage=0
     grep -qx "0K in 0 file(s), 348K free") || fail "the packaged z18man cannot format and list an image"
 tests/integrations/completion_test.sh "$root/usr/share/bash-completion/completions/z18man" \
     "$root/usr/bin/z18man" || failed=1
+tests/integrations/fsck_completion_test.sh "$root/usr/share/bash-completion/completions/z18fsck" || failed=1
+# The packaged checker finds the image the packaged z18man made clean.
+"$root/usr/bin/z18fsck" "$scratch/probe.z18" >/dev/null || fail "the packaged z18fsck does not pass a fresh image"
 # Without a tool named, the helper must find the z18man installed beside it.
 tests/integrations/uz18_test.sh "$root/usr/lib/mc/extfs.d/uz18" || failed=1
 # bash-completion loads completions on demand from <data dir>/bash-completion/completions.
@@ -111,6 +125,11 @@ loaded=$(XDG_DATA_DIRS=$root/usr/share bash -c '
     if declare -F _comp_load >/dev/null; then _comp_load z18man; else __load_completion z18man; fi
     complete -p z18man' 2>&1)
 [ "$loaded" = "complete -F _z18man z18man" ] || fail "bash-completion does not load the packaged completion: $loaded"
+loaded=$(XDG_DATA_DIRS=$root/usr/share bash -c '
+    . /usr/share/bash-completion/bash_completion
+    if declare -F _comp_load >/dev/null; then _comp_load z18fsck; else __load_completion z18fsck; fi
+    complete -p z18fsck' 2>&1)
+[ "$loaded" = "complete -F _z18fsck z18fsck" ] || fail "bash-completion does not load the packaged z18fsck completion: $loaded"
 
 echo "-- lintian"
 # Overridden tags are shown too (O:, with their reasons), which makes lintian's own status 2: the

@@ -71,6 +71,45 @@ public:
 
     // Full path of the running executable, or empty when the host cannot tell.
     virtual std::string executablePath() = 0;
+
+    // Services for a program that makes new files and folders beside the ones it reads and must
+    // never replace anything. Each has a default that refuses, so a host that does not offer it
+    // still builds and is only kept from doing that work.
+
+    // Makes a new, empty directory; false when anything already has that name, or on any failure.
+    virtual bool createDirectory(const std::string& path) {
+        (void)path;
+        return false;
+    }
+    // The number of entries in a directory, "." and ".." not counted; -1 when path is no directory
+    // that can be read.
+    virtual int countDirectoryEntries(const std::string& path) {
+        (void)path;
+        return -1;
+    }
+    // Whether anything at all has that name (a file, a directory, a dangling link). When the host
+    // cannot tell, it answers yes, so that the caller does not take the name.
+    virtual bool pathExists(const std::string& path) {
+        (void)path;
+        return true;
+    }
+    // Creates a regular file that must not exist yet, opened for reading and writing and held
+    // alone; CLOSED_HANDLE when the name is taken (by anything) or on any failure.
+    virtual int createNewFile(const std::string& path) {
+        (void)path;
+        return CLOSED_HANDLE;
+    }
+    // Gives the file `from` the name `to`, which must not exist yet: never replaces anything.
+    virtual bool renameNoReplace(const std::string& from, const std::string& to) {
+        (void)from;
+        (void)to;
+        return false;
+    }
+    // Removes a regular file.
+    virtual bool removeFile(const std::string& path) {
+        (void)path;
+        return false;
+    }
 };
 
 // The environment of the machine the tool runs on. Lives for the whole process.

@@ -158,6 +158,49 @@ public:
         }
     }
 
+    bool createDirectory(const std::string& text) override {
+        return CreateDirectoryA(hostPath(text).c_str(), nullptr) != 0;
+    }
+
+    int countDirectoryEntries(const std::string& text) override {
+        const DWORD attributes = GetFileAttributesA(hostPath(text).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
+        WIN32_FIND_DATAA data;
+        HANDLE search = FindFirstFileA((hostPath(text) + "\\*").c_str(), &data);
+        if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
+        int n = 0;
+        do {
+            const std::string name = data.cFileName;
+            if (name != "." && name != "..") ++n;
+        } while (FindNextFileA(search, &data));
+        FindClose(search);
+        return n;
+    }
+
+    bool pathExists(const std::string& text) override {
+        if (GetFileAttributesA(hostPath(text).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        const DWORD error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+
+    int createNewFile(const std::string& text) override {
+        HANDLE h = CreateFileA(hostPath(text).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return CLOSED_HANDLE;
+        if (GetFileType(h) != FILE_TYPE_DISK) {
+            CloseHandle(h);
+            return CLOSED_HANDLE;
+        }
+        return remember(h);
+    }
+
+    bool renameNoReplace(const std::string& from, const std::string& to) override {
+        // Without MOVEFILE_REPLACE_EXISTING the move fails where the new name is taken.
+        return MoveFileExA(hostPath(from).c_str(), hostPath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    }
+
+    bool removeFile(const std::string& text) override { return DeleteFileA(hostPath(text).c_str()) != 0; }
+
 private:
     static DWORD chunk(std::size_t left) {
         return static_cast<DWORD>(std::min<std::size_t>(left, 0x40000000u));

@@ -27,6 +27,14 @@ public:
     }
     void waitKey(const char* prompt) override { base_->waitKey(prompt); }
     std::string executablePath() override { return base_->executablePath(); }
+    bool createDirectory(const std::string& path) override { return base_->createDirectory(path); }
+    int countDirectoryEntries(const std::string& path) override { return base_->countDirectoryEntries(path); }
+    bool pathExists(const std::string& path) override { return base_->pathExists(path); }
+    int createNewFile(const std::string& path) override { return base_->createNewFile(path); }
+    bool renameNoReplace(const std::string& from, const std::string& to) override {
+        return base_->renameNoReplace(from, to);
+    }
+    bool removeFile(const std::string& path) override { return base_->removeFile(path); }
 
 private:
     Env* base_;

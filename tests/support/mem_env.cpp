@@ -232,6 +232,49 @@ bool MemEnv::fileSize(int handle, std::uint64_t* size) {
     return true;
 }
 
+bool MemEnv::createDirectory(const std::string& path) {
+    const std::string key = normalise(path);
+    if (exists(key) || !isDirectory(parentOf(key))) return false;
+    makeDirectory(key);
+    return true;
+}
+
+int MemEnv::countDirectoryEntries(const std::string& path) {
+    const std::string key = normalise(path);
+    if (!isDirectory(key)) return -1;
+    int n = 0;
+    for (const auto& entry : tree_)
+        if (!entry.first.empty() && entry.first != "/" && parentOf(entry.first) == key) ++n;
+    return n;
+}
+
+int MemEnv::createNewFile(const std::string& path) {
+    if (exists(path)) return CLOSED_HANDLE;
+    return openFile(path, OpenMode::HostCreate);
+}
+
+bool MemEnv::renameNoReplace(const std::string& from, const std::string& to) {
+    const std::string a = normalise(from), b = normalise(to);
+    auto it = tree_.find(a);
+    if (it == tree_.end() || it->second.directory || exists(b) || !isDirectory(parentOf(b))) return false;
+    for (auto& handle : handles_)
+        if (handle.second.path == a) return false;  // kept simple: only closed files move
+    Node node = std::move(it->second);
+    tree_.erase(it);
+    tree_[b] = std::move(node);
+    return true;
+}
+
+bool MemEnv::removeFile(const std::string& path) {
+    auto it = tree_.find(normalise(path));
+    if (it == tree_.end() || it->second.directory) return false;
+    for (auto& handle : handles_)
+        if (handle.second.path == it->first) return false;
+    keepSpare(it->second.bytes);
+    tree_.erase(it);
+    return true;
+}
+
 bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* found) {
     found->clear();
     // Split as the POSIX host does, on the whole text; the folder part then ends at a zero byte.

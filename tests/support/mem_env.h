@@ -69,6 +69,12 @@ public:
     bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override;
     void waitKey(const char*) override { ++keyWaits_; }
     std::string executablePath() override { return "/usr/bin/z18man"; }
+    bool createDirectory(const std::string& path) override;
+    int countDirectoryEntries(const std::string& path) override;
+    bool pathExists(const std::string& path) override { return exists(path); }
+    int createNewFile(const std::string& path) override;
+    bool renameNoReplace(const std::string& from, const std::string& to) override;
+    bool removeFile(const std::string& path) override;
 
 private:
     struct Handle {

@@ -1,0 +1,167 @@
+// z18fsck on images damaged from a known-good one, one kind of damage per row: the check's
+// verdict, salvage against the files put in, and the repaired image judged by z18man and
+// fsck.cpm; the image itself never changes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "fsck/fsck.h"
+#include "support/cpmtools.h"
+#include "support/test_support.h"
+
+using namespace z18test;
+
+namespace {
+
+int fsck(const std::vector<std::string>& args, std::string* out) {
+    std::vector<const char*> argv{"z18fsck"};
+    for (const auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream text;
+    z18::Session s(*z18::defaultEnv(), text);
+    const int status = z18::fsck::runFsck(s, static_cast<int>(argv.size()), argv.data());
+    *out = text.str();
+    return status;
+}
+
+void setEntry(Bytes& image, int index, std::size_t at, std::initializer_list<int> bytes) {
+    for (int b : bytes) entryIn(image, index)[at++] = static_cast<std::uint8_t>(b);
+}
+
+struct Case {
+    const char* name;
+    std::function<void(Bytes&, const TempDir&)> damage;
+    const char* finding;              // in the check's output; null for a clean image
+    std::vector<std::string> intact;  // host files salvage must give back byte for byte
+};
+
+}  // namespace
+
+TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
+    ASSERT_TRUE(haveCpmtools()) << "cpmtools is not installed";
+    // A.TXT in block 1, B.BIN in blocks 2-4, C.DAT in two entries (blocks 5-20 and 21-24).
+    const std::map<std::string, Bytes> files = {
+        {"A.TXT", randomBytes(100, 1)}, {"B.BIN", randomBytes(5000, 2)}, {"C.DAT", randomBytes(40000, 3)}};
+    TempDir base;
+    for (const auto& f : files) writeFile(base / f.first, f.second);
+    InProcess add;
+    ASSERT_EQ(add.run({base / "base", "/a", base / "*.*"}), 0) << add.output();
+    const Bytes good = readFile(base / "base.z18");
+    const auto cpmcp = [](const TempDir& d, const std::string& from, const std::string& to) {
+        writeFile(d / from, std::string("made by cpmtools\n"));
+        writeDiskdefs(d.path());
+        ASSERT_EQ(cpmtool("cpmcp", {"disk.z18", from, to}, d.path()).status, 0);
+    };
+
+    const Case cases[] = {
+        {"clean", [](Bytes&, const TempDir&) {}, nullptr, {"A.TXT", "B.BIN", "C.DAT"}},
+        {"cpmtools names",
+         [&](Bytes& img, const TempDir& d) {
+             writeFile(d / "disk.z18", img);
+             cpmcp(d, "od(1).bin", "0:od(1).bin");
+             cpmcp(d, "50%.com", "3:50%.com");
+             img = readFile(d / "disk.z18");
+         },
+         "'OD(1).BIN': name fails the CP/M name check; repair: renamed to OD_1_.BIN",
+         {"A.TXT", "B.BIN", "C.DAT", "OD(1).BIN", "u3-50%.COM"}},
+        {"block past the end",
+         [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::BLOCKS + 1, {200}); },
+         "names block 200, past the last block 174; repair: block left out",
+         {"A.TXT", "C.DAT"}},
+        {"shared block",
+         [](Bytes& img, const TempDir&) { setEntry(img, 0, z18::entry::BLOCKS, {2}); },
+         "block 2 is also named by entry 0 'A.TXT'; repair: gets a copy of it in block 1",
+         {"B.BIN", "C.DAT"}},
+        {"user byte",
+         [](Bytes& img, const TempDir&) { setEntry(img, 0, 0, {20}); },
+         "user byte 20 is no user area (0 to 15); repair: moved to user area 4",
+         {"u4-A.TXT", "B.BIN", "C.DAT"}},
+        {"no file",
+         [](Bytes& img, const TempDir&) {
+             setEntry(img, 0, 0, {0x40, 0x01});
+         },
+         "user byte 64 is no user area (0 to 15); repair: entry removed: it is no file",
+         {"B.BIN", "C.DAT"}},
+        {"record count",
+         [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::RECORD_COUNT, {100}); },
+         "100 record(s) need 7 block(s), the entry names 3; repair: record count set to 48",
+         {"A.TXT", "C.DAT"}},
+        {"missing extent",
+         [](Bytes& img, const TempDir&) { setEntry(img, 2, 0, {0xE5}); },
+         "extent 0 of the file is missing; repair: its extents renumbered",
+         {"A.TXT", "B.BIN"}},
+        {"duplicate extent",
+         [](Bytes& img, const TempDir&) { std::memcpy(entryIn(img, 9), entryIn(img, 1), 32); },
+         "extent 0 is also in entry 1; repair: kept as a file of its own, named B~1.BIN",
+         {"A.TXT", "C.DAT"}},
+        {"garbled sector",
+         [](Bytes& img, const TempDir&) {
+             const Bytes noise = randomBytes(384, 7);
+             std::copy(noise.begin(), noise.end(), img.begin() + z18::DIRECTORY_OFFSET + 128);
+         },
+         "entry 4 user",
+         {"A.TXT", "B.BIN", "C.DAT"}},
+        {"truncated",
+         [](Bytes& img, const TempDir&) { img.resize(z18::blockOffset(8)); },
+         "the file holds 25600 bytes, not 368640; repair: missing bytes read as zeros",
+         {"A.TXT", "B.BIN"}},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir d;
+        Bytes image = good;
+        c.damage(image, d);
+        const std::string disk = d / "disk.z18";
+        writeFile(disk, image);
+        std::string out;
+        const int verdict = fsck({disk}, &out);
+        EXPECT_EQ(verdict, c.finding ? 1 : 0) << out;
+        if (c.finding) {
+            EXPECT_NE(out.find(c.finding), std::string::npos) << out;
+        }
+
+        EXPECT_EQ(fsck({"-x", d / "out", disk}, &out), verdict) << out;
+        EXPECT_TRUE(fileExists(d / "out/z18fsck-report.txt"));
+        for (const std::string& name : c.intact) {
+            const auto known = files.find(name.substr(name.find('-') + 1));
+            const std::string made = "made by cpmtools\n";
+            const Bytes want = padded(known != files.end() ? known->second : Bytes(made.begin(), made.end()));
+            EXPECT_EQ(readFile(d / ("out/" + name)), want) << name;
+            EXPECT_NE(out.find("-> " + name + ", " + std::to_string(readFile(d / ("out/" + name)).size())),
+                      std::string::npos)
+                << out;
+        }
+
+        EXPECT_EQ(fsck({"-o", d / "new.z18", disk}, &out), verdict) << out;
+        if (!c.finding) {
+            EXPECT_EQ(readFile(d / "new.z18"), image);
+        }
+        InProcess list;
+        EXPECT_EQ(list.run({d / "new", "/c"}), 0);
+        EXPECT_EQ(list.output().find("!!!"), std::string::npos) << list.output();
+        EXPECT_EQ(cpmtool("fsck.cpm", {"-n", "new.z18"}, (writeDiskdefs(d.path()), d.path())).status, 0);
+        EXPECT_EQ(fsck({d / "new.z18"}, &out), 0) << out;
+        EXPECT_EQ(readFile(disk), image);
+    }
+}
+
+TEST(Fsck, RefusesToReplaceOrFillAnything) {
+    TempDir d;
+    writeFile(d / "disk.z18", blankImage());
+    writeFile(d / "taken.z18", std::string("mine"));
+    std::filesystem::create_directory(d / "full");
+    writeFile(d / "full/keep", std::string("mine"));
+    const std::vector<std::vector<std::string>> refused = {{},
+                                                           {"-q", d / "disk.z18"},
+                                                           {d / "none.z18"},
+                                                           {"-o", d / "taken.z18", d / "disk.z18"},
+                                                           {"-x", d / "full", d / "disk.z18"},
+                                                           {"-x", d / "taken.z18", d / "disk.z18"}};
+    std::string out;
+    for (const auto& args : refused) EXPECT_EQ(fsck(args, &out), 2) << out;
+    EXPECT_EQ(readFile(d / "taken.z18"), Bytes({'m', 'i', 'n', 'e'}));
+    EXPECT_FALSE(fileExists(d / "full/z18fsck-report.txt"));
+}
