@@ -18,9 +18,9 @@ constexpr int EXTENTS_PER_ENTRY = BLOCKS_PER_ENTRY * RECORDS_PER_BLOCK / RECORDS
 constexpr int EXTENT_MASK = 0x1F;  // the extent byte's number; s2 counts in steps of 32
 constexpr int USER_AREAS = 16;
 constexpr int MAX_USER_BYTE = 31;
-constexpr int NAME_BYTES = 11;
-constexpr int NAME_WIDTH = 8;
-constexpr int TYPE_WIDTH = 3;
+constexpr int NAME_BYTES = static_cast<int>(KEY_SIZE - 1);  // the key less its user byte
+constexpr int NAME_WIDTH = static_cast<int>(entry::TYPE - entry::NAME);
+constexpr int TYPE_WIDTH = static_cast<int>(entry::EXTENT - entry::TYPE);
 constexpr std::uint8_t ATTRIBUTE_BIT = 0x80;
 constexpr char HOST_UNSAFE_IN_NAMES[] = "<>.,;:=[]%|()/\\?*";
 constexpr int DIRECTORY_SECTORS = static_cast<int>(DIRECTORY_SIZE / SECTOR_SIZE);
@@ -52,15 +52,14 @@ int fittedRecords(int records, int blocks) {
     return records;
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // One field of a stored name, made into characters every name check accepts: bit 7 cleared,
 // upper case, trailing spaces dropped, anything else refused replaced by "_".
 std::string cleanField(const std::uint8_t* bytes, int width) {
     std::string field;
     // A zero byte ends a name where it stands, as a space does.
     for (int i = 0; i < width; ++i)
-        field += (bytes[i] & 0x7F) == 0 ? ' ' : upper(static_cast<char>(bytes[i] & 0x7F));
+        field += (bytes[i] & 0x7F) == 0 ? ' ' : static_cast<char>(bytes[i] & 0x7F);
+    upperCase(field);
     while (!field.empty() && field.back() == ' ') field.pop_back();
     for (char& c : field) {
         const unsigned char u = static_cast<unsigned char>(c);
@@ -197,8 +196,8 @@ private:
         }
 
         CpmName converted;
-        std::string stored;
-        for (int k = 0; k < NAME_BYTES; ++k) stored += upper(static_cast<char>(raw[entry::NAME + k] & 0x7F));
+        std::string stored = maskedName(raw);
+        upperCase(stored);
         e.nameValid = makeCpmName(s_, &converted, e.display) == 1 &&
                       std::memcmp(converted.chars, stored.data(), NAME_BYTES) == 0 &&
                       std::strchr(e.display.c_str(), '?') == nullptr;
@@ -328,7 +327,7 @@ private:
             if (g.rename) continue;
             const Entry& first = entries_[g.entries[0]];
             std::string shown = first.display;
-            for (char& c : shown) c = upper(c);
+            upperCase(shown);
             auto clash = taken.find({g.area, shown});
             if (clash != taken.end()) {
                 g.rename = true;
