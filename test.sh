@@ -16,6 +16,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "== code format (.clang-format)"
 scripts/check-format.sh
 
+echo "== includes follow the layers (scripts/check-layers.sh)"
+scripts/check-layers.sh
+
 # The page scripts/node-test.sh builds, before anything installs it, for the packages.
 page=
 [ ! -f web/CMakeLists.txt ] || page=$PWD/build/web/z18man.html

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "image/cpm_name.h"
-#include "image/geometry.h"
+#include "session/geometry.h"
 #include "support/mem_env.h"
 
 using namespace z18;

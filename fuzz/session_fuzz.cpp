@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "image/geometry.h"
-#include "session/command_line.h"
-#include "session/driver.h"
+#include "run/command_line.h"
+#include "run/driver.h"
+#include "session/geometry.h"
 #include "session/status.h"
 #include "support/env_wrapper.h"
 #include "support/fault_env.h"

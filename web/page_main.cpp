@@ -6,7 +6,7 @@
 #include <string>
 
 #include "host/env.h"
-#include "session/driver.h"
+#include "run/driver.h"
 
 namespace {
 std::string lastOutput;

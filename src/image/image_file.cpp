@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "image/texts.h"
 #include "session/status.h"
-#include "session/texts.h"
 
 namespace z18 {
 

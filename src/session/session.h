@@ -7,7 +7,7 @@
 #include <string>
 
 #include "host/env.h"
-#include "image/geometry.h"
+#include "session/geometry.h"
 
 namespace z18 {
 

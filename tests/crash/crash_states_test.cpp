@@ -32,8 +32,8 @@
 #include <random>
 #include <sstream>
 
-#include "image/geometry.h"
-#include "session/driver.h"
+#include "run/driver.h"
+#include "session/geometry.h"
 #include "support/mem_env.h"
 #include "support/recording_env.h"
 #include "support/test_support.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "image/geometry.h"
+#include "session/geometry.h"
 #include "support/test_support.h"
 
 using namespace z18test;

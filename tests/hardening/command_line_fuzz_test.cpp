@@ -7,8 +7,8 @@
 #include <random>
 
 #include "hardening.h"
-#include "session/command_line.h"
-#include "session/driver.h"
+#include "run/command_line.h"
+#include "run/driver.h"
 #include "support/mem_env.h"
 
 using namespace z18;

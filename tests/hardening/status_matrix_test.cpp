@@ -11,7 +11,7 @@
 
 #include "hardening.h"
 #include "image/image_file.h"
-#include "session/driver.h"
+#include "run/driver.h"
 #include "support/mem_env.h"
 
 using namespace z18;

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "host/env.h"
-#include "session/driver.h"
+#include "run/driver.h"
 #include "support/mem_env.h"
 #include "support/test_support.h"
 

@@ -13,7 +13,7 @@
 #include "commands/commands.h"
 #include "image/cpm_name.h"
 #include "image/directory.h"
-#include "session/driver.h"
+#include "run/driver.h"
 #include "session/status.h"
 #include "support/test_support.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image/geometry.h"
+#include "session/geometry.h"
 
 namespace z18test {
 

@@ -8,9 +8,9 @@
 #include <random>
 #include <stdexcept>
 
-#include "session/command_line.h"
-#include "session/driver.h"
-#include "session/texts.h"
+#include "run/command_line.h"
+#include "run/driver.h"
+#include "run/texts.h"
 
 namespace z18test {
 

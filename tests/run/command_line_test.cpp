@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "session/command_line.h"
-#include "session/driver.h"
+#include "run/command_line.h"
+#include "run/driver.h"
 #include "support/test_support.h"
 
 using namespace z18;

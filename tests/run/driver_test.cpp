@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "image/geometry.h"
 #include "image/image_file.h"
-#include "session/driver.h"
+#include "run/driver.h"
+#include "session/geometry.h"
 #include "support/test_support.h"
 
 using namespace z18;

@@ -1,7 +1,7 @@
 #include <iostream>
 
 #include "host/env.h"
-#include "session/driver.h"
+#include "run/driver.h"
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);

@@ -1,12 +1,12 @@
-#include "session/driver.h"
+#include "run/driver.h"
 
 #include "commands/commands.h"
 #include "image/cpm_name.h"
 #include "image/directory.h"
 #include "image/image_file.h"
-#include "session/command_line.h"
+#include "run/command_line.h"
+#include "run/texts.h"
 #include "session/status.h"
-#include "session/texts.h"
 
 namespace z18 {
 

@@ -1,7 +1,7 @@
-#include "session/command_line.h"
+#include "run/command_line.h"
 
+#include "run/texts.h"
 #include "session/status.h"
-#include "session/texts.h"
 
 namespace z18 {
 
