@@ -13,7 +13,7 @@ declare -A may=(
     [commands]="commands image session host"
     [run]="run commands image session host"
     [fsck]="fsck image session host"
-    [web]="run session host"
+    [web]="run fsck commands image session host"
 )
 
 bad=0
