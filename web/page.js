@@ -1,30 +1,87 @@
 'use strict';
-// The page around the tool: every request is a run of z18man itself, in a scratch folder of the
-// in-memory file system holding the image, the files to add and a folder to extract into. The
-// page keeps the image's bytes between runs, so a request the tool refuses leaves them as they were.
+// The page around the tool: every request is a run of z18man itself (or of z18fsck, for a check),
+// in a scratch folder of the in-memory file system holding the image, the files to add and a
+// folder to extract into. The page keeps the image's bytes between runs, so a request the tool
+// refuses leaves them as they were.
 (() => {
   const scriptAt = performance.now();
   const $ = (id) => document.getElementById(id);
   const decoder = new TextDecoder();
+  const encoder = new TextEncoder();
   const WORK = '/run';
+  const IMAGE_SIZE = 368640;
+  const CTRL_Z = 0x1a; // where CP/M text ends
+  const OUTCOME_LINES = 6;
   let tool = null;
   let image = null; // { arg: the image argument, name: the name it downloads under, bytes }
-  let rows = [];
+  let rows = []; // the catalogue's rows, each with the first entry and user area of its file
   let unsaved = false;
   let busy = false;
-  const history = []; // every logged request: { args, status, text }
+  let suspect = null; // what the check looks at: { name, bytes, open: whether it is the open image }
+  let offered = null; // a refused file the outcome offers to check
+  let viewed = null; // { row, bytes, hex, lines }
+  let said = []; // what the action under way has to say: { kind: ok, warn or fail, text }
+  const history = []; // every logged run: { program, args, status, text }
 
   const toolFileName = (arg) => (arg.endsWith('.z18') ? arg : arg + '.z18');
+  // Names from files and images are shown as text, their control bytes escaped.
+  const shown = (name) => "'" + name.replace(/[\x00-\x1f\x7f]/g, (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0')) + "'";
+  const described = (row) => row.name + (row.user ? ' (user ' + row.user + ')' : '');
 
   function shellWord(word) {
     return /^[A-Za-z0-9_.\/-]+$/.test(word) ? word : "'" + word.replace(/'/g, "'\\''") + "'";
   }
 
-  function log(args, result) {
-    history.push({ args, status: result.status, text: result.text });
+  // What a terminal shows of the text: a carriage return goes back to the start of its line, and
+  // what follows is written over what stood there.
+  function onTerminal(text) {
+    if (!text.includes('\r')) return text;
+    const columns = (s) => [...s].reduce((out, c) => out + (c === '\t' ? ' '.repeat(8 - (out.length % 8)) : c), '');
+    return text
+      .split('\n')
+      .map((line) =>
+        line.split('\r').reduce((under, over) => {
+          const [a, b] = [columns(under), columns(over)];
+          return b.length >= a.length ? over : b + a.slice(b.length);
+        }),
+      )
+      .join('\n');
+  }
+
+  function log(args, result, program = 'z18man') {
+    history.push({ program, args, status: result.status, text: result.text });
     const pane = $('log');
-    pane.append('$ z18man ' + args.map(shellWord).join(' ') + '\n' + result.text);
+    pane.append('$ ' + program + ' ' + args.map(shellWord).join(' ') + '\n' + onTerminal(result.text));
     pane.scrollTop = pane.scrollHeight;
+    tell(result, program);
+  }
+
+  // How a run ended, in its own words: every status line it printed, then its last line.
+  function tell(result, program) {
+    let lines = onTerminal(result.text).split('\n').map((l) => l.trimEnd()).filter((l) => l);
+    if (program === 'z18man') lines = lines.slice(2); // the banner
+    const failed = lines.filter((l) => l.endsWith('!!!') || l.startsWith('z18fsck: '));
+    for (const line of failed) say('fail', line);
+    const last = lines[lines.length - 1];
+    const kind = result.status === 0 ? 'ok' : program === 'z18fsck' && result.status === 1 ? 'warn' : 'fail';
+    if (last && !failed.includes(last)) say(kind, last);
+  }
+
+  function say(kind, text) {
+    said.push({ kind, text });
+  }
+
+  // The outcome of the last action stays in view at the foot of the window, wherever the page is
+  // scrolled, and its text is a live region that screen readers read out.
+  function showOutcome() {
+    if (said.length === 0) return;
+    const lines = said.slice(0, OUTCOME_LINES).map((s) => s.text);
+    if (said.length > OUTCOME_LINES) lines.push('… and ' + (said.length - OUTCOME_LINES) + ' more line(s) in Messages');
+    $('outcome-text').textContent = lines.join('\n');
+    $('outcome').className = ['fail', 'warn', 'ok'].find((k) => said.some((s) => s.kind === k));
+    // What the keyboard brings into view is not left under it.
+    document.documentElement.style.scrollPaddingBottom = $('outcome').offsetHeight + 'px';
+    $('outcome-check').hidden = offered === null;
   }
 
   function emptyFolder(path) {
@@ -41,37 +98,61 @@
     }
   }
 
-  // One run of the tool: `imageBytes` is put in place first (under the name the tool will open),
-  // `inputs` go into in/. Returns the exit status, what the tool printed, the image it left and
-  // the files it extracted into out/.
-  function run(args, imageBytes, inputs = []) {
+  // Every file under a folder, by its path below it, in name order.
+  function readFolder(path, prefix = '') {
+    const FS = tool.FS;
+    const files = [];
+    for (const name of FS.readdir(path).sort()) {
+      if (name === '.' || name === '..') continue;
+      const full = path + '/' + name;
+      if (FS.isDir(FS.stat(full).mode)) files.push(...readFolder(full, prefix + name + '/'));
+      else files.push({ name: prefix + name, bytes: FS.readFile(full) });
+    }
+    return files;
+  }
+
+  // The scratch folder as a run finds it: the image under `file`, the files to add in in/, an
+  // empty out/.
+  function prepare(file, imageBytes, inputs = []) {
     const FS = tool.FS;
     FS.chdir('/');
     if (!FS.analyzePath(WORK).exists) FS.mkdir(WORK);
     emptyFolder(WORK);
     FS.mkdir(WORK + '/in');
     FS.mkdir(WORK + '/out');
-    const file = toolFileName(args[0]);
     if (imageBytes) FS.writeFile(WORK + '/' + file, imageBytes);
     for (const input of inputs) FS.writeFile(WORK + '/in/' + input.name, input.bytes);
+  }
+
+  function output() {
+    const at = tool._z18_output();
+    return decoder.decode(tool.HEAPU8.slice(at, at + tool._z18_output_size()));
+  }
+
+  // One run of z18man (or of z18fsck, whose image is its last argument): `imageBytes` is put in
+  // place first, `inputs` go into in/. Returns the exit status, what it printed, the image it left
+  // and the files it wrote into out/.
+  function run(args, imageBytes, inputs = [], program = 'z18man') {
+    const FS = tool.FS;
+    const file = program === 'z18man' ? toolFileName(args[0]) : args[args.length - 1];
+    prepare(file, imageBytes, inputs);
     FS.chdir(WORK);
     let status;
     const start = performance.now();
     try {
-      status = tool.callMain(args.slice());
+      if (program === 'z18man') {
+        status = tool.callMain(args.slice());
+      } else {
+        const words = encoder.encode(args.map((a) => a + '\0').join(''));
+        status = tool.ccall('z18_fsck', 'number', ['array', 'number'], [words, words.length]);
+      }
     } finally {
       FS.chdir('/');
     }
     const toolMs = performance.now() - start;
-    const at = tool._z18_output();
-    const text = decoder.decode(tool.HEAPU8.slice(at, at + tool._z18_output_size()));
     const kept = FS.analyzePath(WORK + '/' + file);
     const after = kept.exists && FS.isFile(kept.object.mode) ? FS.readFile(WORK + '/' + file) : null;
-    const files = FS.readdir(WORK + '/out')
-      .filter((n) => n !== '.' && n !== '..')
-      .sort()
-      .map((name) => ({ name, bytes: FS.readFile(WORK + '/out/' + name) }));
-    return { status, text, image: after, files, toolMs };
+    return { status, text: output(), image: after, files: readFolder(WORK + '/out'), toolMs };
   }
 
   // The catalogue's rows and totals, read from the listing /c prints.
@@ -88,6 +169,31 @@
     return { rows: found, totals };
   }
 
+  // The files of the image in `file` (just run on), in directory order: first entry, user area, name.
+  function filesOf(file) {
+    if (!tool.ccall('z18_files', 'number', ['string'], [WORK + '/' + file])) return [];
+    return output()
+      .split('\n')
+      .filter((line) => line)
+      .map((line) => {
+        const [index, user, name] = line.split('\t');
+        return { index: Number(index), user: Number(user), name };
+      });
+  }
+
+  // The catalogue's rows with the user area and first entry of each. The catalogue lists files by
+  // name, and those of one name in directory order, so the first file of that name not yet taken
+  // is the row's.
+  function listing(text, file) {
+    const shownRows = parseCatalogue(text);
+    const files = filesOf(file);
+    for (const row of shownRows.rows) {
+      const at = files.findIndex((f) => f.name === row.name);
+      Object.assign(row, at >= 0 ? files.splice(at, 1)[0] : { index: -1, user: 0 });
+    }
+    return shownRows;
+  }
+
   function sameBytes(a, b) {
     if (!a || !b || a.length !== b.length) return false;
     for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
@@ -96,45 +202,50 @@
 
   function refresh() {
     const result = run([image.arg, '/c'], image.bytes);
-    showCatalogue(result.status === 0 ? parseCatalogue(result.text) : { rows: [], totals: '' });
+    showCatalogue(result.status === 0 ? listing(result.text, toolFileName(image.arg)) : { rows: [], totals: '' });
   }
 
-  function showCatalogue(listing) {
-    rows = listing.rows;
+  function showCatalogue(list) {
+    rows = list.rows;
     const body = $('catalogue').tBodies[0];
     body.textContent = '';
     rows.forEach((row, i) => {
       const tr = body.insertRow();
-      const box = document.createElement('input');
-      box.type = 'checkbox';
+      const box = Object.assign(document.createElement('input'), { type: 'checkbox', id: 'row-' + i });
       box.dataset.index = i;
-      box.id = 'row-' + i;
-      box.setAttribute('aria-label', 'Select ' + row.name);
+      box.setAttribute('aria-label', 'Select ' + described(row));
       box.addEventListener('change', update);
       tr.insertCell().append(box);
       // The name is the check box's label, so a click on it selects the file too.
       const name = Object.assign(document.createElement('label'), { htmlFor: box.id, textContent: row.name });
       Object.assign(tr.insertCell(), { className: 'name' }).append(name);
+      const view = Object.assign(document.createElement('button'), { type: 'button', textContent: 'View', className: 'small' });
+      view.setAttribute('aria-label', 'View ' + described(row));
+      view.addEventListener('click', action(async () => showFile(row)));
+      tr.insertCell().append(view);
+      Object.assign(tr.insertCell(), { className: 'num user', textContent: row.user });
       for (const value of [row.records, row.size]) Object.assign(tr.insertCell(), { className: 'num', textContent: value });
-      for (const value of [row.r ? 'R' : '-', row.h ? 'H' : '-']) tr.insertCell().textContent = value;
+      for (const value of [row.r ? 'R' : '-', row.h ? 'H' : '-']) Object.assign(tr.insertCell(), { className: 'flag', textContent: value });
     });
-    $('totals').textContent = listing.totals;
+    $('totals').textContent = list.totals;
     $('select-all').checked = false;
+    if (viewed && !rows.some((r) => r.index === viewed.row.index && r.name === viewed.row.name)) closeViewer();
     update();
   }
 
   function selected() {
-    return [...document.querySelectorAll('#catalogue tbody input:checked')].map((b) => rows[b.dataset.index].name);
+    return [...document.querySelectorAll('#catalogue tbody input:checked')].map((b) => rows[b.dataset.index]);
   }
 
   function update() {
     const open = image !== null;
     const some = selected().length > 0;
-    for (const id of ['save', 'quick', 'full', 'add']) $(id).disabled = !open || busy;
+    for (const id of ['save', 'quick', 'full', 'add', 'check']) $(id).disabled = !open || busy;
     $('extract').disabled = !some || busy;
     $('erase').disabled = !some || busy;
     $('extract-all').disabled = !open || rows.length === 0 || busy;
     $('select-all').disabled = rows.length === 0;
+    for (const b of document.querySelectorAll('#catalogue tbody button, #rescue-part button, #outcome-check')) b.disabled = busy;
     $('current').textContent = open
       ? 'Open: ' + image.name + (unsaved ? ' (changed, not downloaded yet)' : '')
       : 'No image open.';
@@ -147,26 +258,55 @@
     if (result.image && !sameBytes(result.image, image.bytes)) {
       image.bytes = result.image;
       unsaved = true;
+      if (suspect && suspect.open) closeRescue();
     }
     refresh();
     return result;
   }
 
-  function openImage(name, bytes) {
-    const result = run([name, '/c'], bytes);
-    log([name, '/c'], result);
-    if (result.status !== 0) return; // the tool said why; the page keeps what it had
-    image = { arg: name, name, bytes };
-    unsaved = false;
-    showCatalogue(parseCatalogue(result.text));
+  // Why the page would not keep an image under this name: it would be a path, or a browser would
+  // download it under another name (Chromium turns these characters into "_", drops a leading or
+  // trailing dot and replaces a leading or trailing space).
+  function unkeepable(name) {
+    if (name === '') return 'the name is empty';
+    if (/[\/\\]/.test(name)) return 'a name holding / or \\ is a path; the page keeps an image under a plain file name';
+    if (/[\x00-\x1f\x7f:*?"<>|]/.test(name)) return 'browsers download a name holding : * ? " < > | or a control character with _ in their place';
+    if (/^[. ]|[. ]$/.test(name)) return 'browsers download a name that begins or ends with a dot or a space without it';
+    if (encoder.encode(name).length > 255) return 'the name is longer than the 255 bytes a downloaded file may have';
+    return null;
   }
 
-  function newImage(name) {
+  async function openImage(name, bytes) {
+    const why = unkeepable(name);
+    if (why) return say('fail', 'Not opened: ' + shown(name) + ': ' + why + '.');
+    const args = [name, '/c'];
+    const result = run(args, bytes);
+    log(args, result);
+    // The tool said why; the open image stays as it was, and a damaged or foreign image may still
+    // give up its files to z18fsck.
+    if (result.status !== 0) {
+      offered = { name, bytes, open: false };
+      return;
+    }
+    const list = listing(result.text, toolFileName(name));
+    if (!(await mayReplace())) return;
+    image = { arg: name, name, bytes };
+    unsaved = false;
+    if (suspect && suspect.open) closeRescue();
+    showCatalogue(list);
+  }
+
+  async function newImage(typed) {
+    const name = typed.trim();
+    const why = unkeepable(name) || unkeepable(toolFileName(name));
+    if (why) return say('fail', 'No image made: ' + shown(name) + ': ' + why + '.');
+    if (!(await mayReplace())) return;
     const result = run([name, '/f'], null);
     log([name, '/f'], result);
     if (result.status !== 0 || !result.image) return;
     image = { arg: name, name: toolFileName(name), bytes: result.image };
     unsaved = true;
+    if (suspect && suspect.open) closeRescue();
     refresh();
   }
 
@@ -206,7 +346,7 @@
       return b;
     };
     for (const f of files) {
-      const name = new TextEncoder().encode(f.name);
+      const name = encoder.encode(f.name);
       const crc = crc32(f.bytes);
       const common = (v, at) => {
         v.setUint16(at, 20, true); // version needed: 2.0
@@ -243,86 +383,303 @@
     return new Blob([...parts, ...central, end], { type: 'application/zip' });
   }
 
-  function deliver(files, zipName) {
-    if (files.length === 1 && !zipName) download(files[0].name, files[0].bytes);
-    else if (files.length > 0) download(zipName || baseName() + '.zip', zip(files), 'application/zip');
+  const baseName = (name) => name.replace(/\.z18$/, '') || name;
+
+  // One file downloads under its own name when a browser keeps that name; anything else as a zip.
+  function deliver(files, asZip) {
+    if (files.length === 1 && !asZip && !unkeepable(files[0].name)) download(files[0].name, files[0].bytes);
+    else if (files.length > 0) download(baseName(image.name) + '.zip', zip(files), 'application/zip');
+    if (files.length > 0) say('ok', files.length === 1 && !asZip ? 'Downloaded ' + files[0].name : files.length + ' file(s) downloaded as ' + baseName(image.name) + '.zip');
   }
 
-  function baseName() {
-    return image.name.replace(/\.[^.]*$/, '') || image.name;
+  // The one file that starts at the row's entry, as the tool extracts it from that user area alone.
+  function copyOut(row) {
+    const file = toolFileName(image.arg);
+    prepare(file, image.bytes);
+    tool.ccall('z18_copy', 'number', ['string', 'number', 'string'], [WORK + '/' + file, row.index, WORK + '/out/']);
+    const files = readFolder(WORK + '/out');
+    if (files.length !== 1) {
+      say('fail', 'The page could not read ' + shown(described(row)) + ' from the image: ' + output().trim());
+      return null;
+    }
+    return { name: row.name, user: row.user, bytes: files[0].bytes };
   }
 
-  function extract(names) {
+  // Every file the tool's extraction of these names touches. A name held by one file comes as the
+  // tool wrote it; a name held in several user areas is taken from each area alone, and in the
+  // download the areas other than 0 put "uN-" before it, the rule z18fsck's salvage names files
+  // by; a name taken already (whatever its case) gets "~1", "~2"... before its type.
+  function gather(names, extracted) {
     const files = [];
+    for (const name of names) {
+      const areas = rows.filter((r) => r.name === name);
+      if (areas.length > 1) {
+        for (const row of areas) {
+          const f = copyOut(row);
+          if (f) files.push({ name: row.user ? 'u' + row.user + '-' + name : name, bytes: f.bytes });
+        }
+      } else {
+        files.push(...extracted.filter((f) => f.name === name));
+      }
+    }
+    const taken = new Set();
+    for (const f of files) {
+      const plain = f.name;
+      const dot = plain.lastIndexOf('.');
+      const at = dot > 0 ? dot : plain.length;
+      for (let n = 1; taken.has(f.name.toLowerCase()); n++) f.name = plain.slice(0, at) + '~' + n + plain.slice(at);
+      taken.add(f.name.toLowerCase());
+    }
+    return files.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+  }
+
+  // Extracting, as erasing, goes by name: when a name is in more than one user area, the dialog
+  // lists every file the request touches first.
+  async function extract(chosen) {
+    const names = [...new Set(chosen.map((r) => r.name))];
+    const touched = rows.filter((r) => names.includes(r.name));
+    if (touched.length > names.length) {
+      const text = 'The tool extracts a name from every user area that holds it. These files will be extracted:';
+      if ((await ask(text, touched.map(described), [{ label: 'Extract', value: 'ok' }])) !== 'ok') return;
+    }
+    const extracted = [];
     for (const name of names) {
       const args = [image.arg, '/x', 'out/' + name];
       const result = run(args, image.bytes);
       log(args, result);
-      for (const f of result.files) if (!files.some((g) => g.name === f.name)) files.push(f);
+      extracted.push(...result.files);
     }
-    deliver(files, names.length > 1 ? baseName() + '.zip' : null);
+    const files = gather(names, extracted);
+    deliver(files, files.length > 1);
   }
 
   function extractAll() {
     const args = [image.arg, '/x', 'out/*.*'];
     const result = run(args, image.bytes);
     log(args, result);
-    deliver(result.files, baseName() + '.zip');
+    deliver(gather([...new Set(rows.map((r) => r.name))], result.files), true);
   }
 
+  async function erase(chosen) {
+    const names = [...new Set(chosen.map((r) => r.name))];
+    const touched = rows.filter((r) => names.includes(r.name));
+    const areas = touched.length > names.length ? ' The tool erases a name from every user area that holds it.' : '';
+    const choice = await ask('Erase these files from ' + image.name + '?' + areas, touched.map(described), [{ label: 'Erase', value: 'ok', danger: true }]);
+    if (choice !== 'ok') return;
+    for (const name of names) change([image.arg, '/e', name]);
+  }
+
+  // Files whose name would reach outside in/, that the tool's mask passes over without a word, or
+  // that a second file of the drop would overwrite there, are refused here, before anything runs.
   async function addFiles(list) {
     if (!image || list.length === 0) return;
     const inputs = [];
-    for (const f of list) inputs.push({ name: f.name, bytes: await readFile(f) });
-    change([image.arg, '/a', 'in/*.*'], inputs);
-    // The tool's mask passes over host names that begin with a dot, without a word: say so here.
-    const passed = inputs.filter((f) => f.name.startsWith('.')).map((f) => f.name);
-    if (passed.length) note('Not added (a name beginning with a dot is not a CP/M name): ' + passed.join(', '));
+    const refused = [];
+    for (const f of list) {
+      const why = /[\/\\]|\.\./.test(f.name)
+        ? 'a name holding / \\ or .. would reach outside the files to add'
+        : f.name.startsWith('.')
+          ? 'a name beginning with a dot is not a CP/M name'
+          : inputs.some((g) => g.name === f.name)
+            ? 'a second file of this name in the same drop (the first one is added)'
+            : null;
+      if (why) refused.push('Not added: ' + shown(f.name) + ': ' + why + '.');
+      else inputs.push({ name: f.name, bytes: await readFile(f) });
+    }
+    if (inputs.length) change([image.arg, '/a', 'in/*.*'], inputs);
+    for (const text of refused) say('fail', text);
   }
 
-  function confirmDialog(text, items, okLabel) {
+  // A dialog with the given choices and Cancel; resolves to the value of the button pressed. A
+  // choice that changes the image is marked, so it does not look like Cancel.
+  function ask(text, items, choices) {
     const dialog = $('confirm');
     $('confirm-text').textContent = text;
     const list = $('confirm-list');
     list.textContent = '';
     for (const item of items) list.append(Object.assign(document.createElement('li'), { textContent: item }));
     list.hidden = items.length === 0;
-    $('confirm-ok').textContent = okLabel;
+    const buttons = $('confirm-buttons');
+    for (const b of [...buttons.querySelectorAll('button:not(#confirm-cancel)')]) b.remove();
+    for (const c of choices) {
+      const b = Object.assign(document.createElement('button'), { value: c.value, id: 'confirm-' + c.value, textContent: c.label });
+      if (c.danger) b.className = 'danger';
+      buttons.insertBefore(b, $('confirm-cancel'));
+    }
     dialog.returnValue = '';
     dialog.showModal();
-    return new Promise((resolve) => dialog.addEventListener('close', () => resolve(dialog.returnValue === 'ok'), { once: true }));
+    return new Promise((resolve) => dialog.addEventListener('close', () => resolve(dialog.returnValue || 'cancel'), { once: true }));
+  }
+
+  // Opening or making an image puts the open one away: not without asking when it has changes.
+  async function mayReplace() {
+    if (!unsaved) return true;
+    const text = image.name + ' has changes that were not downloaded. Put them away?';
+    return (await ask(text, [], [{ label: 'Put away', value: 'ok', danger: true }])) === 'ok';
+  }
+
+  async function readFile(file) {
+    return new Uint8Array(await file.arrayBuffer());
+  }
+
+  // ---- the check by z18fsck ----
+
+  function showRescue() {
+    $('rescue-part').hidden = false;
+    $('rescue-title').focus();
+    $('rescue-part').scrollIntoView({ block: 'start' });
+  }
+
+  function closeRescue() {
+    suspect = null;
+    $('rescue-part').hidden = true;
+    $('rescue-report').textContent = '';
+  }
+
+  function fsck(words) {
+    const args = [...words, toolFileName(suspect.name)];
+    const result = run(args, suspect.bytes, [], 'z18fsck');
+    log(args, result, 'z18fsck');
+    return result;
+  }
+
+  function check(target) {
+    suspect = { name: target.name, bytes: target.bytes.slice(), open: target.open };
+    const result = fsck([]);
+    $('rescue-name').textContent = toolFileName(suspect.name);
+    $('rescue-report').textContent = result.text;
+    $('open-repaired').hidden = true;
+    showRescue();
+  }
+
+  function salvage() {
+    const result = fsck(['-x', 'out']);
+    if (result.files.length) {
+      const name = baseName(suspect.name) + '-salvage.zip';
+      download(name, zip(result.files), 'application/zip');
+      say('ok', result.files.length + ' file(s), the report among them, downloaded as ' + name);
+    }
+  }
+
+  function repair() {
+    const name = baseName(suspect.name) + '-repaired.z18';
+    const result = fsck(['-o', 'out/' + name]);
+    const made = result.files.find((f) => f.name === name);
+    if (!made) return;
+    download(name, made.bytes);
+    say('ok', 'Downloaded ' + name);
+    suspect.repaired = { name, bytes: made.bytes };
+    $('open-repaired').hidden = false;
+  }
+
+  // ---- the file viewer ----
+
+  const HEX = Array.from({ length: 256 }, (_, b) => b.toString(16).padStart(2, '0'));
+  const PRINTED = Array.from({ length: 256 }, (_, b) => (b >= 0x20 && b < 0x7f ? String.fromCharCode(b) : '.'));
+  // In the text view a tab and a line end are themselves; other control bytes show in caret
+  // notation (^@ for 0, ^A for 1, ^? for 127), and bytes from 0x80 up, which CP/M text does not
+  // use, as a middle dot.
+  const AS_TEXT = Array.from({ length: 256 }, (_, b) =>
+    b === 9 || b === 10 ? String.fromCharCode(b) : b < 0x20 ? '^' + String.fromCharCode(0x40 + b) : b === 0x7f ? '^?' : b > 0x7f ? '\u00b7' : String.fromCharCode(b),
+  );
+
+  function hexLine(bytes, at) {
+    let hex = at.toString(16).padStart(6, '0') + ' ';
+    let text = '';
+    for (let i = at; i < at + 16; i++) {
+      if (i === at + 8) hex += ' ';
+      if (i < bytes.length) {
+        hex += ' ' + HEX[bytes[i]];
+        text += PRINTED[bytes[i]];
+      } else {
+        hex += '   ';
+      }
+    }
+    return hex + '  |' + text + '|';
+  }
+
+  // The text up to the first ^Z, a CR LF pair as one line end.
+  function textLines(bytes, end) {
+    const parts = [];
+    for (let i = 0; i < end; i++) {
+      if (bytes[i] === 13 && i + 1 < end && bytes[i + 1] === 10) {
+        parts.push('\n');
+        i++;
+      } else {
+        parts.push(AS_TEXT[bytes[i]]);
+      }
+    }
+    return parts.join('').split('\n');
+  }
+
+  function showFile(row) {
+    const f = copyOut(row);
+    if (!f) return;
+    viewed = { row, bytes: f.bytes, hex: viewed ? viewed.hex : false };
+    $('view-name').textContent = described(row);
+    $('view-part').hidden = false;
+    drawFile();
+    $('view-title').focus();
+    $('view-part').scrollIntoView({ block: 'start' });
+  }
+
+  function closeViewer() {
+    viewed = null;
+    $('view-part').hidden = true;
+    $('view-lines').textContent = '';
+  }
+
+  // Only the lines in sight are in the document, so a whole disk's worth opens at once.
+  function drawFile() {
+    const { bytes, hex } = viewed;
+    const end = bytes.indexOf(CTRL_Z) < 0 ? bytes.length : bytes.indexOf(CTRL_Z);
+    if (hex) {
+      viewed.lines = { count: Math.ceil(bytes.length / 16), at: (i) => hexLine(bytes, i * 16), width: 78 };
+      $('view-info').textContent = bytes.length + ' bytes, offsets in hex.';
+    } else {
+      const lines = textLines(bytes, end);
+      viewed.lines = { count: lines.length, at: (i) => lines[i], width: lines.reduce((w, l) => Math.max(w, l.length), 0) };
+      $('view-info').textContent = (end < bytes.length ? 'Text up to the first ^Z, at byte ' + end + ' of ' : 'Text, no ^Z in its ') + bytes.length + ' bytes.';
+    }
+    $('view-text').setAttribute('aria-pressed', String(!hex));
+    $('view-hex').setAttribute('aria-pressed', String(hex));
+    const height = parseFloat(getComputedStyle($('view-lines')).lineHeight);
+    Object.assign($('view-space').style, { height: viewed.lines.count * height + 'px', width: viewed.lines.width + 'ch' });
+    $('view-body').scrollTop = 0;
+    drawLines();
+  }
+
+  function drawLines() {
+    if (!viewed) return;
+    const body = $('view-body');
+    const pre = $('view-lines');
+    const height = parseFloat(getComputedStyle(pre).lineHeight);
+    const first = Math.max(0, Math.floor(body.scrollTop / height) - 40);
+    const last = Math.min(viewed.lines.count, first + Math.ceil(body.clientHeight / height) + 80);
+    let text = '';
+    for (let i = first; i < last; i++) text += viewed.lines.at(i) + '\n';
+    pre.style.top = first * height + 'px';
+    pre.textContent = text;
   }
 
   // Runs one user action at a time; an unexpected failure is shown rather than left in the console.
   function action(fn) {
     return async (...args) => {
       if (busy || !tool) return;
-      note('');
+      said = [];
+      offered = null;
       busy = true;
       update();
       try {
         await fn(...args);
       } catch (e) {
-        note('The page could not finish this: ' + e);
+        say('fail', 'The page could not finish this: ' + e);
       } finally {
         busy = false;
         update();
+        showOutcome();
       }
     };
-  }
-
-  // Page notes go beside the log, which holds only what the tool printed.
-  function note(text) {
-    $('note').textContent = text;
-  }
-
-  // Opening or making an image puts the open one away: not without asking when it has changes.
-  async function mayReplace() {
-    return !unsaved || confirmDialog(image.name + ' has changes that were not downloaded. Put them away?', [], 'Put away');
-  }
-
-  async function readFile(file) {
-    return new Uint8Array(await file.arrayBuffer());
   }
 
   function wire() {
@@ -330,27 +687,37 @@
     $('open-input').addEventListener('change', action(async () => {
       const file = $('open-input').files[0];
       $('open-input').value = '';
-      if (file && (await mayReplace())) openImage(file.name, await readFile(file));
+      if (file) await openImage(file.name, await readFile(file));
     }));
-    $('new-form').addEventListener('submit', action(async (e) => {
-      e.preventDefault();
-      const name = $('new-name').value.trim();
-      if (name && (await mayReplace())) newImage(name);
-    }));
-    $('save').addEventListener('click', () => {
-      if (!image) return;
+    $('new-form').addEventListener('submit', (e) => e.preventDefault());
+    $('new-form').addEventListener('submit', action(async () => newImage($('new-name').value)));
+    $('save').addEventListener('click', action(async () => {
       download(image.name, image.bytes);
       unsaved = false;
-      update();
-    });
+      say('ok', 'Downloaded ' + image.name);
+    }));
     $('quick').addEventListener('click', action(async () => {
-      if (await confirmDialog('Quick format ' + image.name + '? Its directory is emptied: every file in it is lost.', [], 'Quick format'))
-        change([image.arg, '/q']);
+      const text = 'Quick format ' + image.name + '? Its directory is emptied: every file in it is lost.';
+      if ((await ask(text, [], [{ label: 'Quick format', value: 'ok', danger: true }])) === 'ok') change([image.arg, '/q']);
     }));
     $('full').addEventListener('click', action(async () => {
-      if (await confirmDialog('Full format ' + image.name + '? The whole disk is cleared: every file in it is lost.', [], 'Full format'))
-        change([image.arg, '/f']);
+      const text = 'Full format ' + image.name + '? The whole disk is cleared: every file in it is lost.';
+      if ((await ask(text, [], [{ label: 'Full format', value: 'ok', danger: true }])) === 'ok') change([image.arg, '/f']);
     }));
+    $('check').addEventListener('click', action(async () => check({ name: image.arg, bytes: image.bytes, open: true })));
+    // The offer is taken before the action starts, which clears it.
+    $('outcome-check').addEventListener('click', () => {
+      const target = offered;
+      if (target) action(async () => check(target))();
+    });
+    $('outcome-close').addEventListener('click', () => {
+      $('outcome').className = 'empty';
+      document.documentElement.style.scrollPaddingBottom = '';
+    });
+    $('salvage').addEventListener('click', action(async () => salvage()));
+    $('repair').addEventListener('click', action(async () => repair()));
+    $('open-repaired').addEventListener('click', action(async () => openImage(suspect.repaired.name, suspect.repaired.bytes)));
+    $('rescue-close').addEventListener('click', closeRescue);
     $('add').addEventListener('click', () => $('add-input').click());
     $('add-input').addEventListener('change', action(async () => {
       const files = [...$('add-input').files];
@@ -359,14 +726,28 @@
     }));
     $('extract').addEventListener('click', action(async () => extract(selected())));
     $('extract-all').addEventListener('click', action(async () => extractAll()));
-    $('erase').addEventListener('click', action(async () => {
-      const names = selected();
-      if (!(await confirmDialog('Erase these files from ' + image.name + '?', names, 'Erase'))) return;
-      for (const name of names) change([image.arg, '/e', name]);
-    }));
+    $('erase').addEventListener('click', action(async () => erase(selected())));
     $('select-all').addEventListener('change', () => {
       for (const b of document.querySelectorAll('#catalogue tbody input')) b.checked = $('select-all').checked;
       update();
+    });
+    for (const [id, hex] of [['view-text', false], ['view-hex', true]]) {
+      $(id).addEventListener('click', () => {
+        if (viewed && viewed.hex !== hex) {
+          viewed.hex = hex;
+          drawFile();
+        }
+      });
+    }
+    $('view-close').addEventListener('click', closeViewer);
+    let drawing = false;
+    $('view-body').addEventListener('scroll', () => {
+      if (drawing) return;
+      drawing = true;
+      requestAnimationFrame(() => {
+        drawing = false;
+        drawLines();
+      });
     });
     $('copy').addEventListener('click', () => {
       const text = $('log').textContent;
@@ -378,6 +759,7 @@
     });
 
     // Dropping: files on the table are added, anything dropped elsewhere is opened as the image.
+    // An image dropped on the table was most likely meant to be opened, so the page asks.
     let depth = 0;
     document.addEventListener('dragenter', (e) => {
       e.preventDefault();
@@ -400,8 +782,18 @@
       document.body.classList.remove('dragging');
       const files = [...((e.dataTransfer && e.dataTransfer.files) || [])];
       if (files.length === 0) return;
-      if (image && $('drop-files').contains(e.target)) await addFiles(files);
-      else if (await mayReplace()) openImage(files[0].name, await readFile(files[0]));
+      if (image && $('drop-files').contains(e.target)) {
+        const disk = files.find((f) => f.size === IMAGE_SIZE || /\.z18$/i.test(f.name));
+        if (disk) {
+          const text = shown(disk.name) + ' looks like a disk image. Open it, or add the dropped file(s) to ' + image.name + '?';
+          const choice = await ask(text, [], [{ label: 'Open image', value: 'open' }, { label: 'Add as file(s)', value: 'add' }]);
+          if (choice === 'open') return openImage(disk.name, await readFile(disk));
+          if (choice !== 'add') return;
+        }
+        return addFiles(files);
+      }
+      if (files.length > 1) say('warn', 'One image opens at a time: ' + shown(files[0].name) + ' is opened, the other dropped files are left alone.');
+      await openImage(files[0].name, await readFile(files[0]));
     }));
     window.addEventListener('beforeunload', (e) => {
       if (!unsaved) return;

@@ -1,7 +1,9 @@
 'use strict';
 // Drives z18man.html in headless Chromium, opened from file://, and holds every result against the
-// native z18man given the same requests: the message log, downloaded images and extracted files.
-//   node page-test.js PAGE.html NATIVE-z18man [SCREENSHOT.png]
+// native z18man and z18fsck given the same requests: the message log, downloaded images and
+// extracted files; after every step the outcome must be in the window. Each scenario runs at a
+// desktop's size and a phone's.
+//   node page-test.js PAGE.html NATIVE-z18man [SCREENSHOT.png]   (z18fsck beside z18man)
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
@@ -9,6 +11,7 @@ const { execFileSync } = require('child_process');
 const puppeteer = require('puppeteer-core');
 
 const [pageFile, native, shot] = process.argv.slice(2).map((p) => p && path.resolve(p));
+const nativeFsck = path.join(path.dirname(native), 'z18fsck');
 const pageUrl = 'file://' + pageFile;
 const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'z18page-'));
 const pattern = (n, seed) => Buffer.from(Array.from({ length: n }, (_, i) => (i * 31 + seed * 7 + (i >> 8)) & 255));
@@ -19,29 +22,49 @@ const check = (ok, what) => {
   if (!ok) throw new Error(what);
 };
 const same = (a, b, what) => check(a && b && Buffer.compare(Buffer.from(a), Buffer.from(b)) === 0, what + ' differs');
+// A terminal returns to the start of the line at a carriage return and writes over what was there.
+const terminal = (text) => text.split('\n').map((l) => l.split('\r').reduce((a, b) => (b.length >= a.length ? b : b + a.slice(b.length)))).join('\n');
 
-// The native side of a request: a fresh folder with the image and the files to add, as the page has.
-function nativeRun(st, args, inputs = []) {
+// The native side of a request: a fresh folder with the image and the files to add, as the page
+// has. What it prints is logged, and its status lines and last line are what the page must show.
+function nativeRun(st, args, inputs = [], program = native) {
   const dir = fs.mkdtempSync(path.join(tmp, 'n-'));
   for (const sub of ['in', 'out']) fs.mkdirSync(path.join(dir, sub));
-  const img = path.join(dir, toolFile(args[0]));
+  const img = path.join(dir, program === native ? toolFile(args[0]) : args[args.length - 1]);
   if (st.image) fs.writeFileSync(img, st.image);
   for (const f of inputs) fs.writeFileSync(path.join(dir, 'in', f.name), f.bytes);
   let out;
   let status = 0;
   try {
-    out = execFileSync(native, args, { cwd: dir, stdio: ['ignore', 'pipe', 'inherit'] });
+    out = execFileSync(program, args, { cwd: dir, stdio: ['ignore', 'pipe', 'inherit'] });
   } catch (e) {
     [out, status] = [e.stdout, e.status];
   }
-  if (st.log !== undefined) st.log += '$ z18man ' + args.map(quote).join(' ') + '\n' + out;
-  const files = fs.readdirSync(path.join(dir, 'out')).sort().map((name) => ({ name, bytes: fs.readFileSync(path.join(dir, 'out', name)) }));
-  return { status, text: out.toString(), image: fs.existsSync(img) ? fs.readFileSync(img) : null, files };
+  const text = out.toString();
+  if (st.log !== undefined) {
+    st.log += '$ ' + path.basename(program) + ' ' + args.map(quote).join(' ') + '\n' + terminal(text);
+    const lines = terminal(text).split('\n').filter((l) => l.trim());
+    st.told.push(...lines.filter((l) => l.endsWith('!!!')), lines[lines.length - 1].trimEnd());
+  }
+  const files = readTree(path.join(dir, 'out'));
+  return { status, text, image: fs.existsSync(img) ? fs.readFileSync(img) : null, files };
 }
+const readTree = (dir, at = '') => fs.readdirSync(dir).sort().flatMap((name) => (fs.statSync(path.join(dir, name)).isDirectory()
+  ? readTree(path.join(dir, name), at + name + '/') : [{ name: at + name, bytes: fs.readFileSync(path.join(dir, name)) }]));
 function makeImage(inputs) {
   const st = {};
   st.image = nativeRun(st, ['x', '/a', 'in/*.*'], inputs).image;
   return st.image;
+}
+// Moves the file of name `from` (11 characters, as the directory holds it) into user area `user`
+// under the name `to`.
+function moveToArea(img, from, user, to) {
+  const out = Buffer.from(img);
+  for (let at = out.indexOf(from, 9216, 'latin1'); at > 0; at = out.indexOf(from, at + 1, 'latin1')) {
+    out.write(to, at, 'latin1');
+    out[at - 1] = user;
+  }
+  return out;
 }
 
 // Page-side helpers.
@@ -57,25 +80,28 @@ async function choose(page, button, files) {
   await chooser.accept(paths);
   await idle(page, n);
 }
-async function drop(page, target, files) {
+// Drops the files and waits for that many more runs; with `runs` null, for nothing (a dialog).
+async function drop(page, target, files, runs = 1) {
   const sent = files.map((f) => ({ name: f.name, data: f.bytes.toString('base64') }));
-  const n = await logged(page);
+  const n = (await logged(page)) - 1 + runs;
   await page.evaluate((target, sent) => {
     const dt = new DataTransfer();
     for (const f of sent) dt.items.add(new File([Uint8Array.from(atob(f.data), (c) => c.charCodeAt(0))], f.name));
     const at = document.querySelector(target);
     for (const type of ['dragenter', 'dragover', 'drop']) at.dispatchEvent(new DragEvent(type, { dataTransfer: dt, bubbles: true, cancelable: true }));
   }, target, sent);
-  await idle(page, n);
+  if (runs !== null) await idle(page, n);
 }
+const boxOf = (name) => `#catalogue tbody input[aria-label="Select ${name}"]`;
+// Ticks the files' boxes, and nothing else, with the keyboard.
 async function select(page, names) {
-  for (const box of await page.$$('#catalogue tbody input:checked')) await box.click();
-  for (const name of names) {
-    const box = `#catalogue tbody input[aria-label="Select ${name}"]`;
-    await page.focus(box);
+  const ticked = await page.$$eval('#catalogue tbody input:checked', (boxes) => boxes.map((b) => b.getAttribute('aria-label').slice(7)));
+  for (const name of [...ticked, ...names]) {
+    await page.focus(boxOf(name));
     await page.keyboard.press('Space');
   }
 }
+const plain = (name) => name.replace(/ \(user \d+\)$/, '');
 async function download(ctx, trigger) {
   const done = new Promise((resolve) => ctx.cdp.once('Browser.downloadProgress', function on(e) {
     if (e.state === 'completed') resolve(e.guid);
@@ -87,62 +113,143 @@ async function download(ctx, trigger) {
   const guid = await Promise.race([done, late]);
   return { name: await name, bytes: fs.readFileSync(path.join(ctx.downloads, guid)) };
 }
-async function confirmWith(page, list) {
+// Answers the open dialog with the button `value` after checking what it lists; a button that
+// changes the image must not look like Cancel.
+async function answer(page, list, value = 'ok', danger = false) {
   await page.waitForSelector('#confirm[open]');
   const shown = await page.$$eval('#confirm-list li', (li) => li.map((e) => e.textContent));
   check(JSON.stringify(shown) === JSON.stringify(list), 'confirmation lists ' + shown);
-  await page.click('#confirm-ok');
+  const look = (id) => page.$eval(id, (b) => getComputedStyle(b).backgroundColor);
+  if (danger) check((await look('#confirm-' + value)) !== (await look('#confirm-cancel')), 'the ' + value + ' button looks like Cancel');
+  await page.click('#confirm-' + value);
   await idle(page);
 }
+async function unzipSame(got, want) {
+  const dir = fs.mkdtempSync(path.join(tmp, 'zip-'));
+  fs.writeFileSync(path.join(dir, 'got.zip'), got.bytes);
+  execFileSync('unzip', ['-q', 'got.zip', '-d', 'x'], { cwd: dir });
+  const members = readTree(path.join(dir, 'x'));
+  check(JSON.stringify(members.map((f) => f.name)) === JSON.stringify(want.map((f) => f.name)), 'zip members ' + members.map((f) => f.name));
+  members.forEach((f, i) => same(f.bytes, want[i].bytes, 'zipped ' + f.name));
+}
+// What z18fsck's salvage makes of the image: the files of every user area, each under its name.
+const salvaged = (img, name) => nativeRun({ image: img }, ['-x', 'out', name], [], nativeFsck).files;
 
-// Each step does one thing on the page and the same requests natively, in `st` (image, log).
+// Each step does one thing on the page and the same requests natively, in `st` (image, log, and
+// what the page must say).
 const steps = {
   create: (name) => [async (p) => { await p.$eval('#new-name', (e) => (e.value = '')); await p.type('#new-name', name); await p.click('#new'); await idle(p); },
-    (st) => { const r = nativeRun(st, [name, '/f']); if (r.status === 0) Object.assign(st, { image: r.image, arg: name, name: toolFile(name) }); }],
+    (st) => { const r = nativeRun(Object.assign(st, { image: null }), [name, '/f']); if (r.status === 0) Object.assign(st, { image: r.image, arg: name, name: toolFile(name) }); }],
   open: (name, image, how) => [(p) => (how === 'drop' ? drop(p, 'header', [{ name, bytes: image }]) : choose(p, '#open', [{ name, bytes: image }])),
-    (st) => { const r = nativeRun({ image, log: '' }, [name, '/c']); st.log += '$ z18man ' + quote(name) + ' /c\n' + r.text; if (r.status === 0) Object.assign(st, { image, arg: name, name }); }],
+    (st) => { const r = nativeRun({ image, log: '', told: st.told }, [name, '/c']); st.log += '$ z18man ' + quote(name) + ' /c\n' + terminal(r.text); if (r.status === 0) Object.assign(st, { image, arg: name, name }); }],
   add: (files, how) => [(p) => (how === 'drop' ? drop(p, '#catalogue', files) : choose(p, '#add', files)),
     (st) => { st.image = nativeRun(st, [st.arg, '/a', 'in/*.*'], files).image; }],
   save: () => [async (p, ctx, st) => { const got = await download(ctx, () => p.click('#save')); check(got.name === st.name, 'saved as ' + got.name); same(got.bytes, st.image, 'downloaded image'); }, () => {}],
-  extract: (names) => [async (p, ctx, st) => {
+  // `areas` lists the files the request touches beyond the names, as the dialog names them.
+  extract: (names, areas) => [async (p, ctx, st) => {
     await select(p, names);
-    const got = await download(ctx, () => p.click('#extract'));
-    const want = names.flatMap((n) => nativeRun({ image: st.image }, [st.arg, '/x', 'out/' + n]).files);
+    const got = await download(ctx, async () => { await p.click('#extract'); if (areas) await answer(p, areas); });
+    const want = names.flatMap((n) => nativeRun({ image: st.image }, [st.arg, '/x', 'out/' + plain(n)]).files);
+    if (areas) return unzipSame(got, salvaged(st.image, toolFile(st.arg)).filter((f) => areas.includes(f.name.replace(/^u(\d+)-(.*)/, '$2 (user $1)'))));
     if (names.length === 1) return check(got.name === want[0].name, 'extracted as ' + got.name) || same(got.bytes, want[0].bytes, got.name);
-    unzipSame(got, want);
-  }, (st) => names.forEach((n) => nativeRun(st, [st.arg, '/x', 'out/' + n]))],
-  extractAll: () => [async (p, ctx, st) => unzipSame(await download(ctx, () => p.click('#extract-all')), nativeRun({ image: st.image }, [st.arg, '/x', 'out/*.*']).files),
+    await unzipSame(got, want);
+  }, (st) => names.forEach((n) => nativeRun(st, [st.arg, '/x', 'out/' + plain(n)]))],
+  extractAll: (want) => [async (p, ctx, st) => unzipSame(await download(ctx, () => p.click('#extract-all')), want ? want(st) : nativeRun({ image: st.image }, [st.arg, '/x', 'out/*.*']).files),
     (st) => nativeRun(st, [st.arg, '/x', 'out/*.*'])],
-  erase: (names) => [async (p) => { await select(p, names); await p.click('#erase'); await confirmWith(p, names); },
-    (st) => names.forEach((n) => (st.image = nativeRun(st, [st.arg, '/e', n]).image))],
-  quick: () => [async (p) => { await p.click('#quick'); await confirmWith(p, []); }, (st) => { st.image = nativeRun(st, [st.arg, '/q']).image; }],
+  erase: (names, list = names) => [async (p) => { await select(p, names); await p.click('#erase'); await answer(p, list, 'ok', true); },
+    (st) => [...new Set(names.map(plain))].forEach((n) => (st.image = nativeRun(st, [st.arg, '/e', n]).image))],
+  quick: () => [async (p) => { await p.click('#quick'); await answer(p, [], 'ok', true); }, (st) => { st.image = nativeRun(st, [st.arg, '/q']).image; }],
+  // A request the page refuses before anything runs: `says` is in the outcome.
+  refused: (onPage, says) => [onPage, (st) => st.told.push(says)],
+  users: (want) => [async (p) => check(JSON.stringify(await p.$$eval('#catalogue tbody td.user', (c) => c.map((e) => e.textContent))) === JSON.stringify(want), 'user areas'), () => {}],
+  dropOnTable: (f, choice, says) => [async (p) => { await drop(p, '#catalogue', [f], null); await answer(p, [], choice); },
+    (st) => (says ? st.told.push(says) : choice === 'open' ? steps.open(f.name, f.bytes)[1](st) : steps.add([f])[1](st))],
+  // The viewer of the file: its first lines in the text view and in the hex view, and the last line
+  // once scrolled to the end with the keyboard.
+  view: (name, text, hex) => [async (p, ctx, st) => {
+    const bytes = nativeRun({ image: st.image }, [st.arg, '/x', 'out/' + name]).files[0].bytes;
+    const last = hexLine(bytes, (Math.ceil(bytes.length / 16) - 1) * 16);
+    await p.focus(`#catalogue tbody button[aria-label="View ${name}"]`);
+    await p.keyboard.press('Enter');
+    await idle(p);
+    const lines = () => p.$eval('#view-lines', (e) => e.textContent.split('\n'));
+    check(JSON.stringify((await lines()).slice(0, text.length)) === JSON.stringify(text), 'text view ' + (await lines()).slice(0, 3));
+    await p.click('#view-hex');
+    check((await lines())[0] === hex, 'hex view ' + (await lines())[0]);
+    await p.focus('#view-body');
+    await p.keyboard.press('End');
+    await p.waitForFunction((l) => document.getElementById('view-lines').textContent.endsWith(l + '\n'), {}, last);
+  }, () => {}],
+  // z18fsck's check from the outcome's offer, or of the open image; its report, salvage and repair.
+  check: (offer) => [async (p) => { await p.click(offer ? '#outcome-check' : '#check'); await idle(p); },
+    (st) => { Object.assign(st, st.rescue ? { fsck: st.rescue, fsckImage: st.rescueImage } : { fsck: toolFile(st.arg), fsckImage: st.image }); st.report = fsckRun(st, [st.fsck]); }],
+  salvage: () => [async (p, ctx, st) => {
+    check((await p.$eval('#rescue-report', (e) => e.textContent)) === st.report.text, 'report');
+    await unzipSame(await download(ctx, () => p.click('#salvage')), salvaged(st.fsckImage, st.fsck));
+  }, (st) => fsckRun(st, ['-x', 'out', st.fsck])],
+  repair: () => [async (p, ctx, st) => {
+    const got = await download(ctx, () => p.click('#repair'));
+    check(got.name === repaired(st), 'repaired as ' + got.name);
+    same(got.bytes, fsckRun({ image: st.fsckImage }, ['-o', 'out/' + repaired(st), st.fsck]).files[0].bytes, 'repaired image');
+  }, (st) => fsckRun(st, ['-o', 'out/' + repaired(st), st.fsck])],
   screenshot: () => [async (p) => shot && (await p.screenshot({ path: shot })), () => {}],
 };
-function unzipSame(got, want) {
-  const dir = fs.mkdtempSync(path.join(tmp, 'zip-'));
-  fs.writeFileSync(path.join(dir, got.name), got.bytes);
-  execFileSync('unzip', ['-q', got.name, '-d', 'x'], { cwd: dir });
-  check(JSON.stringify(fs.readdirSync(path.join(dir, 'x')).sort()) === JSON.stringify(want.map((f) => f.name)), 'zip members');
-  for (const f of want) same(fs.readFileSync(path.join(dir, 'x', f.name)), f.bytes, 'zipped ' + f.name);
+// A native z18fsck run on the image being checked, logged as the page logs it.
+function fsckRun(st, args) {
+  const r = nativeRun({ image: st.fsckImage || st.image, log: st.log === undefined ? undefined : '', told: st.told }, args, [], nativeFsck);
+  if (st.log !== undefined) st.log += '$ z18fsck ' + args.map(quote).join(' ') + '\n' + r.text;
+  return r;
 }
+const repaired = (st) => st.fsck.replace(/\.z18$/, '') + '-repaired.z18';
+// A damaged image is kept for the check of the outcome's offer.
+const openBad = (name, img, how) => [steps.open(name, img, how)[0], (st) => { steps.open(name, img, how)[1](st); Object.assign(st, { rescue: toolFile(name), rescueImage: img }); }];
+
+// The zip of all files on the user-area image: z18fsck's salvage names, but a name held by one
+// file only keeps it (OTHER.TXT, in user area 3 alone).
+const areasZip = (st) => salvaged(st.image, 'areas.z18').filter((f) => !f.name.startsWith('z18fsck'))
+  .map((f) => (f.name === 'u3-OTHER.TXT' ? { ...f, name: 'OTHER.TXT' } : f)).sort((a, b) => (a.name < b.name ? -1 : 1));
+// A line of a hex dump: offset, 16 bytes in two groups, the printable ones.
+const hexLine = (bytes, at) => {
+  const b = [...bytes.subarray(at, at + 16)];
+  return at.toString(16).padStart(6, '0') + '  ' + b.map((x, i) => (i === 8 ? ' ' : '') + x.toString(16).padStart(2, '0')).join(' ') +
+    '  |' + b.map((x) => (x >= 32 && x < 127 ? String.fromCharCode(x) : '.')).join('') + '|';
+};
 
 const three = [file('hello.txt', 22), file('data.bin', 40000, 2), file('empty.dat', 0)];
 const some = makeImage([...three, file('notes.doc', 7, 3), file('game.com', 5000, 4)]);
 const damaged = Buffer.from(some);
 damaged.write('%', damaged.indexOf('GAME    COM'), 'latin1');
+const areas = moveToArea(moveToArea(makeImage([file('hello.txt', 300, 5), file('hxllo.txt', 200, 6), file('oxher.txt', 9, 7), file('u7-hello.txt', 5, 8)]),
+  'HXLLO   TXT', 7, 'HELLO'), 'OXHER   TXT', 3, 'OTHER');
+const text = Buffer.from('FIRST LINE\r\n\tTABBED\x01\r\nLAST\r\n\x1aafter the end');
+const viewed = makeImage([{ name: 'text.txt', bytes: text }, file('big.bin', 346 * 1024, 9)]);
+const typeName = async (p, name) => { await p.$eval('#new-name', (e) => (e.value = '')); await p.type('#new-name', name); await p.click('#new'); await idle(p); };
 const scenarios = [
   ['a new image, three files added, downloaded', [steps.create('work'), steps.add(three), steps.save()]],
-  ['an image of 40 files', [steps.open('forty.z18', makeImage(Array.from({ length: 40 }, (_, i) => file(`f${i + 100}.txt`, 300 * i, i))))]],
+  ['an image of 40 files, its pause prompt overwritten', [steps.open('forty.z18', makeImage(Array.from({ length: 40 }, (_, i) => file(`f${i + 100}.txt`, 300 * i, i))))]],
   ['refused names and a duplicate', [steps.create('names.z18'), steps.add([file('bad;name.txt', 9), file('muchtoolong.txt', 9), file('ok.txt', 9)], 'drop'), steps.add([file('OK.TXT', 3)], 'drop'), steps.save()]],
   ['a full disk and a full directory', [steps.create('full'), steps.add([file('a.bin', 200000), file('b.bin', 200000), file('c.txt', 5)]),
     steps.add(Array.from({ length: 70 }, (_, i) => file(`s${i + 10}.txt`, 1, i))), steps.save()]],
   ['extracting one, some and all', [steps.open('some.z18', some, 'drop'), steps.extract(['HELLO.TXT']), steps.extract(['DATA.BIN', 'NOTES.DOC']), steps.extractAll(), steps.screenshot()]],
   ['an erase after its confirmation', [steps.open('some.z18', some), steps.erase(['DATA.BIN', 'GAME.COM']), steps.save()]],
   ['a quick format', [steps.open('some', some), steps.quick(), steps.save()]],
-  ['a wrong size and a damaged directory', [steps.open('some.z18', some), steps.open('notes.txt', pattern(1000, 5), 'drop'),
-    steps.open('bad.z18', damaged), steps.save()]],
+  ['a wrong size and a damaged directory, without a question', [steps.create('kept'), steps.add([file('new.txt', 10)]), steps.open('photo.png', pattern(1000, 5)),
+    steps.open('notes.txt', pattern(1000, 5), 'drop'), steps.open('bad.z18', damaged), steps.save()]],
+  ['user areas: a column, every file in the dialogs and the zips', [steps.open('areas.z18', areas), steps.users(['0', '7', '3', '0']),
+    steps.extract(['HELLO.TXT (user 7)'], ['HELLO.TXT', 'HELLO.TXT (user 7)']), steps.extractAll(areasZip),
+    steps.erase(['HELLO.TXT'], ['HELLO.TXT', 'HELLO.TXT (user 7)']), steps.save()]],
+  ['the viewer: text up to ^Z, hex, a 348K file', [steps.open('viewed.z18', viewed),
+    steps.view('TEXT.TXT', ['FIRST LINE', '\tTABBED^A', 'LAST', ''], '000000  46 49 52 53 54 20 4c 49  4e 45 0d 0a 09 54 41 42  |FIRST LINE...TAB|'),
+    steps.view('BIG.BIN', [], '000000  3f 5e 7d 9c bb da f9 18  37 56 75 94 b3 d2 f1 10  |?^}.....7Vu.....|'), steps.save()]],
+  ['an image dropped on the table: open it or add it', [steps.create('drop'), steps.dropOnTable({ name: 'other.z18', bytes: some }, 'add'), steps.save(), steps.dropOnTable({ name: 'other.z18', bytes: some }, 'open')]],
+  ['two dropped files of one name', [steps.create('twice'), [(p) => drop(p, '#catalogue', [file('a.txt', 5, 1), file('a.txt', 9, 2)]),
+    (st) => { st.image = nativeRun(st, [st.arg, '/a', 'in/*.*'], [file('a.txt', 5, 1)]).image; st.told.push("Not added: 'a.txt': a second file of this name in the same drop (the first one is added)."); }], steps.save()]],
+  ['image names the page cannot keep', [steps.create('keep'), ...['/abs', '/c', '.z18', '../up', '   ', 'a:b', 'end.'].map((n) => steps.refused((p) => typeName(p, n), null)),
+    steps.dropOnTable({ name: '../KEEP.z18', bytes: pattern(9, 1) }, 'add', "Not added: '../KEEP.z18': a name holding / \\ or .. would reach outside the files to add."),
+    steps.save(), steps.create('a.b'), steps.save()]],
+  ['a damaged image checked, salvaged and repaired', [steps.open('some.z18', some), openBad('bad.z18', damaged), steps.check(true), steps.salvage(), steps.repair(), steps.save()]],
+  ['the open image checked and salvaged, unchanged', [steps.open('areas.z18', areas), steps.check(false), steps.salvage(), steps.save()]],
 ];
-
 (async () => {
   const browser = await puppeteer.launch({
     executablePath: '/usr/bin/chromium',
@@ -154,36 +261,50 @@ const scenarios = [
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: ctx.downloads, eventsEnabled: true });
   let passed = 0;
   let failed = 0;
-  for (const [title, list] of scenarios.filter(([t]) => t.includes(process.env.ONLY || ""))) {
-    const page = await browser.newPage();
-    const stray = [];
-    try {
-      await page.setViewport({ width: 1280, height: 900 });
-      await page.setRequestInterception(true);
-      page.on('request', (r) => (r.url() === pageUrl || /^(blob|data):/.test(r.url()) ? r.continue() : (stray.push(r.url()), r.abort())));
-      page.on('dialog', (d) => (stray.push('dialog: ' + d.message()), d.dismiss()));
-      page.on('pageerror', (e) => stray.push('error: ' + e.message));
-      await page.goto(pageUrl);
-      await page.waitForSelector('html[data-ready]');
-      const st = { image: null, log: '' };
-      for (const [onPage, natively] of list) {
-        natively(st);
-        await onPage(page, ctx, st);
+  const sizes = [[1280, 900], [390, 844]];
+  for (const [width, height] of sizes) {
+    for (const [title, list] of scenarios.filter(([t]) => t.includes(process.env.ONLY || ''))) {
+      const page = await browser.newPage();
+      const stray = [];
+      try {
+        await page.setViewport({ width, height });
+        await page.setRequestInterception(true);
+        page.on('request', (r) => (r.url() === pageUrl || /^(blob|data):/.test(r.url()) ? r.continue() : (stray.push(r.url()), r.abort())));
+        page.on('dialog', (d) => (stray.push('dialog: ' + d.message()), d.dismiss()));
+        page.on('pageerror', (e) => stray.push('error: ' + e.message));
+        await page.goto(pageUrl);
+        await page.waitForSelector('html[data-ready]');
+        const st = { image: null, log: '', told: [] };
+        for (const [onPage, natively] of list) {
+          st.told = [];
+          natively(st);
+          await onPage(page, ctx, st);
+          // Every status line and the last line of the step's runs, or the page's own refusal, stand
+          // in the outcome, inside the window.
+          const outcome = await page.$eval('#outcome', (e) => {
+            const r = e.getBoundingClientRect();
+            return { text: e.textContent, seen: r.height > 0 && r.top >= 0 && r.bottom <= innerHeight };
+          });
+          for (const line of st.told.slice(0, 5)) check(outcome.seen && (line === null || outcome.text.includes(line)), 'outcome ' + JSON.stringify(outcome) + ' lacks ' + line);
+          if (st.told.includes(null)) check(/No image made: .*: /.test(outcome.text), 'refusal ' + outcome.text);
+        }
+        // The banner's version line names the build, which is all the two may differ in.
+        const build = (t) => t.replace(/^(v[\d.]+ \().*( build, z18man project\))$/gm, '$1$2');
+        const pane = await page.$eval('#log', (e) => e.textContent);
+        if (process.env.DEBUG && build(pane) !== build(st.log)) console.log(pane + '\n======\n' + st.log);
+        same(Buffer.from(build(pane)), Buffer.from(build(st.log)), 'message log');
+        const rows = await page.$$eval('#catalogue tbody tr', (trs) => trs.map((tr) => [...tr.querySelectorAll('.name, .num:not(.user), .flag')].map((c) => c.textContent).join(' ')));
+        const listed = st.image ? nativeRun(st, [st.arg, '/c']).text.match(/\S+ +\d+ +\d+K {2}[R-][H-]/g) || [] : [];
+        check(JSON.stringify(rows) === JSON.stringify(listed.map((c) => c.replace(/ +/g, ' ').replace(/K ([R-])([H-])$/, 'K $1 $2'))), 'catalogue rows ' + rows.length);
+        check(stray.length === 0, 'requests, dialogs or errors: ' + stray.join(', '));
+        console.log(`ok   ${title} (${width}x${height})`);
+        passed++;
+      } catch (e) {
+        console.log(`FAIL ${title} (${width}x${height}): ${e.message}`);
+        failed++;
       }
-      // The banner's version line names the build, which is all the two may differ in.
-      const build = (t) => t.replace(/^(v[\d.]+ \().*( build, z18man project\))$/gm, '$1$2');
-      same(Buffer.from(build(await page.$eval('#log', (e) => e.textContent))), Buffer.from(build(st.log)), 'message log');
-      const rows = await page.$$eval('#catalogue tbody tr', (trs) => trs.map((tr) => [...tr.cells].slice(1).map((c) => c.textContent).join(' ')));
-      const listed = st.image ? nativeRun(st, [st.arg, '/c']).text.match(/\S+ +\d+ +\d+K {2}[R-][H-]/g) || [] : [];
-      check(JSON.stringify(rows) === JSON.stringify(listed.map((c) => c.replace(/ +/g, ' ').replace(/K ([R-])([H-])$/, 'K $1 $2'))), 'catalogue rows ' + rows.length);
-      check(stray.length === 0, 'requests, dialogs or errors: ' + stray.join(', '));
-      console.log('ok   ' + title);
-      passed++;
-    } catch (e) {
-      console.log('FAIL ' + title + ': ' + e.message);
-      failed++;
+      await page.close();
     }
-    await page.close();
   }
   await browser.close();
   fs.rmSync(tmp, { recursive: true, force: true });
