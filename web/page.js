@@ -229,7 +229,6 @@
     });
     $('totals').textContent = list.totals;
     $('select-all').checked = false;
-    if (viewed && !rows.some((r) => r.index === viewed.row.index && r.name === viewed.row.name)) closeViewer();
     update();
   }
 
@@ -259,6 +258,7 @@
       image.bytes = result.image;
       unsaved = true;
       if (suspect && suspect.open) closeRescue();
+      closeViewer();
     }
     refresh();
     return result;
@@ -293,6 +293,7 @@
     image = { arg: name, name, bytes };
     unsaved = false;
     if (suspect && suspect.open) closeRescue();
+    closeViewer();
     showCatalogue(list);
   }
 
@@ -307,6 +308,7 @@
     image = { arg: name, name: toolFileName(name), bytes: result.image };
     unsaved = true;
     if (suspect && suspect.open) closeRescue();
+    closeViewer();
     refresh();
   }
 
