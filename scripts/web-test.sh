@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the offline page (build/web/z18man.html, Emscripten) and runs its browser test: headless
-# Chromium drives the page from file:// and every result is compared with the native z18man's.
+# Chromium drives the page from file:// and every result is compared with the native z18man's and
+# z18fsck's.
 #
 #   scripts/web-test.sh [NATIVE-z18man]   (default: builds build/release/z18man)
 #
@@ -18,9 +19,11 @@ jobs=$(nproc 2>/dev/null || echo 2)
 native=${1:-}
 if [ -z "$native" ]; then
     cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build build/release -j"$jobs" --target z18man
+    cmake --build build/release -j"$jobs" --target z18man z18fsck
     native=build/release/z18man
 fi
+# The check, salvage and repair in the page are held against the z18fsck beside that z18man.
+[ -x "$(dirname "$native")/z18fsck" ] || { echo "no z18fsck beside $native" >&2; exit 1; }
 
 echo "== page build (Emscripten)"
 emcmake cmake -S . -B build/web -DCMAKE_BUILD_TYPE=MinSizeRel -DZ18_WERROR=ON >/dev/null
