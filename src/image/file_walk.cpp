@@ -74,7 +74,8 @@ bool nextRun(FileWalk& walk, BlockRun* run) {
     const int slot = recordSlot(walk.extent, walk.record);
     // Past the block map (a count above 128 on an odd extent) the BDOS takes block numbers from
     // the bytes after the program's FCB: no block of this file. The file ends there instead.
-    const std::uint8_t block = slot < BLOCKS_PER_ENTRY ? entryOf(walk.directory, walk.entry)[entry::BLOCKS + slot] : 0;
+    const std::uint8_t block =
+        slot < BLOCKS_PER_ENTRY ? entryOf(walk.directory, walk.entry)[entry::BLOCKS + slot] : 0;
     if (block == 0) {
         walk.entry = -1;
         return false;
