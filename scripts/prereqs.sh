@@ -42,15 +42,16 @@ install_packages() {
     fi
     cat "$log" >&2
     PREREQS_REASON="${missing[*]} cannot be installed: $(first_error "$log")"
-    [ -z "${PREREQS_UPDATE_ERROR:-}" ] || PREREQS_REASON+=" (the package lists could not be updated: $PREREQS_UPDATE_ERROR)"
+    [ -z "$PREREQS_UPDATE_ERROR" ] ||
+        PREREQS_REASON+=" (the package lists could not be updated: $PREREQS_UPDATE_ERROR)"
     rm -f "$log"
     return 1
 }
 
 # update_package_lists: runs `apt-get update`, again after a pause when it fails, as it does while
 # a mirror is being synced; when it never succeeds, the install goes on with the lists there are
-# (PREREQS_UPDATE_ERROR says why they are old). Z18_APT_UPDATE_LOG, set by test.sh, names a file that keeps
-# the outcome, so that the steps of one run update the lists once.
+# (PREREQS_UPDATE_ERROR says why they are old). Z18_APT_UPDATE_LOG, set by test.sh, names a file
+# that keeps the outcome, so that the steps of one run update the lists once.
 update_package_lists() {
     local try=1 tries=${Z18_APT_TRIES:-3} log
     if [ -n "${Z18_APT_UPDATE_LOG:-}" ] && [ -f "$Z18_APT_UPDATE_LOG" ]; then
