@@ -14,6 +14,7 @@ trap 'rm -rf "$STEPS_DIR"' EXIT
 STEPS_START=$SECONDS
 STEPS_SUMMARY=()
 STEPS_FAILED=0
+STEPS_KNOWN=
 declare -A STEP_RESULT=()
 # One `apt-get update` for the whole run (scripts/prereqs.sh).
 export Z18_APT_UPDATE_LOG=$STEPS_DIR/apt-update
@@ -22,6 +23,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 step() {
     local name=$1 title=$2 start=$SECONDS status=0 result note
     shift 2
+    STEPS_KNOWN+=" $name"
     [ "$STEPS_WANTED" = "  " ] || [[ $STEPS_WANTED == *" $name "* ]] || return 0
     if [ "$STEPS_FAILED" -ne 0 ]; then
         step_line "not run" "$name" "" "$title"
@@ -29,6 +31,7 @@ step() {
     fi
     echo "== $title"
     export Z18_SKIP_NOTE=$STEPS_DIR/$name.skipped
+    rm -f "$Z18_SKIP_NOTE"
     set +e
     (
         set -e
@@ -59,9 +62,14 @@ step_line() {
 duration() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 
 finish_steps() {
+    local name
     echo "== summary ($(duration $((SECONDS - STEPS_START))))"
     printf '%s\n' "${STEPS_SUMMARY[@]}"
     [ "$STEPS_FAILED" -eq 0 ] || exit 1
+    # A mistyped name must not pass for a run of that step.
+    for name in $STEPS_WANTED; do
+        [[ " $STEPS_KNOWN " == *" $name "* ]] || { echo "no step is named $name; the steps:$STEPS_KNOWN"; exit 1; }
+    done
     exit 0
 }
 

@@ -53,7 +53,7 @@ unset Z18_APT_UPDATE_LOG
 echo 0 >"$SCRATCH/failing"
 
 # Steps: one passes, one is skipped with its reason, one fails half-way and stops the rest; a
-# step cannot pass for skipped without a reason.
+# step cannot pass for skipped without a reason, nor a mistyped name for a step run.
 printf '%s\n' 'set -euo pipefail; . "$ROOT/scripts/prereqs.sh"; . "$ROOT/scripts/steps.sh" "$@"' \
     'halfway() { false; echo went on; }' 'step good "it passes" true' \
     'step short "it is short of b" need_packages b' 'step bad "it fails" halfway' \
@@ -72,6 +72,8 @@ $skipped
  not run - after it follows
  not run - odd it says no reason"
 suite 1 " FAILED odd it says no reason (status 77)" odd
+suite 1 " passed good it passes
+no step is named nosuch; the steps: good short bad after odd" good nosuch
 suite 0 " passed good it passes
 $skipped" good short
 finish
