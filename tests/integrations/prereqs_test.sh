@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # scripts/prereqs.sh and the steps of test.sh (scripts/steps.sh), with stand-ins for apt-get,
-# dpkg-query, id and sleep on the PATH: no package registry is asked.
-#   prereqs_test.sh REPOSITORY
+# dpkg-query, id and sleep on the PATH: no package registry is asked. Argument: the repository.
 ROOT=$(readlink -f -- "$1")
 . "$(dirname "$0")/lib.sh"
-# Run by test.sh, this test must not take that run's record of its update for its own.
-unset Z18_APT_UPDATE_LOG
+unset Z18_APT_UPDATE_LOG # run by test.sh, the test must not take that run's update for its own
 export ROOT SCRATCH PATH=$SCRATCH/bin:$PATH Z18_APT_TRIES=3 Z18_APT_PAUSE=7 Z18_SKIP_NOTE=$SCRATCH/note
 mkdir "$SCRATCH/bin"
 MIRROR="E: Failed to fetch http://mirror/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?"
@@ -46,34 +44,29 @@ check "the reason for test.sh" "$reason" "$(<"$SCRATCH/note")"
 row 1000 0 a "" 1 "s:a " "  sudo apt-get install -y a" a
 row 1000 0 "" "" 77 "s:b " "-- skipped: b cannot be installed: E: Unable to locate package b" b
 # Within one run of test.sh the lists are updated once; later installs still say why they are old.
-export Z18_APT_UPDATE_LOG=$SCRATCH/updated
-row 0 9 a "" 0 "$thrice i:a " "" a
-row 0 9 a "" 77 "i:a,b:i386 " "-- skipped: $reason" a b:i386
-unset Z18_APT_UPDATE_LOG
+Z18_APT_UPDATE_LOG=$SCRATCH/updated row 0 9 a "" 0 "$thrice i:a " "" a
+Z18_APT_UPDATE_LOG=$SCRATCH/updated row 0 9 a "" 77 "i:a,b:i386 " "-- skipped: $reason" a b:i386
 echo 0 >"$SCRATCH/failing"
 
 # Steps: one passes, one is skipped with its reason, one fails half-way and stops the rest; a
 # step cannot pass for skipped without a reason, nor a mistyped name for a step run.
-printf '%s\n' 'set -euo pipefail; . "$ROOT/scripts/prereqs.sh"; . "$ROOT/scripts/steps.sh" "$@"' \
-    'halfway() { false; echo went on; }' 'step good "it passes" true' \
-    'step short "it is short of b" need_packages b' 'step bad "it fails" halfway' \
-    'step after "it follows" true' 'step odd "it says no reason" exit 77' finish_steps >"$SCRATCH/suite.sh"
-suite() {
+suite() { # suite STATUS SUMMARY NAME...: a run of the steps named (all five with none)
     local status=0 out
-    out=$(FAKE_UID=0 bash "$SCRATCH/suite.sh" "${@:3}" 2>&1) || status=$?
+    out=$(FAKE_UID=0 bash -c 'set -eu; . "$ROOT/scripts/prereqs.sh"; . "$ROOT/scripts/steps.sh" "$@"
+        halfway() { false; echo went on; }
+        step good "it passes" true; step short "it is short of b" need_packages b; step bad "it fails" halfway
+        step after "it follows" true; step odd "it says no reason" exit 77; finish_steps' - "${@:3}" 2>&1) || status=$?
     check "[steps ${*:3}] status" "$1" "$status"
-    out=$(sed -n '/^== summary/,$p' <<<"$out" | sed -E '1d; s/[0-9]+m[0-9]{2}s//; s/ +/ /g')
-    check "[steps ${*:3}] summary, without the times" "$2" "$out"
+    check "[steps ${*:3}] summary" "$2" "$(sed -n '/^== summary/,$p' <<<"$out" | sed -E '1d; s/[0-9]+m[0-9]{2}s//; s/ +/ /g; s/^ //')"
 }
-skipped=" skipped short b cannot be installed: E: Unable to locate package b"
-suite 1 " passed good it passes
-$skipped
- FAILED bad it fails (status 1)
- not run - after it follows
- not run - odd it says no reason"
-suite 1 " FAILED odd it says no reason (status 77)" odd
-suite 1 " passed good it passes
-no step is named nosuch; the steps: good short bad after odd" good nosuch
-suite 0 " passed good it passes
-$skipped" good short
+good="passed good it passes"
+short="skipped short b cannot be installed: E: Unable to locate package b"
+suite 1 "$good
+$short
+FAILED bad it fails (status 1)
+not run - after it follows
+not run - odd it says no reason"
+suite 0 "$good"$'\n'"$short" good short
+suite 1 "FAILED odd it says no reason (status 77)" odd
+suite 1 "$good"$'\n'"no step is named nosuch; the steps: good short bad after odd" good nosuch
 finish
