@@ -389,9 +389,15 @@
 
   // One file downloads under its own name when a browser keeps that name; anything else as a zip.
   function deliver(files, asZip) {
-    if (files.length === 1 && !asZip && !unkeepable(files[0].name)) download(files[0].name, files[0].bytes);
-    else if (files.length > 0) download(baseName(image.name) + '.zip', zip(files), 'application/zip');
-    if (files.length > 0) say('ok', files.length === 1 && !asZip ? 'Downloaded ' + files[0].name : files.length + ' file(s) downloaded as ' + baseName(image.name) + '.zip');
+    if (files.length === 0) return;
+    const zipName = baseName(image.name) + '.zip';
+    if (files.length === 1 && !asZip && !unkeepable(files[0].name)) {
+      download(files[0].name, files[0].bytes);
+      say('ok', 'Downloaded ' + files[0].name);
+    } else {
+      download(zipName, zip(files), 'application/zip');
+      say('ok', files.length + ' file(s) downloaded as ' + zipName);
+    }
   }
 
   // The one file that starts at the row's entry, as the tool extracts it from that user area alone.
