@@ -131,7 +131,7 @@
 
   // One run of z18man (or of z18fsck, whose image is its last argument): `imageBytes` is put in
   // place first, `inputs` go into in/. Returns the exit status, what it printed, the image it left
-  // and the files it wrote into out/.
+  // (none after a request that only reads it) and the files it wrote into out/.
   function run(args, imageBytes, inputs = [], program = 'z18man') {
     const FS = tool.FS;
     const file = program === 'z18man' ? toolFileName(args[0]) : args[args.length - 1];
@@ -150,7 +150,9 @@
       FS.chdir('/');
     }
     const toolMs = performance.now() - start;
-    const kept = FS.analyzePath(WORK + '/' + file);
+    // A listing, an extraction and a check only read the image: it is not read back.
+    const reads = program !== 'z18man' || args[1] === '/c' || args[1] === '/x';
+    const kept = reads ? { exists: false } : FS.analyzePath(WORK + '/' + file);
     const after = kept.exists && FS.isFile(kept.object.mode) ? FS.readFile(WORK + '/' + file) : null;
     return { status, text: output(), image: after, files: readFolder(WORK + '/out'), toolMs };
   }
