@@ -1,7 +1,5 @@
 // The POSIX host: the shared POSIX file layer (posix_files.h) with advisory locks in place of the
 // exclusive sharing mode a Windows host offers, and a raw-mode terminal for the catalogue pause.
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/select.h>
@@ -75,7 +73,7 @@ public:
         do {
             r = ::fdatasync(handle);
         } while (r != 0 && errno == EINTR);
-        return r == 0;
+        return r == 0 || failed(errno);
     }
 
     void waitKey(const char* prompt) override {
@@ -137,60 +135,12 @@ public:
         return std::string(buffer, static_cast<std::size_t>(n));
     }
 
-    bool createDirectory(const std::string& text) override {
-        return ::mkdir(hostPath(text).c_str(), 0777) == 0;
-    }
-
-    int countDirectoryEntries(const std::string& text) override {
-        DIR* d = ::opendir(hostPath(text).c_str());
-        if (d == nullptr) return -1;
-        int n = 0;
-        while (struct dirent* e = ::readdir(d)) {
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
-        }
-        ::closedir(d);
-        return n;
-    }
-
-    bool pathExists(const std::string& text) override {
-        struct stat st;
-        // A link that points nowhere still takes the name.
-        return ::lstat(hostPath(text).c_str(), &st) == 0 || errno != ENOENT;
-    }
-
-    int createNewFile(const std::string& text) override {
-        // O_EXCL also refuses a symbolic link of that name, wherever it points.
-        const int fd = ::open(hostPath(text).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd < 0) return CLOSED_HANDLE;
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            return CLOSED_HANDLE;
-        }
-        return fd;
-    }
-
-    bool renameNoReplace(const std::string& from, const std::string& to) override {
-        // A second link fails where the new name is taken; rename() would replace it.
-        const std::string a = hostPath(from), b = hostPath(to);
-        if (::link(a.c_str(), b.c_str()) == 0) {
-            ::unlink(a.c_str());
-            return true;
-        }
-        if (errno == EEXIST) return false;
-        // A file system without hard links (FAT, where images often live) leaves a look before
-        // the rename as the best there is.
-        struct stat st;
-        if (::lstat(b.c_str(), &st) == 0 || errno != ENOENT) return false;
-        return ::rename(a.c_str(), b.c_str()) == 0;
-    }
-
-    bool removeFile(const std::string& text) override { return ::unlink(hostPath(text).c_str()) == 0; }
-
 protected:
     // The lock stands in for the exclusive sharing mode of a Windows open: any lock that cannot be
     // had at once refuses the open, so nothing ever waits on another user of the file.
     bool claim(int fd, const struct stat&, OpenMode mode) override {
-        return ::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+        if (::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+        return errno == EWOULDBLOCK ? refused(HostErrorKind::InUse) : failed(errno);
     }
 };
 

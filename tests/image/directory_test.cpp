@@ -582,7 +582,7 @@ public:
     int openFile(const std::string& path, OpenMode mode) override {
         return mode == OpenMode::HostCreate ? HOST : path.empty() ? CLOSED_HANDLE : IMAGE;
     }
-    void closeFile(int) override {}
+    bool closeFile(int) override { return true; }
     bool readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) override {
         *done = 0;
         if (handle != IMAGE) return stray("read from a host file");
@@ -614,6 +614,14 @@ public:
     bool findFiles(const std::string&, std::vector<FoundEntry>*) override { return false; }
     void waitKey(const char*) override {}
     std::string executablePath() override { return std::string(); }
+    // z18man never makes folders or renames: any such call is a stray too.
+    bool createDirectory(const std::string&) override { return stray("folder made"); }
+    int countDirectoryEntries(const std::string&) override { return stray("folder counted"), -1; }
+    bool pathExists(const std::string&) override { return !stray("name looked up"); }
+    int createNewFile(const std::string&) override { return stray("new file made"), CLOSED_HANDLE; }
+    bool renameNoReplace(const std::string&, const std::string&) override { return stray("rename"); }
+    bool removeFile(const std::string&) override { return stray("file removed"); }
+    HostError lastError() const override { return {HostErrorKind::Other, 0}; }
 
 private:
     bool stray(const std::string& what) {
