@@ -101,7 +101,7 @@ void addFiles(Session& s) {
 
     int added = 0;
     for (const FoundEntry& item : found) {
-        if (item.attributes == ATTR_DIRECTORY) continue;
+        if (isFolder(item)) continue;
         s.foundName = item.name;
         s.currentName = item.alternateName.empty() ? item.name : item.alternateName;
         upperCase(s.currentName);

@@ -41,6 +41,10 @@ struct FoundEntry {
     std::string alternateName;  // the 8.3 alternate name; empty where the host has none
 };
 
+// A folder is known by its bit alone: Windows sets read-only, hidden, system or archive bits on
+// folders too.
+inline bool isFolder(const FoundEntry& entry) { return (entry.attributes & ATTR_DIRECTORY) != 0; }
+
 // What a caller may tell apart when a host call fails, whatever the system.
 enum class HostErrorKind : std::uint8_t {
     None,
