@@ -131,7 +131,10 @@ public:
     std::string executablePath() override {
         char buffer[PATH_MAX];
         const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        if (n <= 0) return std::string();
+        if (n <= 0) {
+            if (n < 0) failed(errno);
+            return std::string();
+        }
         return std::string(buffer, static_cast<std::size_t>(n));
     }
 

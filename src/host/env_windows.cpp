@@ -131,7 +131,7 @@ public:
         const OpenPlan plan = planFor(mode);
         HANDLE h = CreateFileA(hostPath(text).c_str(), plan.access, plan.share, nullptr, plan.disposition,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return failed(), CLOSED_HANDLE;
+        if (h == INVALID_HANDLE_VALUE) return noHandle();
         error_ = refusalOf(h, mode);
         bool ok = error_.kind == HostErrorKind::None;
         // Emptying comes only now, with the file held alone and known to be writable.
@@ -210,7 +210,10 @@ public:
         std::vector<char> buffer(MAX_PATH);
         for (;;) {
             const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-            if (n == 0) return failed(), std::string();
+            if (n == 0) {
+                failed();
+                return std::string();
+            }
             if (n < buffer.size()) return std::string(buffer.data(), n);
             buffer.resize(buffer.size() * 2);  // truncated: try again with more room
         }
@@ -222,13 +225,13 @@ public:
 
     int countDirectoryEntries(const std::string& text) override {
         const DWORD attributes = GetFileAttributesA(hostPath(text).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return failed(), -1;
+        if (attributes == INVALID_FILE_ATTRIBUTES) return noCount(systemError());
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return fail({HostErrorKind::NotAFolder, ERROR_DIRECTORY}), -1;
+            return noCount({HostErrorKind::NotAFolder, ERROR_DIRECTORY});
         WIN32_FIND_DATAA data;
         HANDLE search = FindFirstFileA((hostPath(text) + "\\*").c_str(), &data);
         if (search == INVALID_HANDLE_VALUE)
-            return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : (failed(), -1);
+            return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : noCount(systemError());
         int n = 0;
         do {
             const std::string name = data.cFileName;
@@ -248,7 +251,7 @@ public:
     int createNewFile(const std::string& text) override {
         HANDLE h = CreateFileA(hostPath(text).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return failed(), CLOSED_HANDLE;
+        if (h == INVALID_HANDLE_VALUE) return noHandle();
         error_ = refusalOf(h, OpenMode::HostCreate);
         if (error_.kind != HostErrorKind::None) {
             CloseHandle(h);  // empty and ours: nothing to lose, and the cause above is the one to keep
@@ -281,6 +284,14 @@ private:
     }
     bool failed() { return fail(systemError()); }
     bool badHandle() { return fail({HostErrorKind::Other, ERROR_INVALID_HANDLE}); }
+    int noHandle() {
+        failed();
+        return CLOSED_HANDLE;
+    }
+    int noCount(HostError error) {
+        fail(error);
+        return -1;
+    }
 
     // A search delivers entries until FindNextFileA says there are no more; any other end of it
     // is a failure, so that a listing cut short does not pass for the whole folder.
