@@ -81,27 +81,34 @@ public:
         struct termios raw;
         if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
         terminalSaved = 1;
-        struct sigaction previous[sizeof kPauseSignals / sizeof kPauseSignals[0]], previousCont;
+        // Raw mode comes only with every handler that restores the terminal in place; the end of the
+        // wait undoes just what it did.
+        constexpr std::size_t kSignals = sizeof kPauseSignals / sizeof kPauseSignals[0];
+        struct sigaction previous[kSignals], previousCont;
         const struct sigaction restore = plainAction(restoreTerminalAndReraise);
-        for (std::size_t i = 0; i < sizeof kPauseSignals / sizeof kPauseSignals[0]; ++i)
-            ::sigaction(kPauseSignals[i], &restore, &previous[i]);
+        std::size_t installed = 0;
+        while (installed < kSignals &&
+               ::sigaction(kPauseSignals[installed], &restore, &previous[installed]) == 0)
+            ++installed;
         // SIGCONT is let through only inside pselect, so a resume at any point of the wait
         // interrupts it, and is seen, before the process sleeps again.
         const struct sigaction note = plainAction(noteResumed);
-        ::sigaction(SIGCONT, &note, &previousCont);
+        const bool noting = installed == kSignals && ::sigaction(SIGCONT, &note, &previousCont) == 0;
         sigset_t holdCont, mask, waitMask;
         sigemptyset(&holdCont);
         sigaddset(&holdCont, SIGCONT);
-        ::sigprocmask(SIG_BLOCK, &holdCont, &mask);
-        waitMask = mask;
-        sigdelset(&waitMask, SIGCONT);
+        const bool holding = noting && ::sigprocmask(SIG_BLOCK, &holdCont, &mask) == 0;
+        if (holding) {
+            waitMask = mask;
+            sigdelset(&waitMask, SIGCONT);
+        }
         resumed = 0;
 
         raw = savedTerminal;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
-        if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
+        if (holding && ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
             for (;;) {
                 fd_set input;
                 FD_ZERO(&input);
@@ -114,7 +121,7 @@ public:
                     // Back from a stop: the shell has had the terminal, in its own mode, and its
                     // job lines now stand where the prompt was.
                     resumed = 0;
-                    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw);
+                    if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) != 0) break;
                     writeAll(STDOUT_FILENO, "\r", 1);
                     writeAll(STDOUT_FILENO, prompt, std::strlen(prompt));
                 }
@@ -122,10 +129,13 @@ public:
             ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
         }
         terminalSaved = 0;
-        for (std::size_t i = 0; i < sizeof kPauseSignals / sizeof kPauseSignals[0]; ++i)
-            ::sigaction(kPauseSignals[i], &previous[i], nullptr);
-        ::sigaction(SIGCONT, &previousCont, nullptr);
-        ::sigprocmask(SIG_SETMASK, &mask, nullptr);
+        // Putting back what was there cannot fail with the values it had.
+        while (installed > 0) {
+            --installed;
+            ::sigaction(kPauseSignals[installed], &previous[installed], nullptr);
+        }
+        if (noting) ::sigaction(SIGCONT, &previousCont, nullptr);
+        if (holding) ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     }
 
     std::string executablePath() override {

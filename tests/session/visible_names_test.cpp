@@ -53,16 +53,15 @@ TEST(VisibleNames, ControlBytesAreEscapedWhereverANameIsPrinted) {
          "",
          {"ok", "/a", "no\x1b\x9b/*.*"},
          "\nPath or file/mask 'no\\x1B\\x9B/*.* is invalid!!!\n\n\n"},
-        {"well-formed UTF-8 kept: NBSP, a three- and a four-byte character",
+        {"UTF-8 of NBSP, a 3- and a 4-byte character kept; C1 in UTF-8, overlong forms, a surrogate, "
+         "past U+10FFFF and a cut sequence escaped byte by byte",
          "",
-         {"ok", "/c", "\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80"},
-         "Name of tihs file '\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80' has incorrect format !!!\n\n"},
-        {"C1 in UTF-8, overlong forms, a surrogate, past U+10FFFF, cut short: every byte escaped",
-         "",
-         {"ok", "/c", "\xc2\x9b\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82"},
+         {"ok", "/c",
+          "\xc2\xa0\xc2\x9b\xe2\x82\xac\xc0\xaf\xe0\x80\xaf\xf0\x9f\x98\x80\xed\xa0\x80\xf4\x90\x80\x80\xe2"
+          "\x82"},
          "Name of tihs file "
-         "'\\xC2\\x9B\\xC0\\xAF\\xE0\\x80\\xAF\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80\\xE2\\x82' "
-         "has incorrect format !!!\n\n"},
+         "'\xc2\xa0\\xC2\\x9B\xe2\x82\xac\\xC0\\xAF\\xE0\\x80\\xAF\xf0\x9f\x98\x80\\xED\\xA0\\x80"
+         "\\xF4\\x90\\x80\\x80\\xE2\\x82' has incorrect format !!!\n\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

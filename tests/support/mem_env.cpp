@@ -97,12 +97,9 @@ std::string MemEnv::parentOf(const std::string& key) {
 }
 
 HostErrorKind MemEnv::whyMissing(const std::string& key) const {
-    // A file on the way stops the path as a POSIX host does; otherwise nothing is there.
-    for (std::string up = parentOf(key); !up.empty() && up != "/"; up = parentOf(up)) {
-        auto it = tree_.find(up);
-        if (it != tree_.end())
-            return it->second.directory ? HostErrorKind::NotFound : HostErrorKind::NotAFolder;
-    }
+    for (std::string up = parentOf(key); !up.empty() && up != "/"; up = parentOf(up))
+        if (tree_.count(up) != 0)
+            return isDirectory(up) ? HostErrorKind::NotFound : HostErrorKind::NotAFolder;
     return HostErrorKind::NotFound;
 }
 
