@@ -113,10 +113,9 @@ TEST(HostRules, AddTakesTheHostSearchAsItComes) {
     }
 }
 
-// A folder is passed over by its folder bit, whatever other attribute bits it has. Wine reports
-// a folder without write permission as read-only, and one whose extended attributes hold the DOS
-// attributes hidden and directory (kept as Samba keeps them) as hidden; Windows itself marks such
-// folders alike. The POSIX host knows no such bits: there both are plain folders.
+// A folder is passed over by its folder bit, whatever other attributes it has: Wine reports a
+// folder without write permission as read-only, and one whose extended attributes say so (as
+// Samba keeps them) as hidden. The POSIX host knows no such bits: both are plain folders there.
 TEST(HostRules, FoldersArePassedOverWhateverTheirAttributes) {
     TempDir dir;
     makeDir(dir / "in");

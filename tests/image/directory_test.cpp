@@ -15,6 +15,7 @@
 #include "image/directory.h"
 #include "run/driver.h"
 #include "session/status.h"
+#include "support/mem_env.h"
 #include "support/test_support.h"
 
 using namespace z18;
@@ -569,8 +570,9 @@ TEST(SessionDirectory, AddThatStopsHalfWayStillWritesTheDirectory) {
 // Random directories: every one loads or is rejected as corrupted, and nothing that follows a
 // load (catalogue, extraction of everything) strays outside the image's data blocks.
 
-// The image lives in memory; any transfer that leaves its bounds is recorded, not performed.
-class MemoryImageEnv : public Env {
+// The image lives in memory; any transfer that leaves its bounds is recorded, not performed. What
+// a session never asks for (new folders, renames) is an empty in-memory host's.
+class MemoryImageEnv : public MemEnv {
 public:
     static constexpr int IMAGE = 3;
     static constexpr int HOST = 4;
@@ -614,14 +616,6 @@ public:
     bool findFiles(const std::string&, std::vector<FoundEntry>*) override { return false; }
     void waitKey(const char*) override {}
     std::string executablePath() override { return std::string(); }
-    // z18man never makes folders or renames: any such call is a stray too.
-    bool createDirectory(const std::string&) override { return stray("folder made"); }
-    int countDirectoryEntries(const std::string&) override { return stray("folder counted"), -1; }
-    bool pathExists(const std::string&) override { return !stray("name looked up"); }
-    int createNewFile(const std::string&) override { return stray("new file made"), CLOSED_HANDLE; }
-    bool renameNoReplace(const std::string&, const std::string&) override { return stray("rename"); }
-    bool removeFile(const std::string&) override { return stray("file removed"); }
-    HostError lastError() const override { return {HostErrorKind::Other, 0}; }
 
 private:
     bool stray(const std::string& what) {
