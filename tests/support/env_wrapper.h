@@ -1,6 +1,5 @@
 // A host that hands every call to another one. Test hosts that change a few operations (a fault
-// here, a record there) derive from it and override just those; a call they fail themselves
-// keeps its cause through failWith().
+// here, a record there) derive from it and override just those.
 #pragma once
 
 #include "host/env.h"
@@ -39,7 +38,7 @@ public:
     HostError lastError() const override { return ownLatest_ ? own_ : base_->lastError(); }
 
 protected:
-    // Fails the call in hand with this cause; returns false.
+    // Fails the call in hand, as a derived host decided, with this cause; returns false.
     bool failWith(HostError cause) {
         own_ = cause;
         ownLatest_ = true;

@@ -3,7 +3,7 @@
 namespace z18 {
 
 namespace {
-constexpr HostError kInjected = {HostErrorKind::Io, 0};
+constexpr HostError kInjected = {HostErrorKind::Io, 0};  // the device failed
 
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&

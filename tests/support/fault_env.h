@@ -1,5 +1,5 @@
 // A host that makes a chosen operation fail or fall short, so that every error path of the tool
-// can be driven from a test. An injected failure gives the device's failure as its cause.
+// can be driven from a test.
 #pragma once
 
 #include <map>
