@@ -118,6 +118,9 @@ std::string hostName(const File& f, std::set<std::string>* taken) {
     return candidate;
 }
 
+// Holes are written in pieces of 64 KiB: a file CP/M wrote by random access may reach 8 MB.
+constexpr int HOLE_RECORDS = 512;
+
 // Each of these is false, with *cause set, when the bytes are not all on their way or on the disk.
 bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
               HostError* cause) {
@@ -151,20 +154,25 @@ int salvage(Session& s, const Options& o, const Plan& plan) {
         std::uint64_t size = 0;
         bool ok = true;
         HostError cause;
-        static const std::uint8_t kZeros[BLOCK_SIZE] = {};
-        for (const Part& part : f.parts) {
-            int left = part.records;
-            for (std::size_t k = 0; k < part.blocks.size() && left > 0 && ok; ++k) {
-                const int records = std::min(left, RECORDS_PER_BLOCK);
-                left -= records;
-                const int b = part.blocks[k];
+        static const std::uint8_t kZeros[HOLE_RECORDS * RECORD_SIZE] = {};
+        // Every record at its place, a run of records from one block in one write, and a hole
+        // in writes of zeros.
+        for (int r = 0; r < f.length && ok;) {
+            int n = 0;
+            const int b = f.blockAt(r, &n);
+            for (int done = 0; done < n && ok;) {
+                const int part = std::min(b > 0 ? n : HOLE_RECORDS, n - done);
                 const std::uint8_t* from =
-                    b < BLOCK_COUNT ? plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(b)) : kZeros;
-                const std::size_t n = static_cast<std::size_t>(records) * RECORD_SIZE;
-                ok = writeAll(s, handle, size, from, n, &cause);
-                size += n;
+                    b > 0 ? plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(b)) +
+                                static_cast<std::size_t>(r % RECORDS_PER_BLOCK) * RECORD_SIZE
+                          : kZeros;
+                ok = writeAll(s, handle, static_cast<std::uint64_t>(r + done) * RECORD_SIZE, from,
+                              static_cast<std::size_t>(part) * RECORD_SIZE, &cause);
+                done += part;
             }
+            r += n;
         }
+        size = static_cast<std::uint64_t>(f.length) * RECORD_SIZE;
         ok = closed(s, handle, &cause) && ok;
         if (!ok) return fail(s, texts::FILE_CANNOT_WRITE, path, cause);
         ++written;
@@ -208,9 +216,8 @@ int repair(Session& s, const Options& o, const Plan& plan) {
     if (handle == CLOSED_HANDLE) return fail(s, texts::NEW_CANNOT_MAKE, part, s.env.lastError());
 
     std::vector<std::uint8_t> image = plan.disk.bytes;
-    for (const auto& copy : plan.copies)
-        std::memcpy(image.data() + blockOffset(static_cast<unsigned>(copy.second)),
-                    plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(copy.first)), BLOCK_SIZE);
+    for (int b : plan.zeroBlocks)
+        std::memset(image.data() + blockOffset(static_cast<unsigned>(b)), 0, BLOCK_SIZE);
     // The data first, under an empty directory; the directory that names it only once the data
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);

@@ -14,8 +14,9 @@ namespace {
 
 // Two 16 KiB logical extents fit in one entry of sixteen 2 KiB blocks: the low bit of the extent
 // byte tells which of the two the record count belongs to.
-constexpr int EXTENTS_PER_ENTRY = BLOCKS_PER_ENTRY * RECORDS_PER_BLOCK / RECORDS_PER_EXTENT;
+constexpr int EXTENTS_PER_ENTRY = RECORDS_PER_ENTRY / RECORDS_PER_EXTENT;
 constexpr int EXTENT_MASK = 0x1F;  // the extent byte's number; s2 counts in steps of 32
+constexpr int MAX_MODULE = 15;     // s2 of the last 512 KiB of the largest file CP/M 2.2 makes
 constexpr int USER_AREAS = 16;
 constexpr int MAX_USER_BYTE = 31;
 constexpr int NAME_BYTES = static_cast<int>(KEY_SIZE - 1);  // the key less its user byte
@@ -32,25 +33,18 @@ std::string hexByte(int b) {
     return std::string("0x") + digits[(b >> 4) & 0xF] + digits[b & 0xF];
 }
 
-// Records one entry accounts for: the full first logical extent when the low extent bit is set,
-// plus its record count (never more than a whole extent).
+// The records an entry holds, counted from its first: all of its lower logical extent when the
+// low extent bit is set, plus the record count. A count above 128 reads on into the next logical
+// extent, as CP/M's own reading does, but never past the entry's last block slot.
 int entryRecords(const std::uint8_t* e) {
-    return (e[entry::EXTENT] & 1) * RECORDS_PER_EXTENT +
-           std::min<int>(e[entry::RECORD_COUNT], RECORDS_PER_EXTENT);
+    return std::min(RECORDS_PER_ENTRY, (e[entry::EXTENT] & 1) * RECORDS_PER_EXTENT + e[entry::RECORD_COUNT]);
 }
+// Which 256 records of its file the entry holds: the extent number (s2 counting 32 of them) over
+// the two logical extents one entry takes.
 int entryNumber(const std::uint8_t* e) {
     return (e[entry::S2] * (EXTENT_MASK + 1) + (e[entry::EXTENT] & EXTENT_MASK)) / EXTENTS_PER_ENTRY;
 }
-int blocksFor(int records) { return (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK; }
-
-// The record count an entry keeps with `blocks` blocks: no more than they hold, and enough to
-// reach into the last of them, so that no kept block lies past the end of the file.
-int fittedRecords(int records, int blocks) {
-    if (blocks == 0) return 0;
-    if (records > blocks * RECORDS_PER_BLOCK || records <= (blocks - 1) * RECORDS_PER_BLOCK)
-        return blocks * RECORDS_PER_BLOCK;
-    return records;
-}
+int slotsFor(int records) { return (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK; }
 
 // One field of a stored name, made into characters every name check accepts: bit 7 cleared,
 // upper case, trailing spaces dropped, anything else refused replaced by "_".
@@ -79,6 +73,13 @@ std::string joinName(const std::string& name, const std::string& type) {
     return type.empty() ? name : name + "." + type;
 }
 
+// Whether a block holds nothing: the format's filler all through (never written since), or zeros
+// (which a block of zeros put in its place keeps as they are).
+bool empty(const std::uint8_t* block) {
+    return (block[0] == FILLER_BYTE || block[0] == 0) &&
+           std::all_of(block, block + BLOCK_SIZE, [&](std::uint8_t b) { return b == block[0]; });
+}
+
 struct Entry {
     bool used = false;
     const std::uint8_t* raw = nullptr;
@@ -87,17 +88,27 @@ struct Entry {
     bool dropped = false;
     bool sound = true;
     bool nameValid = true;
-    std::vector<int> named;  // the non-empty block slots, in order
-    std::vector<int> valid;  // those inside the image; then the blocks the repair gives it
-    std::vector<int> place;  // where in `named` each of `valid` stands: the records it holds
-    int records = 0;
+    bool renumber = false;  // split off as a file of its own, whose records start at 0
     int number = 0;
+    int records = 0;                             // as the entry counts them
+    int kept = 0;                                // the records it keeps in the repaired image
+    std::array<int, BLOCKS_PER_ENTRY> stored{};  // the block numbers as they stand
+    std::array<int, BLOCKS_PER_ENTRY> blocks{};  // those of the repaired image
+    std::array<bool, BLOCKS_PER_ENTRY> lost{};   // slots whose block the repair cannot keep
+
+    int counted() const { return slotsFor(records); }
+    int base() const { return (renumber ? 0 : number) * RECORDS_PER_ENTRY; }
+    // The records up to the last one a named block holds.
+    int held(const std::array<int, BLOCKS_PER_ENTRY>& slots) const {
+        for (int slot = counted() - 1; slot >= 0; --slot)
+            if (slots[slot] != 0) return std::min(records, (slot + 1) * RECORDS_PER_BLOCK);
+        return 0;
+    }
 };
 
 struct Group {
     int area = 0;
     std::vector<int> entries;  // in extent order
-    bool renumber = false;
     bool rewriteKey = false;
     bool rename = false;
     int clashWith = -1;     // entry of the file whose name it would repeat
@@ -117,6 +128,9 @@ public:
         groupFiles();
         nameFiles();
         assignBlocks();
+        settleLostBlocks();
+        fitRecordCounts();
+        checkReadable();
         writeDirectory();
         listFiles();
         std::stable_sort(plan_.problems.begin(), plan_.problems.end(),
@@ -170,30 +184,19 @@ private:
         e.records = entryRecords(raw);
         e.number = entryNumber(raw);
 
-        bool gap = false;
+        bool anyBlock = false;
         for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
             const int b = raw[entry::BLOCKS + slot];
-            if (b == 0) {
-                gap = true;
-                continue;
-            }
-            if (gap) {
-                problem(i, texts::GAP_1 + number(b), texts::GAP_FIX);
-                e.sound = false;
-                gap = false;
-            }
-            e.named.push_back(b);
+            e.stored[slot] = b;
+            if (b == 0) continue;
             if (b >= BLOCK_COUNT) {
-                problem(i, texts::BAD_BLOCK_1 + number(b) + texts::BAD_BLOCK_2, texts::BLOCK_DROPPED);
                 e.sound = false;
             } else {
-                e.valid.push_back(b);
-                e.place.push_back(static_cast<int>(e.named.size()) - 1);
+                anyBlock = true;
                 namedAnywhere_.insert(b);
-                if (!plan_.disk.blockReadable(b))
-                    problem(i, texts::UNREADABLE_1 + number(b) + texts::UNREADABLE_2, texts::UNREADABLE_FIX);
             }
         }
+        e.blocks = e.stored;
 
         CpmName converted;
         std::string stored = maskedName(raw);
@@ -216,11 +219,11 @@ private:
             e.sound = false;
             const auto sibling = areaOfName_.find(maskedName(raw));
             e.area = sibling != areaOfName_.end() ? sibling->second : user % USER_AREAS;
-            e.dropped = e.valid.empty() || (user > MAX_USER_BYTE && !e.nameValid);
+            e.dropped = !anyBlock || (user > MAX_USER_BYTE && !e.nameValid);
             problem(i, texts::BAD_USER_1 + number(user) + texts::BAD_USER_2,
-                    e.valid.empty() ? std::string(texts::DROPPED)
-                    : e.dropped     ? std::string(texts::NOT_A_FILE)
-                                    : texts::MOVED_TO_AREA + number(e.area));
+                    !anyBlock   ? std::string(texts::DROPPED)
+                    : e.dropped ? std::string(texts::NOT_A_FILE)
+                                : texts::MOVED_TO_AREA + number(e.area));
             if (e.dropped) return;
         }
         // An entry with neither a name nor a block (a zeroed or wiped one) holds nothing to keep.
@@ -229,7 +232,7 @@ private:
             const int c = raw[entry::NAME + k] & 0x7F;
             printable = printable || (c > ' ' && c < 0x7F);
         }
-        if (!printable && e.valid.empty()) {
+        if (!printable && !anyBlock) {
             e.dropped = true;
             problem(i, texts::NO_NAME, texts::DROPPED);
             return;
@@ -242,7 +245,7 @@ private:
         }
         if (raw[entry::EXTENT] & ~EXTENT_MASK) {
             problem(i, texts::EXTENT_BITS_1 + hexByte(raw[entry::EXTENT]) + texts::EXTENT_BITS_2,
-                    texts::RENUMBERED);
+                    texts::EXTENT_BITS_FIX);
             e.sound = false;
         }
         if (raw[entry::S1] > RECORD_SIZE) {
@@ -250,7 +253,22 @@ private:
                     texts::LAST_BYTES_FIX);
             e.sound = false;
         }
-        if (blocksFor(e.records) != static_cast<int>(e.valid.size())) e.sound = false;
+        // CP/M never gives an entry a block past its record count, nor counts a record whose
+        // block it has not given: either is damage. Empty slots below the last counted record
+        // are the holes of a file written by random access, and sound.
+        for (int slot = e.counted(); slot < BLOCKS_PER_ENTRY; ++slot) {
+            const int b = e.stored[slot];
+            if (b == 0) continue;
+            e.sound = false;
+            e.blocks[slot] = 0;
+            problem(i,
+                    b >= BLOCK_COUNT ? texts::BAD_BLOCK_1 + number(b) + texts::BAD_BLOCK_2
+                                     : texts::STRAY_1 + number(b) + texts::STRAY_2,
+                    texts::BLOCK_DROPPED);
+        }
+        if (e.records > 0 && e.stored[e.counted() - 1] == 0) e.sound = false;
+        for (int slot = 0; slot < e.counted(); ++slot)
+            if (e.stored[slot] >= BLOCK_COUNT) e.lost[slot] = true;
     }
 
     void groupFiles() {
@@ -273,48 +291,44 @@ private:
             std::vector<int>& list = groups_[g].entries;
             std::stable_sort(list.begin(), list.end(),
                              [&](int a, int b) { return entries_[a].number < entries_[b].number; });
-            // A second entry for one extent becomes a file of its own: both are kept.
+            // CP/M reads each extent from the first entry in the directory that holds it; a
+            // second entry for one extent becomes a file of its own, so that both are kept. So
+            // does an entry that no file CP/M can address reaches (a garbled s2 byte).
             std::vector<int> kept;
             for (int i : list) {
-                if (!kept.empty() && entries_[kept.back()].number == entries_[i].number) {
-                    Group split;
-                    split.area = groups_[g].area;
-                    split.entries.push_back(i);
-                    split.renumber = true;
-                    split.rename = true;
-                    split.splitProblem =
-                        static_cast<int>(problem(i,
-                                                 texts::DUP_EXTENT_1 + number(entries_[i].number) +
-                                                     texts::DUP_EXTENT_2 + number(kept.back()),
-                                                 std::string()));
-                    entries_[i].sound = false;
-                    groups_.push_back(split);
+                const int module = entries_[i].raw[entry::S2];
+                std::string what;
+                if (module > MAX_MODULE)
+                    what = texts::BIG_MODULE_1 + number(module) + texts::BIG_MODULE_2;
+                else if (!kept.empty() && entries_[kept.back()].number == entries_[i].number)
+                    what = texts::DUP_EXTENT_1 + number(entries_[i].number) + texts::DUP_EXTENT_2 +
+                           number(kept.back());
+                if (what.empty()) {
+                    kept.push_back(i);
                     continue;
                 }
-                kept.push_back(i);
+                Group split;
+                split.area = groups_[g].area;
+                split.entries.push_back(i);
+                split.rename = true;
+                split.splitProblem = static_cast<int>(problem(i, what, std::string()));
+                entries_[i].sound = false;
+                entries_[i].renumber = true;
+                groups_.push_back(split);
             }
             groups_[g].entries = kept;
         }
 
         for (Group& g : groups_) {
-            for (std::size_t k = 0; k < g.entries.size(); ++k) {
-                const Entry& e = entries_[g.entries[k]];
-                if (e.raw[entry::EXTENT] & ~EXTENT_MASK) g.renumber = true;
-                if (e.number != static_cast<int>(k) && g.splitProblem < 0 && !g.renumber) {
-                    const int missing = k == 0 ? 0 : entries_[g.entries[k - 1]].number + 1;
-                    problem(g.entries[k], texts::MISSING_EXTENT_1 + number(missing) + texts::MISSING_EXTENT_2,
-                            texts::RENUMBERED);
-                    g.renumber = true;
-                }
+            for (int i : g.entries) {
+                const Entry& e = entries_[i];
                 if (std::memcmp(e.raw, entries_[g.entries[0]].raw, KEY_SIZE) != 0 && !g.rewriteKey) {
-                    problem(g.entries[k], texts::MIXED_KEYS, texts::MIXED_KEYS_FIX);
+                    problem(i, texts::MIXED_KEYS, texts::MIXED_KEYS_FIX);
                     g.rewriteKey = true;
                 }
                 if (!e.nameValid) g.rename = true;
                 if (e.area != e.raw[entry::USER]) g.rewriteKey = true;
             }
-            if (g.renumber)
-                for (int i : g.entries) entries_[i].sound = false;
         }
     }
 
@@ -367,49 +381,108 @@ private:
         }
     }
 
-    // A block named more than once stays with the first sound entry that names it (or the first
-    // entry of all, where none is sound); every other one gets a copy while free blocks last.
+    // A block that several entries hold within their records belongs to one of them. CP/M hands
+    // out blocks in ascending order, so the entry in which it continues a run of blocks is the
+    // likeliest owner; then a sound entry before a damaged one, then the first in the directory.
+    // The others lose it: none gets a copy of data that is not its own.
     void assignBlocks() {
-        std::vector<int> order;
-        for (const Group& g : groups_) order.insert(order.end(), g.entries.begin(), g.entries.end());
-        std::sort(order.begin(), order.end(), [&](int a, int b) {
-            if (entries_[a].sound != entries_[b].sound) return entries_[a].sound;
-            return a < b;
-        });
-
-        plan_.usedBlocks = static_cast<int>(namedAnywhere_.size());
-        int nextFree = 1;
-        std::vector<int> owner(BLOCK_COUNT, -1);
-        for (int i : order) {
-            Entry& e = entries_[i];
-            std::vector<int> given, places;
-            for (std::size_t k = 0; k < e.valid.size(); ++k) {
-                const int b = e.valid[k];
-                if (owner[b] < 0) {
-                    owner[b] = i;
-                    given.push_back(b);
-                    places.push_back(e.place[k]);
-                    continue;
+        std::vector<std::vector<std::pair<int, int>>> claims(BLOCK_COUNT);
+        for (const Group& g : groups_)
+            for (int i : g.entries)
+                for (int slot = 0; slot < entries_[i].counted(); ++slot) {
+                    const int b = entries_[i].stored[slot];
+                    if (b > 0 && b < BLOCK_COUNT) claims[b].emplace_back(i, slot);
                 }
-                const std::string what = owner[b] == i
-                                             ? texts::SHARED_1 + number(b) + texts::SHARED_TWICE
-                                             : texts::SHARED_1 + number(b) + texts::SHARED_2 +
-                                                   number(owner[b]) + " '" + entries_[owner[b]].display + "'";
-                while (nextFree < BLOCK_COUNT && namedAnywhere_.count(nextFree) != 0) ++nextFree;
-                if (nextFree < BLOCK_COUNT) {
-                    problem(i, what, texts::SHARED_COPY + number(nextFree));
-                    plan_.copies.emplace_back(b, nextFree);
-                    owner[nextFree] = i;
-                    given.push_back(nextFree);
-                    places.push_back(e.place[k]);
-                    ++nextFree;
-                } else {
-                    problem(i, what, texts::SHARED_NO_ROOM);
+        for (int b = 1; b < BLOCK_COUNT; ++b) {
+            auto& list = claims[b];
+            if (list.size() < 2) continue;
+            const auto neighbours = [&](const std::pair<int, int>& c) {
+                const auto& stored = entries_[c.first].stored;
+                return (c.second > 0 && stored[c.second - 1] == b - 1) +
+                       (c.second + 1 < BLOCKS_PER_ENTRY && stored[c.second + 1] == b + 1);
+            };
+            std::stable_sort(list.begin(), list.end(), [&](const auto& x, const auto& y) {
+                if (neighbours(x) != neighbours(y)) return neighbours(x) > neighbours(y);
+                if (entries_[x.first].sound != entries_[y.first].sound) return entries_[x.first].sound;
+                return x < y;
+            });
+            const int owner = list[0].first;
+            for (std::size_t k = 1; k < list.size(); ++k) {
+                const int i = list[k].first;
+                entries_[i].lost[list[k].second] = true;
+                lostWhy_[{i, list[k].second}] = owner == i ? texts::SHARED_1 + number(b) + texts::SHARED_TWICE
+                                                           : texts::SHARED_1 + number(b) + texts::SHARED_2 +
+                                                                 number(owner) + " '" +
+                                                                 entries_[owner].display + "'";
+            }
+        }
+    }
+
+    // A lost block keeps its place in the file: a free block filled with zeros takes it, so that
+    // no record after it moves and CP/M reads on past it; only where no block is free is it left
+    // a hole. Empty blocks are taken first, and only then blocks that hold data no entry names.
+    void settleLostBlocks() {
+        std::vector<int> spare;
+        for (int pass = 0; pass < 2; ++pass)
+            for (int b = 1; b < BLOCK_COUNT; ++b)
+                if (namedAnywhere_.count(b) == 0 &&
+                    empty(plan_.disk.bytes.data() + blockOffset(static_cast<unsigned>(b))) == (pass == 0))
+                    spare.push_back(b);
+        std::size_t next = 0;
+        for (const Group& g : groups_)
+            for (int i : g.entries) {
+                Entry& e = entries_[i];
+                for (int slot = 0; slot < e.counted(); ++slot) {
+                    if (!e.lost[slot]) continue;
+                    const int b = e.stored[slot];
+                    const auto why = lostWhy_.find({i, slot});
+                    const std::string what = why != lostWhy_.end()
+                                                 ? why->second
+                                                 : texts::BAD_BLOCK_1 + number(b) + texts::BAD_BLOCK_2;
+                    if (next < spare.size()) {
+                        e.blocks[slot] = spare[next++];
+                        plan_.zeroBlocks.push_back(e.blocks[slot]);
+                        problem(i, what, texts::ZEROS_1 + number(e.blocks[slot]));
+                    } else {
+                        e.blocks[slot] = 0;
+                        problem(i, what, texts::NO_ROOM_HOLE);
+                    }
                 }
             }
-            e.valid = given;
-            e.place = places;
-        }
+    }
+
+    // An entry whose last counted record lies in no block gets the count its blocks hold.
+    void fitRecordCounts() {
+        for (const Group& g : groups_)
+            for (int i : g.entries) {
+                Entry& e = entries_[i];
+                e.kept = e.records;
+                if (e.records == 0 || e.blocks[e.counted() - 1] != 0) continue;
+                e.kept = e.held(e.blocks);
+                const std::string fix = texts::FIT_FIX + number(e.kept);
+                if (e.stored[e.counted() - 1] != 0) {
+                    problem(i, texts::FIT_AFTER, fix);
+                    continue;
+                }
+                const long long named =
+                    std::count_if(e.stored.begin(), e.stored.end(), [](int b) { return b != 0; });
+                problem(i,
+                        number(e.records) + texts::FIT_1 + number(e.counted()) + texts::FIT_2 + number(named),
+                        fix);
+            }
+    }
+
+    void checkReadable() {
+        for (const Group& g : groups_)
+            for (int i : g.entries) {
+                const Entry& e = entries_[i];
+                for (int slot = 0; slot < e.counted(); ++slot) {
+                    const int b = e.stored[slot];
+                    if (b > 0 && b < BLOCK_COUNT && !plan_.disk.blockReadable(b))
+                        problem(i, texts::UNREADABLE_1 + number(b) + texts::UNREADABLE_2,
+                                texts::UNREADABLE_FIX);
+                }
+            }
     }
 
     void writeDirectory() {
@@ -434,77 +507,71 @@ private:
                         static_cast<std::uint8_t>((k < static_cast<int>(type.size()) ? type[k] : ' ') |
                                                   (first[entry::TYPE + k] & ATTRIBUTE_BIT));
             }
-            for (std::size_t k = 0; k < g.entries.size(); ++k) {
-                const int i = g.entries[k];
+            for (int i : g.entries) {
                 const Entry& e = entries_[i];
                 std::uint8_t* out = plan_.directory + i * ENTRY_SIZE;
                 if (g.rewriteKey) std::memcpy(out, key, KEY_SIZE);
-
-                const int slots = static_cast<int>(e.valid.size());
                 for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot)
-                    out[entry::BLOCKS + slot] = static_cast<std::uint8_t>(slot < slots ? e.valid[slot] : 0);
-
-                // The records the kept blocks held where they stood; a block left out takes its own
-                // records with it, not those of the blocks after it.
-                int held = 0;
-                for (int place : e.place)
-                    held += std::max(0, std::min(RECORDS_PER_BLOCK, e.records - place * RECORDS_PER_BLOCK));
-                const int records = fittedRecords(held, slots);
-                const bool refit = records != e.records || e.raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT;
-                if (records != e.records) {
-                    const std::string fix = texts::FIT_FIX + number(records);
-                    if (blocksFor(e.records) != static_cast<int>(e.named.size()))
-                        problem(i,
-                                number(e.records) + texts::FIT_1 + number(blocksFor(e.records)) +
-                                    texts::FIT_2 + number(static_cast<long long>(e.named.size())),
-                                fix);
-                    else
-                        problem(i, texts::FIT_AFTER, fix);
-                }
-                if (refit || g.renumber) {
-                    const int high = records > RECORDS_PER_EXTENT ? 1 : 0;
-                    const int number = g.renumber ? static_cast<int>(k) : e.number;
-                    const int extent = number * EXTENTS_PER_ENTRY + high;
+                    out[entry::BLOCKS + slot] = static_cast<std::uint8_t>(e.blocks[slot]);
+                const bool refit = e.kept != e.records || e.raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT ||
+                                   (e.raw[entry::EXTENT] & ~EXTENT_MASK) != 0;
+                if (refit || e.renumber) {
+                    const int high = e.kept > RECORDS_PER_EXTENT ? 1 : 0;
+                    const int extent = (e.renumber ? 0 : e.number) * EXTENTS_PER_ENTRY + high;
                     out[entry::EXTENT] = static_cast<std::uint8_t>(extent & EXTENT_MASK);
                     out[entry::S2] = static_cast<std::uint8_t>(extent / (EXTENT_MASK + 1));
-                    out[entry::RECORD_COUNT] = static_cast<std::uint8_t>(records - high * RECORDS_PER_EXTENT);
+                    out[entry::RECORD_COUNT] = static_cast<std::uint8_t>(e.kept - high * RECORDS_PER_EXTENT);
                 }
                 if (e.raw[entry::S1] > RECORD_SIZE) out[entry::S1] = 0;
             }
         }
     }
 
-    void listFiles() {
-        for (const Group& g : groups_) {
-            File f;
-            f.area = g.area;
-            f.imageName = entries_[g.entries[0]].display;
-            f.newName = g.name;
-            for (int i : g.entries) {
-                const Entry& e = entries_[i];
-                Part part;
-                part.index = i;
-                part.blocks = e.named;
-                part.records = std::min(e.records, static_cast<int>(e.named.size()) * RECORDS_PER_BLOCK);
-                f.parts.push_back(part);
-                for (const Problem& p : plan_.problems)
-                    if (p.index == i) f.troubles.push_back(p.what);
-            }
-            plan_.files.push_back(f);
-        }
-        // Entries the repair removes though they name blocks: salvage still gives their bytes.
-        for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
-            const Entry& e = entries_[i];
-            if (!e.used || !e.dropped || e.valid.empty()) continue;
-            File f;
-            f.area = e.area;
-            f.imageName = e.display;
-            f.parts.push_back(
-                Part{i, e.named, std::min(e.records, static_cast<int>(e.named.size()) * RECORDS_PER_BLOCK)});
+    // Salvage reads the image as it stands: every record at its place, zeros where no block
+    // holds it, the shared blocks for every file that names them.
+    Extent extentOf(int i) const {
+        const Entry& e = entries_[i];
+        Extent x;
+        x.index = i;
+        x.base = e.base();
+        x.records = e.records;
+        for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot)
+            x.blocks[slot] = slot >= e.counted()             ? 0
+                             : e.stored[slot] >= BLOCK_COUNT ? OFF_DISK
+                                                             : e.stored[slot];
+        return x;
+    }
+
+    File fileOf(int area, const std::vector<int>& list) const {
+        File f;
+        f.area = area;
+        f.imageName = entries_[list[0]].display;
+        for (int i : list) {
+            f.extents.push_back(extentOf(i));
+            f.length = std::max(f.length, entries_[i].base() + entries_[i].held(entries_[i].stored));
             for (const Problem& p : plan_.problems)
                 if (p.index == i) f.troubles.push_back(p.what);
-            plan_.files.push_back(f);
         }
+        return f;
+    }
+
+    void listFiles() {
+        for (const Group& g : groups_) {
+            plan_.files.push_back(fileOf(g.area, g.entries));
+            plan_.files.back().newName = g.name;
+        }
+        // Entries the repair removes though they name blocks: salvage still gives their bytes,
+        // each as a file of its own.
+        for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
+            Entry& e = entries_[i];
+            if (!e.used || !e.dropped || std::none_of(e.stored.begin(), e.stored.end(), [](int b) {
+                    return b > 0 && b < BLOCK_COUNT;
+                }))
+                continue;
+            e.renumber = true;
+            plan_.files.push_back(fileOf(e.area, {i}));
+        }
+        plan_.usedBlocks = static_cast<int>(namedAnywhere_.size());
     }
 
     Session& s_;
@@ -512,10 +579,33 @@ private:
     Entry entries_[DIRECTORY_ENTRIES];
     std::vector<Group> groups_;
     std::set<int> namedAnywhere_;
-    std::map<std::string, int> areaOfName_;  // the user area of each name entries in one carry
+    std::map<std::string, int> areaOfName_;               // the user area of each name entries in one carry
+    std::map<std::pair<int, int>, std::string> lostWhy_;  // (entry, slot) of a block another holds
 };
 
 }  // namespace
+
+int File::blockAt(int record, int* run) const {
+    int block = 0;
+    int end = length;  // where the run from record on ends
+    for (const Extent& x : extents) {
+        if (record >= x.base + RECORDS_PER_ENTRY) continue;
+        if (record < x.base) {
+            end = std::min(end, x.base);
+            continue;
+        }
+        const int at = record - x.base;
+        if (at < x.records) {
+            block = x.blocks[static_cast<std::size_t>(at / RECORDS_PER_BLOCK)];
+            end = std::min(
+                {end, x.base + x.records, x.base + (at / RECORDS_PER_BLOCK + 1) * RECORDS_PER_BLOCK});
+        } else {
+            end = std::min(end, x.base + RECORDS_PER_ENTRY);
+        }
+    }
+    if (run != nullptr) *run = std::max(1, end - record);
+    return block;
+}
 
 bool Disk::readable(std::uint64_t offset, std::size_t n) const {
     for (std::uint64_t at = offset; at < offset + n; at += SECTOR_SIZE) {

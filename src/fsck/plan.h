@@ -3,6 +3,7 @@
 // Nothing here writes anything; the image is only read.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -11,6 +12,9 @@
 #include "session/session.h"
 
 namespace z18::fsck {
+
+// One entry holds two logical extents of 128 records: 256 records in its 16 block slots.
+constexpr int RECORDS_PER_ENTRY = BLOCKS_PER_ENTRY * RECORDS_PER_BLOCK;
 
 // The image as read: IMAGE_SIZE bytes, zeros where nothing could be read.
 struct Disk {
@@ -35,19 +39,29 @@ struct Problem {
     std::string fix;  // what a repair does about it
 };
 
-// One directory entry's share of a file, as salvage reads it from the image.
-struct Part {
+// A block slot that names no block on the disk: its records come out as zeros.
+constexpr int OFF_DISK = -1;
+
+// One directory entry's share of a file, as salvage reads it: `records` records from the file's
+// record `base` on, each run of 16 in the block of its slot (0 for none: a hole, read as zeros).
+struct Extent {
     int index = 0;
-    std::vector<int> blocks;  // in file order; one that cannot be read comes out as zeros
+    int base = 0;
     int records = 0;
+    std::array<int, BLOCKS_PER_ENTRY> blocks{};
 };
 
 struct File {
     int area = 0;
     std::string imageName;  // as the image shows it
     std::string newName;    // as the repaired image names it
-    std::vector<Part> parts;
+    std::vector<Extent> extents;
+    int length = 0;                     // records salvage writes: up to the last one a block holds
     std::vector<std::string> troubles;  // the problems of its entries
+
+    // The block slot that holds record r: 0 for a hole, OFF_DISK, or a block number; *run gets
+    // the number of records from r on that lie in the same slot or the same hole.
+    int blockAt(int record, int* run = nullptr) const;
 };
 
 struct Plan {
@@ -55,7 +69,7 @@ struct Plan {
     std::vector<Problem> problems;
     std::vector<File> files;
     std::uint8_t directory[DIRECTORY_SIZE] = {};  // the directory of the repaired image
-    std::vector<std::pair<int, int>> copies;      // block first copied into block second
+    std::vector<int> zeroBlocks;                  // blocks the repair fills with zeros
     int usedEntries = 0;
     int usedBlocks = 0;  // data blocks named by the image's entries
 };

@@ -35,6 +35,12 @@ struct Case {
     std::function<void(Bytes&, const TempDir&)> damage;
     const char* finding;              // in the check's output; null for a clean image
     std::vector<std::string> intact;  // host files salvage must give back byte for byte
+    // A file salvage gives back with zeros in [from, to): a hole, or what damage took.
+    struct Zeroed {
+        const char* name;
+        std::size_t from, to;
+    };
+    std::vector<Zeroed> zeroed = {};
 };
 
 }  // namespace
@@ -68,11 +74,12 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
          {"A.TXT", "B.BIN", "C.DAT", "OD(1).BIN", "u3-50%.COM"}},
         {"block past the end",
          [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::BLOCKS + 1, {200}); },
-         "names block 200, past the last block 174; repair: block left out",
-         {"A.TXT", "C.DAT"}},
+         "names block 200, past the last block 174; repair: left out; zeros take its place",
+         {"A.TXT", "C.DAT"},
+         {{"B.BIN", 2048, 4096}}},
         {"shared block",
          [](Bytes& img, const TempDir&) { setEntry(img, 0, z18::entry::BLOCKS, {2}); },
-         "block 2 is also named by entry 0 'A.TXT'; repair: gets a copy of it in block 1",
+         "'A.TXT': block 2 is also named by entry 1 'B.BIN'; repair: left out; zeros take its place",
          {"B.BIN", "C.DAT"}},
         {"user byte",
          [](Bytes& img, const TempDir&) { setEntry(img, 0, 0, {20}); },
@@ -88,10 +95,26 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
          [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::RECORD_COUNT, {100}); },
          "100 record(s) need 7 block(s), the entry names 3; repair: record count set to 48",
          {"A.TXT", "C.DAT"}},
+        // Files as CP/M leaves them: an extent that was never written, entries in any order, an
+        // empty block slot. They are sound; salvage gives every record at its place.
         {"missing extent",
          [](Bytes& img, const TempDir&) { setEntry(img, 2, 0, {0xE5}); },
-         "extent 0 of the file is missing; repair: its extents renumbered",
-         {"A.TXT", "B.BIN"}},
+         nullptr,
+         {"A.TXT", "B.BIN"},
+         {{"C.DAT", 0, 32768}}},
+        {"entries out of order",
+         [](Bytes& img, const TempDir&) {
+             const Bytes second = entryBytes(img, 3);
+             std::memcpy(entryIn(img, 3), entryIn(img, 2), 32);
+             std::memcpy(entryIn(img, 2), second.data(), 32);
+         },
+         nullptr,
+         {"A.TXT", "B.BIN", "C.DAT"}},
+        {"empty block slot",
+         [](Bytes& img, const TempDir&) { setEntry(img, 2, z18::entry::BLOCKS + 3, {0}); },
+         nullptr,
+         {"A.TXT", "B.BIN"},
+         {{"C.DAT", 6144, 8192}}},
         {"duplicate extent",
          [](Bytes& img, const TempDir&) { std::memcpy(entryIn(img, 9), entryIn(img, 1), 32); },
          "extent 0 is also in entry 1; repair: kept as a file of its own, named B~1.BIN",
@@ -133,6 +156,12 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
             EXPECT_NE(out.find("-> " + name + ", " + std::to_string(readFile(d / ("out/" + name)).size())),
                       std::string::npos)
                 << out;
+        }
+        for (const Case::Zeroed& z : c.zeroed) {
+            Bytes want = padded(files.at(z.name));
+            std::fill(want.begin() + static_cast<std::ptrdiff_t>(z.from),
+                      want.begin() + static_cast<std::ptrdiff_t>(z.to), 0);
+            EXPECT_EQ(readFile(d / (std::string("out/") + z.name)), want) << z.name;
         }
 
         EXPECT_EQ(fsck({"-o", d / "new.z18", disk}, &out), verdict) << out;
