@@ -51,8 +51,11 @@ std::string shown(const std::string& text) {
 
 std::string quoted(const std::string& text) { return "'" + shown(text) + "'"; }
 
-int fail(Session& s, const char* text, const std::string& path) {
-    s.out << "z18fsck: " << text << quoted(path) << '\n' << std::flush;
+// A failure, with the host's reason where it gave one.
+int fail(Session& s, const char* text, const std::string& path, const HostError& cause = HostError()) {
+    s.out << "z18fsck: " << text << quoted(path);
+    if (cause.kind != HostErrorKind::None) s.out << ": " << shown(errorText(cause));
+    s.out << '\n' << std::flush;
     return EXIT_FAILED;
 }
 
@@ -118,9 +121,25 @@ std::string hostName(const File& f, std::set<std::string>* taken) {
 // Holes are written in pieces of 64 KiB: a file CP/M wrote by random access may reach 8 MB.
 constexpr int HOLE_RECORDS = 512;
 
-bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n) {
+// Each of these is false, with *cause set, when the bytes are not all on their way or on the disk.
+bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
+              HostError* cause) {
     std::size_t done = 0;
-    return s.env.writeAt(handle, at, bytes, n, &done) && done == n;
+    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
+    if (moved && done == n) return true;
+    // A write that ends short without an error found no more room.
+    *cause = moved ? HostError{HostErrorKind::NoSpace, 0} : s.env.lastError();
+    return false;
+}
+bool flushed(Session& s, int handle, HostError* cause) {
+    if (s.env.flush(handle)) return true;
+    *cause = s.env.lastError();
+    return false;
+}
+bool closed(Session& s, int handle, HostError* cause) {
+    if (s.env.closeFile(handle)) return true;
+    *cause = s.env.lastError();
+    return false;
 }
 
 int salvage(Session& s, const Options& o, const Plan& plan) {
@@ -131,9 +150,10 @@ int salvage(Session& s, const Options& o, const Plan& plan) {
         const std::string host = hostName(f, &taken);
         const std::string path = o.salvageDir + "/" + host;
         const int handle = s.env.createNewFile(path);
-        if (handle == CLOSED_HANDLE) return fail(s, texts::FILE_CANNOT_WRITE, path);
+        if (handle == CLOSED_HANDLE) return fail(s, texts::FILE_CANNOT_WRITE, path, s.env.lastError());
         std::uint64_t size = 0;
         bool ok = true;
+        HostError cause;
         static const std::uint8_t kZeros[HOLE_RECORDS * RECORD_SIZE] = {};
         // Every record at its place, a run of records from one block in one write, and a hole
         // in writes of zeros.
@@ -147,14 +167,14 @@ int salvage(Session& s, const Options& o, const Plan& plan) {
                                 static_cast<std::size_t>(r % RECORDS_PER_BLOCK) * RECORD_SIZE
                           : kZeros;
                 ok = writeAll(s, handle, static_cast<std::uint64_t>(r + done) * RECORD_SIZE, from,
-                              static_cast<std::size_t>(part) * RECORD_SIZE);
+                              static_cast<std::size_t>(part) * RECORD_SIZE, &cause);
                 done += part;
             }
             r += n;
         }
         size = static_cast<std::uint64_t>(f.length) * RECORD_SIZE;
-        s.env.closeFile(handle);
-        if (!ok) return fail(s, texts::FILE_CANNOT_WRITE, path);
+        ok = closed(s, handle, &cause) && ok;
+        if (!ok) return fail(s, texts::FILE_CANNOT_WRITE, path, cause);
         ++written;
 
         std::ostringstream line;
@@ -175,10 +195,11 @@ int salvage(Session& s, const Options& o, const Plan& plan) {
     const std::string reportPath = o.salvageDir + "/" + texts::REPORT_NAME;
     const std::string text = report.str();
     const int handle = s.env.createNewFile(reportPath);
-    if (handle == CLOSED_HANDLE) return fail(s, texts::REPORT_CANNOT_WRITE, reportPath);
-    const bool ok = writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    s.env.closeFile(handle);
-    if (!ok) return fail(s, texts::REPORT_CANNOT_WRITE, reportPath);
+    if (handle == CLOSED_HANDLE) return fail(s, texts::REPORT_CANNOT_WRITE, reportPath, s.env.lastError());
+    HostError cause;
+    bool ok = writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), &cause);
+    ok = closed(s, handle, &cause) && ok;
+    if (!ok) return fail(s, texts::REPORT_CANNOT_WRITE, reportPath, cause);
     s.out << texts::SALVAGED_1 << written << texts::SALVAGED_2 << quoted(o.salvageDir) << texts::SALVAGED_3
           << texts::REPORT_NAME << '\n';
     return EXIT_CLEAN;
@@ -192,7 +213,7 @@ int repair(Session& s, const Options& o, const Plan& plan) {
     const std::string part = o.repairPath + texts::PART_SUFFIX;
     if (s.env.pathExists(o.repairPath)) return fail(s, texts::NEW_EXISTS, o.repairPath);
     const int handle = s.env.createNewFile(part);
-    if (handle == CLOSED_HANDLE) return fail(s, texts::NEW_CANNOT_MAKE, part);
+    if (handle == CLOSED_HANDLE) return fail(s, texts::NEW_CANNOT_MAKE, part, s.env.lastError());
 
     std::vector<std::uint8_t> image = plan.disk.bytes;
     for (int b : plan.zeroBlocks)
@@ -200,22 +221,32 @@ int repair(Session& s, const Options& o, const Plan& plan) {
     // The data first, under an empty directory; the directory that names it only once the data
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);
-    bool ok = writeAll(s, handle, 0, image.data(), image.size()) && s.env.flush(handle) &&
-              writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE) && s.env.flush(handle);
-    s.env.closeFile(handle);
+    HostError cause;
+    bool ok = writeAll(s, handle, 0, image.data(), image.size(), &cause) && flushed(s, handle, &cause) &&
+              writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE, &cause) &&
+              flushed(s, handle, &cause);
+    ok = closed(s, handle, &cause) && ok;
     if (!ok) {
+        // Should the half-made copy not go either, the message names it.
         s.env.removeFile(part);
-        return fail(s, texts::NEW_CANNOT_WRITE, part);
+        return fail(s, texts::NEW_CANNOT_WRITE, part, cause);
     }
-    if (!s.env.renameNoReplace(part, o.repairPath)) return fail(s, texts::NEW_CANNOT_NAME, part);
+    if (!s.env.renameNoReplace(part, o.repairPath))
+        return fail(s, texts::NEW_CANNOT_NAME, part, s.env.lastError());
     s.out << texts::REPAIRED_1 << quoted(o.repairPath) << texts::REPAIRED_2 << plan.problems.size()
           << texts::REPAIRED_3;
     return EXIT_CLEAN;
 }
 
-// A salvage folder is made new, or taken when it is empty.
-bool prepareFolder(Session& s, const std::string& dir) {
-    return s.env.createDirectory(dir) || s.env.countDirectoryEntries(dir) == 0;
+// A salvage folder is made new, or taken when it is empty; the cause of a refusal comes from the
+// calls that met it, never from a second look that may see another state.
+int prepareFolder(Session& s, const std::string& dir) {
+    if (s.env.createDirectory(dir)) return EXIT_CLEAN;
+    const HostError made = s.env.lastError();
+    if (made.kind != HostErrorKind::Exists) return fail(s, texts::DIR_CANNOT_MAKE, dir, made);
+    const int entries = s.env.countDirectoryEntries(dir);
+    if (entries == 0) return EXIT_CLEAN;
+    return fail(s, texts::DIR_NOT_EMPTY, dir, entries < 0 ? s.env.lastError() : HostError());
 }
 
 }  // namespace
@@ -232,19 +263,18 @@ int runFsck(Session& s, int argc, const char* const* argv) {
     }
 
     s.imageHandle = s.env.openFile(o.image, OpenMode::ImageRead);
-    if (s.imageHandle == CLOSED_HANDLE) return fail(s, texts::CANNOT_OPEN, o.image);
+    if (s.imageHandle == CLOSED_HANDLE) return fail(s, texts::CANNOT_OPEN, o.image, s.env.lastError());
     Plan plan;
     const bool read = readDisk(s, s.imageHandle, &plan.disk);
-    s.env.closeFile(s.imageHandle);
+    const HostError cause = s.env.lastError();
+    s.env.closeFile(s.imageHandle);  // only read: closing it cannot lose anything
     s.imageHandle = CLOSED_HANDLE;
-    if (!read) return fail(s, texts::CANNOT_READ, o.image);
+    if (!read) return fail(s, texts::CANNOT_READ, o.image, cause);
 
     // Whatever the run is to make must be free before anything is made.
     if (!o.repairPath.empty() && s.env.pathExists(o.repairPath))
         return fail(s, texts::NEW_EXISTS, o.repairPath);
-    if (!o.salvageDir.empty() && !prepareFolder(s, o.salvageDir))
-        return fail(s, s.env.pathExists(o.salvageDir) ? texts::DIR_NOT_EMPTY : texts::DIR_CANNOT_MAKE,
-                    o.salvageDir);
+    if (!o.salvageDir.empty() && prepareFolder(s, o.salvageDir) != EXIT_CLEAN) return EXIT_FAILED;
 
     makePlan(s, &plan);
     s.out << texts::CHECKING << quoted(o.image) << '\n';
