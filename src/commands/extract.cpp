@@ -2,35 +2,11 @@
 #include "commands/texts.h"
 #include "image/cpm_name.h"
 #include "image/directory.h"
+#include "image/file_walk.h"
 #include "image/image_file.h"
 #include "session/status.h"
 
 namespace z18 {
-
-namespace {
-
-// Copies the blocks of one entry into the host file from offset *written on, counting down the
-// file's records. 1 done, 0 after a reported failure.
-int copyEntry(Session& s, int e, std::uint64_t* written) {
-    for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
-        const std::uint8_t b = s.entryAt(e)[entry::BLOCKS + slot];
-        if (b == 0) break;
-        std::size_t n;
-        if (s.entryInfo.records <= RECORDS_PER_BLOCK) {
-            n = static_cast<std::size_t>(s.entryInfo.records) * RECORD_SIZE;
-            s.entryInfo.records = 0;
-        } else {
-            n = BLOCK_SIZE;
-            s.entryInfo.records -= RECORDS_PER_BLOCK;
-        }
-        if (!readImageAt(s, blockOffset(b), s.transferBuffer, n)) return 0;
-        if (!writeFileAt(s, s.hostHandle, *written, s.transferBuffer, n, ST_FILE_WRITE)) return 0;
-        *written += n;
-    }
-    return 1;
-}
-
-}  // namespace
 
 void extractFiles(Session& s) {
     s.out << texts::EXTRACT_HEAD_1 << visible(s.imageName) << texts::EXTRACT_HEAD_2 << visible(s.hostDir)
@@ -44,9 +20,15 @@ void extractFiles(Session& s) {
         s.currentName = s.entryInfo.displayName;
         if (!openHostFile(s, HostFileMode::Extract)) return;
 
+        // The bytes PIP would copy: CP/M's own reading of the file, however its entries stand.
         std::uint64_t written = 0;
-        for (int e = index; e >= 0; e = findExtent(s, key, e + 1)) {
-            if (!copyEntry(s, e, &written)) return;
+        FileWalk walk = beginWalk(s.directory, key);
+        for (BlockRun run; nextRun(walk, &run);) {
+            const std::size_t n = static_cast<std::size_t>(run.records) * RECORD_SIZE;
+            if (!readImageAt(s, blockOffset(run.block), s.transferBuffer, n)) return;
+            if (!writeFileAt(s, s.hostHandle, written, s.transferBuffer, n, ST_FILE_WRITE)) return;
+            written += n;
+            s.entryInfo.records -= run.records;
         }
         closeHostFile(s);
         ++extracted;

@@ -61,13 +61,13 @@ TEST(Erase, WhichEntriesGo) {
          "test.com",
          {0, 2, 5},
          test + "\nDone. 1 file(s) erased.\n\n"},
-        {"an entry before the first entry stays in use",
+        {"an entry before the first entry goes too",
          [](Bytes& im) {
              putEntry(im, 0, 0, "TEST    COM", 2, 4, {1});
              putEntry(im, 1, 0, "TEST    COM", 1, 128, {2});
          },
          "TEST.COM",
-         {1},
+         {0, 1},
          test + "\nDone. 1 file(s) erased.\n\n"},
         {"two first entries with the same key: one file, both freed",
          [](Bytes& im) {
@@ -91,10 +91,10 @@ TEST(Erase, WhichEntriesGo) {
              putEntry(im, 0, 0, withBits("RO      COM", {8}), 0, 1, {1});
              putEntry(im, 1, 0, withBits("HID     COM", {9, 10}), 0, 1, {2});
              putEntry(im, 2, 0, withBits("HID     COM", {9, 10}), 2, 1, {3});
-             putEntry(im, 3, 0, "HID     COM", 2, 1, {4});  // other attribute bits: another key
+             putEntry(im, 3, 0, "HID     COM", 2, 1, {4});  // other attribute bits: still the file's
          },
          "*.COM",
-         {0, 1, 2},
+         {0, 1, 2, 3},
          "File 'RO      \xC3OM' eresed\nFile 'HID     C\xCF\xCD' eresed\n\nDone. 2 file(s) erased.\n\n"},
         {"no match",
          [](Bytes& im) { putEntry(im, 0, 0, "TEST    COM", 0, 1, {1}); },

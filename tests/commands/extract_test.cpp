@@ -100,8 +100,8 @@ TEST(Extract, LengthsOfAddedFiles) {
     }
 }
 
-// Crafted directories: the record count, not the block list, decides the length, and only entries
-// after the matched first entry are copied.
+// Crafted directories: the record count, not the block list, decides the length, and each extent
+// comes from the entry CP/M takes for it, wherever that entry stands.
 TEST(Extract, RecordCountAndEntryOrderDecide) {
     struct Case {
         const char* what;
@@ -114,7 +114,7 @@ TEST(Extract, RecordCountAndEntryOrderDecide) {
              putEntry(im, 0, 0, "F       BIN", 0, 3, {5, 6, 7});
          },
          [](const Bytes& im) { return prefix(blockBytes(im, 5), 384); }},
-        {"entries of a file in directory order, whatever their extent bytes",
+        {"entries taken by their extent bytes, not by their order",
          [](Bytes& im) {
              putEntry(im, 0, 0, "F       BIN", 1, 128,
                       {9, 8, 7, 6, 5, 4, 3, 2, 1, 10, 11, 12, 13, 14, 15, 16});
@@ -123,26 +123,28 @@ TEST(Extract, RecordCountAndEntryOrderDecide) {
              putEntry(im, 3, 0, "F       BIN", 2, 3, {31});
          },
          [](const Bytes& im) {
-             // 256 + 2 + 3 records: 16 whole blocks, the last 5 records from block 30, nothing
-             // from block 31.
+             // 256 records from entry 0, then extent 2 from entry 3: its 3 records end the
+             // file, so extent 4 is never reached.
              Bytes out;
              for (int b : {9, 8, 7, 6, 5, 4, 3, 2, 1, 10, 11, 12, 13, 14, 15, 16})
                  out = concat(out, blockBytes(im, b));
-             return concat(out, prefix(blockBytes(im, 30), 5 * 128));
+             return concat(out, prefix(blockBytes(im, 31), 3 * 128));
          }},
-        {"an entry of the file before its first entry: counted, not copied",
+        {"an entry of the file before its first entry is read in its place",
          [](Bytes& im) {
-             putEntry(im, 0, 0, "F       BIN", 2, 5, {2});
-             putEntry(im, 1, 0, "F       BIN", 1, 128, {1});
+             putEntry(im, 0, 0, "F       BIN", 2, 5, {20});
+             putEntry(im, 1, 0, "F       BIN", 1, 128,
+                      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
          },
-         [](const Bytes& im) { return blockBytes(im, 1); }},
-        {"same name in another user area or with other attribute bits is another file",
+         [](const Bytes& im) { return concat(blocksData(im, 1, 16), prefix(blockBytes(im, 20), 5 * 128)); }},
+        {"same name in another user area is another file; other attribute bits are not",
          [](Bytes& im) {
-             putEntry(im, 0, 0, "F       BIN", 0, 40, {1, 2, 3});
-             putEntry(im, 1, 4, "F       BIN", 2, 128, {4});
-             putEntry(im, 2, 0, withBits("F       BIN", {8}), 2, 128, {5});
+             putEntry(im, 0, 0, "F       BIN", 1, 128,
+                      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+             putEntry(im, 1, 4, "F       BIN", 2, 128, {17});
+             putEntry(im, 2, 0, withBits("F       BIN", {8}), 2, 3, {18});
          },
-         [](const Bytes& im) { return concat(blocksData(im, 1, 2), prefix(blockBytes(im, 3), 8 * 128)); }},
+         [](const Bytes& im) { return concat(blocksData(im, 1, 16), prefix(blockBytes(im, 18), 3 * 128)); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
