@@ -1,5 +1,6 @@
 #include "fsck/fsck.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <sstream>
@@ -56,21 +57,16 @@ int fail(Session& s, const char* text, const std::string& path) {
     return EXIT_FAILED;
 }
 
-void printProblem(Session& s, const Problem& p) {
-    if (p.index < 0) {
-        s.out << texts::IMAGE_WORD;
-    } else {
-        s.out << texts::ENTRY_WORD << p.index;
-        if (p.user >= 0) s.out << texts::USER_WORD << p.user << ' ' << quoted(p.name);
-    }
-    s.out << ": " << shown(p.what) << texts::REPAIR_WORD << shown(p.fix) << '\n';
+std::size_t problemCount(const Plan& plan) {
+    return static_cast<std::size_t>(std::count_if(plan.problems.begin(), plan.problems.end(),
+                                                  [](const Problem& p) { return !p.info(); }));
 }
 
 std::string summary(const Options& o, const Plan& plan) {
     std::ostringstream line;
     line << shown(o.image) << ": " << plan.files.size() << texts::SUMMARY_FILES << plan.usedEntries
          << texts::SUMMARY_ENTRIES << plan.usedBlocks << texts::SUMMARY_USED
-         << (BLOCK_COUNT - 1 - plan.usedBlocks) << texts::SUMMARY_FREE << plan.problems.size()
+         << (BLOCK_COUNT - 1 - plan.usedBlocks) << texts::SUMMARY_FREE << problemCount(plan)
          << texts::SUMMARY_PROBLEMS;
     return line.str();
 }
@@ -98,7 +94,7 @@ bool reservedOnWindows(const std::string& name) {
 // or ".."; "uN-" in front for user area N other than 0; and, where the name is taken already
 // (compared without regard to case), "~1", "~2"... before its type.
 std::string hostName(const File& f, std::set<std::string>* taken) {
-    std::string name = f.imageName;
+    std::string name = f.hostBase;
     for (char& c : name) {
         const unsigned char u = static_cast<unsigned char>(c);
         if (u <= 0x20 || u >= 0x7F || std::strchr("<>:\"/\\|?*", c) != nullptr) c = '_';
@@ -208,7 +204,7 @@ int repair(Session& s, const Options& o, const Plan& plan) {
         return fail(s, texts::NEW_CANNOT_WRITE, part);
     }
     if (!s.env.renameNoReplace(part, o.repairPath)) return fail(s, texts::NEW_CANNOT_NAME, part);
-    s.out << texts::REPAIRED_1 << quoted(o.repairPath) << texts::REPAIRED_2 << plan.problems.size()
+    s.out << texts::REPAIRED_1 << quoted(o.repairPath) << texts::REPAIRED_2 << problemCount(plan)
           << texts::REPAIRED_3;
     return EXIT_CLEAN;
 }
@@ -248,14 +244,14 @@ int runFsck(Session& s, int argc, const char* const* argv) {
 
     makePlan(s, &plan);
     s.out << texts::CHECKING << quoted(o.image) << '\n';
-    for (const Problem& p : plan.problems) printProblem(s, p);
+    for (const Problem& p : plan.problems) s.out << shown(problemLine(p)) << '\n';
 
     int status = EXIT_CLEAN;
     if (!o.salvageDir.empty()) status = salvage(s, o, plan);
     if (status == EXIT_CLEAN && !o.repairPath.empty()) status = repair(s, o, plan);
     s.out << summary(o, plan) << std::flush;
     if (status != EXIT_CLEAN) return status;
-    return plan.problems.empty() ? EXIT_CLEAN : EXIT_PROBLEMS;
+    return problemCount(plan) == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
 }
 
 }  // namespace z18::fsck

@@ -7,16 +7,15 @@
 
 #include "fsck/texts.h"
 #include "image/cpm_name.h"
+#include "image/file_walk.h"
 
 namespace z18::fsck {
 
 namespace {
 
-// Two 16 KiB logical extents fit in one entry of sixteen 2 KiB blocks: the low bit of the extent
-// byte tells which of the two the record count belongs to.
-constexpr int EXTENTS_PER_ENTRY = RECORDS_PER_ENTRY / RECORDS_PER_EXTENT;
-constexpr int EXTENT_MASK = 0x1F;  // the extent byte's number; s2 counts in steps of 32
-constexpr int MAX_MODULE = 15;     // s2 of the last 512 KiB of the largest file CP/M 2.2 makes
+constexpr int EXTENT_MASK = EXTENTS_PER_S2 - 1;  // the extent byte's number
+constexpr int MAX_MODULE = 15;                   // s2 of the last 512 KiB of the largest file CP/M 2.2 makes
+constexpr std::uint8_t MODULE_FLAG = 0x80;       // bit 7 of s2, which CP/M does not compare
 constexpr int USER_AREAS = 16;
 constexpr int MAX_USER_BYTE = 31;
 constexpr int NAME_BYTES = static_cast<int>(KEY_SIZE - 1);  // the key less its user byte
@@ -28,6 +27,19 @@ constexpr int DIRECTORY_SECTORS = static_cast<int>(DIRECTORY_SIZE / SECTOR_SIZE)
 constexpr int ENTRIES_PER_SECTOR = static_cast<int>(SECTOR_SIZE / ENTRY_SIZE);
 
 std::string number(long long n) { return std::to_string(n); }
+// Numbers in ascending order as ranges: "141-143, 150".
+std::string ranges(const std::vector<int>& list) {
+    std::string out;
+    for (std::size_t k = 0; k < list.size();) {
+        std::size_t end = k;
+        while (end + 1 < list.size() && list[end + 1] == list[end] + 1) ++end;
+        if (!out.empty()) out += ", ";
+        out += number(list[k]);
+        if (end > k) out += "-" + number(list[end]);
+        k = end + 1;
+    }
+    return out;
+}
 std::string hexByte(int b) {
     static const char digits[] = "0123456789ABCDEF";
     return std::string("0x") + digits[(b >> 4) & 0xF] + digits[b & 0xF];
@@ -39,11 +51,8 @@ std::string hexByte(int b) {
 int entryRecords(const std::uint8_t* e) {
     return std::min(RECORDS_PER_ENTRY, (e[entry::EXTENT] & 1) * RECORDS_PER_EXTENT + e[entry::RECORD_COUNT]);
 }
-// Which 256 records of its file the entry holds: the extent number (s2 counting 32 of them) over
-// the two logical extents one entry takes.
-int entryNumber(const std::uint8_t* e) {
-    return (e[entry::S2] * (EXTENT_MASK + 1) + (e[entry::EXTENT] & EXTENT_MASK)) / EXTENTS_PER_ENTRY;
-}
+// Which 256 records of its file the entry holds.
+int entryNumber(const std::uint8_t* e) { return entryExtent(e) / EXTENTS_PER_ENTRY; }
 int slotsFor(int records) { return (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK; }
 
 // One field of a stored name, made into characters every name check accepts: bit 7 cleared,
@@ -73,6 +82,19 @@ std::string joinName(const std::string& name, const std::string& type) {
     return type.empty() ? name : name + "." + type;
 }
 
+// The name a salvaged file starts from: the stored name and type without their attribute bits,
+// upper-cased as z18man shows names, trailing spaces dropped and inner ones kept.
+std::string hostBaseOf(const std::uint8_t* raw) {
+    const auto field = [](const std::uint8_t* bytes, int width) {
+        std::string text;
+        for (int k = 0; k < width; ++k) text += static_cast<char>(bytes[k] & 0x7F);
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        upperCase(text);
+        return text;
+    };
+    return joinName(field(raw + entry::NAME, NAME_WIDTH), field(raw + entry::TYPE, TYPE_WIDTH));
+}
+
 // Whether a block holds nothing: the format's filler all through (never written since), or zeros
 // (which a block of zeros put in its place keeps as they are).
 bool empty(const std::uint8_t* block) {
@@ -83,7 +105,8 @@ bool empty(const std::uint8_t* block) {
 struct Entry {
     bool used = false;
     const std::uint8_t* raw = nullptr;
-    std::string display;
+    std::string display;  // the name as z18man shows it
+    std::string shown;    // the name as stored, for the report
     int area = 0;
     bool dropped = false;
     bool sound = true;
@@ -132,21 +155,21 @@ public:
         fitRecordCounts();
         checkReadable();
         writeDirectory();
+        collapse(&plan_.problems);
         listFiles();
-        std::stable_sort(plan_.problems.begin(), plan_.problems.end(),
-                         [](const Problem& a, const Problem& b) { return a.index < b.index; });
     }
 
 private:
-    std::size_t problem(int index, const std::string& what, const std::string& fix) {
+    std::size_t problem(Code code, int index, long long n = -1, std::vector<std::string> parts = {}) {
         Problem p;
-        p.index = index;
+        p.code = code;
+        p.entry = index;
+        p.low = p.high = n;
+        p.parts = std::move(parts);
         if (index >= 0 && entries_[index].used) {
             p.user = entries_[index].raw[entry::USER];
-            p.name = entries_[index].display;
+            p.name = entries_[index].shown;
         }
-        p.what = what;
-        p.fix = fix;
         plan_.problems.push_back(p);
         return plan_.problems.size() - 1;
     }
@@ -154,8 +177,7 @@ private:
     void checkSize() {
         const std::uint64_t size = plan_.disk.fileSize;
         if (size == IMAGE_SIZE) return;
-        problem(-1, texts::BAD_SIZE_1 + number(static_cast<long long>(size)) + texts::BAD_SIZE_2,
-                size < IMAGE_SIZE ? texts::BAD_SIZE_SHORT : texts::BAD_SIZE_LONG);
+        problem(size < IMAGE_SIZE ? Code::SHORT_FILE : Code::LONG_FILE, -1, static_cast<long long>(size));
     }
 
     void readDirectory() {
@@ -163,8 +185,9 @@ private:
         for (int sector = 0; sector < DIRECTORY_SECTORS; ++sector) {
             if (plan_.disk.readable(DIRECTORY_OFFSET + sector * SECTOR_SIZE, SECTOR_SIZE)) continue;
             std::memset(s_.directory + sector * SECTOR_SIZE, FILLER_BYTE, SECTOR_SIZE);
-            problem(sector * ENTRIES_PER_SECTOR, texts::DIR_SECTOR_1 + number(sector) + texts::DIR_SECTOR_2,
-                    texts::DIR_SECTOR_FIX);
+            const std::size_t at = problem(Code::DIRECTORY_UNREADABLE, sector * ENTRIES_PER_SECTOR,
+                                           static_cast<long long>(DIRECTORY_OFFSET / SECTOR_SIZE) + sector);
+            plan_.problems[at].lastEntry = (sector + 1) * ENTRIES_PER_SECTOR - 1;
         }
         for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
             Entry& e = entries_[i];
@@ -175,6 +198,7 @@ private:
             ++plan_.usedEntries;
             describeEntry(s_, i);
             e.display = s_.entryInfo.displayName;
+            e.shown = storedName(e.raw);
         }
     }
 
@@ -220,10 +244,10 @@ private:
             const auto sibling = areaOfName_.find(maskedName(raw));
             e.area = sibling != areaOfName_.end() ? sibling->second : user % USER_AREAS;
             e.dropped = !anyBlock || (user > MAX_USER_BYTE && !e.nameValid);
-            problem(i, texts::BAD_USER_1 + number(user) + texts::BAD_USER_2,
-                    !anyBlock   ? std::string(texts::DROPPED)
-                    : e.dropped ? std::string(texts::NOT_A_FILE)
-                                : texts::MOVED_TO_AREA + number(e.area));
+            problem(!anyBlock   ? Code::USER_NO_DATA
+                    : e.dropped ? Code::USER_NO_FILE
+                                : Code::USER_MOVED,
+                    i, user, {number(e.area)});
             if (e.dropped) return;
         }
         // An entry with neither a name nor a block (a zeroed or wiped one) holds nothing to keep.
@@ -234,23 +258,24 @@ private:
         }
         if (!printable && !anyBlock) {
             e.dropped = true;
-            problem(i, texts::NO_NAME, texts::DROPPED);
+            problem(Code::NO_NAME_NO_BLOCK, i);
             return;
         }
 
         if (raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT) {
-            problem(i, texts::BIG_RC_1 + number(raw[entry::RECORD_COUNT]) + texts::BIG_RC_2,
-                    texts::BIG_RC_FIX);
+            problem(Code::BIG_RECORD_COUNT, i, raw[entry::RECORD_COUNT]);
             e.sound = false;
         }
         if (raw[entry::EXTENT] & ~EXTENT_MASK) {
-            problem(i, texts::EXTENT_BITS_1 + hexByte(raw[entry::EXTENT]) + texts::EXTENT_BITS_2,
-                    texts::EXTENT_BITS_FIX);
+            problem(Code::EXTENT_BITS, i, -1, {hexByte(raw[entry::EXTENT])});
             e.sound = false;
         }
         if (raw[entry::S1] > RECORD_SIZE) {
-            problem(i, texts::LAST_BYTES_1 + number(raw[entry::S1]) + texts::LAST_BYTES_2,
-                    texts::LAST_BYTES_FIX);
+            problem(Code::LAST_BYTES, i, raw[entry::S1]);
+            e.sound = false;
+        }
+        if (raw[entry::S2] & MODULE_FLAG) {
+            problem(Code::MODULE_BIT, i, -1, {hexByte(raw[entry::S2])});
             e.sound = false;
         }
         // CP/M never gives an entry a block past its record count, nor counts a record whose
@@ -261,10 +286,7 @@ private:
             if (b == 0) continue;
             e.sound = false;
             e.blocks[slot] = 0;
-            problem(i,
-                    b >= BLOCK_COUNT ? texts::BAD_BLOCK_1 + number(b) + texts::BAD_BLOCK_2
-                                     : texts::STRAY_1 + number(b) + texts::STRAY_2,
-                    texts::BLOCK_DROPPED);
+            problem(b >= BLOCK_COUNT ? Code::BLOCK_PAST_DISK : Code::BLOCK_PAST_COUNT, i, b);
         }
         if (e.records > 0 && e.stored[e.counted() - 1] == 0) e.sound = false;
         for (int slot = 0; slot < e.counted(); ++slot)
@@ -296,14 +318,13 @@ private:
             // does an entry that no file CP/M can address reaches (a garbled s2 byte).
             std::vector<int> kept;
             for (int i : list) {
-                const int module = entries_[i].raw[entry::S2];
-                std::string what;
-                if (module > MAX_MODULE)
-                    what = texts::BIG_MODULE_1 + number(module) + texts::BIG_MODULE_2;
-                else if (!kept.empty() && entries_[kept.back()].number == entries_[i].number)
-                    what = texts::DUP_EXTENT_1 + number(entries_[i].number) + texts::DUP_EXTENT_2 +
-                           number(kept.back());
-                if (what.empty()) {
+                const int module = entries_[i].raw[entry::S2] & ~MODULE_FLAG;
+                std::size_t at = 0;
+                if (module > MAX_MODULE) {
+                    at = problem(Code::BIG_MODULE, i, module);
+                } else if (!kept.empty() && entries_[kept.back()].number == entries_[i].number) {
+                    at = problem(Code::SECOND_EXTENT, i, entries_[i].number, {number(kept.back())});
+                } else {
                     kept.push_back(i);
                     continue;
                 }
@@ -311,7 +332,7 @@ private:
                 split.area = groups_[g].area;
                 split.entries.push_back(i);
                 split.rename = true;
-                split.splitProblem = static_cast<int>(problem(i, what, std::string()));
+                split.splitProblem = static_cast<int>(at);
                 entries_[i].sound = false;
                 entries_[i].renumber = true;
                 groups_.push_back(split);
@@ -323,7 +344,7 @@ private:
             for (int i : g.entries) {
                 const Entry& e = entries_[i];
                 if (std::memcmp(e.raw, entries_[g.entries[0]].raw, KEY_SIZE) != 0 && !g.rewriteKey) {
-                    problem(i, texts::MIXED_KEYS, texts::MIXED_KEYS_FIX);
+                    problem(Code::MIXED_KEYS, i);
                     g.rewriteKey = true;
                 }
                 if (!e.nameValid) g.rename = true;
@@ -367,17 +388,12 @@ private:
             g.name = candidate;
             g.rewriteKey = true;
             const int at = g.entries[0];
-            if (g.splitProblem >= 0) {
-                plan_.problems[static_cast<std::size_t>(g.splitProblem)].fix =
-                    texts::DUP_EXTENT_FIX + candidate;
-            } else if (g.clashWith >= 0) {
-                problem(at,
-                        texts::NAME_CLASH_1 + number(g.area) + texts::NAME_CLASH_2 + number(g.clashWith) +
-                            texts::NAME_CLASH_3,
-                        texts::RENAMED + candidate);
-            } else {
-                problem(at, texts::BAD_NAME, texts::RENAMED + candidate);
-            }
+            if (g.splitProblem >= 0)
+                plan_.problems[static_cast<std::size_t>(g.splitProblem)].parts.push_back(candidate);
+            else if (g.clashWith >= 0)
+                problem(Code::NAME_CLASH, at, g.area, {number(g.clashWith), candidate});
+            else
+                problem(Code::BAD_NAME, at, -1, {candidate});
         }
     }
 
@@ -410,10 +426,7 @@ private:
             for (std::size_t k = 1; k < list.size(); ++k) {
                 const int i = list[k].first;
                 entries_[i].lost[list[k].second] = true;
-                lostWhy_[{i, list[k].second}] = owner == i ? texts::SHARED_1 + number(b) + texts::SHARED_TWICE
-                                                           : texts::SHARED_1 + number(b) + texts::SHARED_2 +
-                                                                 number(owner) + " '" +
-                                                                 entries_[owner].display + "'";
+                lostTo_[{i, list[k].second}] = owner;
             }
         }
     }
@@ -435,17 +448,25 @@ private:
                 for (int slot = 0; slot < e.counted(); ++slot) {
                     if (!e.lost[slot]) continue;
                     const int b = e.stored[slot];
-                    const auto why = lostWhy_.find({i, slot});
-                    const std::string what = why != lostWhy_.end()
-                                                 ? why->second
-                                                 : texts::BAD_BLOCK_1 + number(b) + texts::BAD_BLOCK_2;
+                    const auto owner = lostTo_.find({i, slot});
+                    Problem cause;
+                    cause.low = cause.high = b;
+                    if (owner == lostTo_.end()) {
+                        cause.code = Code::BLOCK_PAST_DISK_ZEROS;
+                    } else if (owner->second == i) {
+                        cause.code = Code::BLOCK_TWICE;
+                    } else {
+                        cause.code = Code::BLOCK_SHARED;
+                        cause.parts = {number(owner->second), entries_[owner->second].shown};
+                    }
                     if (next < spare.size()) {
                         e.blocks[slot] = spare[next++];
                         plan_.zeroBlocks.push_back(e.blocks[slot]);
-                        problem(i, what, texts::ZEROS_1 + number(e.blocks[slot]));
+                        cause.parts.push_back(number(e.blocks[slot]));
+                        problem(cause.code, i, b, cause.parts);
                     } else {
                         e.blocks[slot] = 0;
-                        problem(i, what, texts::NO_ROOM_HOLE);
+                        problem(Code::BLOCK_LOST_HOLE, i, -1, {whatText(cause)});
                     }
                 }
             }
@@ -459,28 +480,46 @@ private:
                 e.kept = e.records;
                 if (e.records == 0 || e.blocks[e.counted() - 1] != 0) continue;
                 e.kept = e.held(e.blocks);
-                const std::string fix = texts::FIT_FIX + number(e.kept);
                 if (e.stored[e.counted() - 1] != 0) {
-                    problem(i, texts::FIT_AFTER, fix);
+                    problem(Code::COUNT_AFTER_CHANGES, i, -1, {number(e.kept)});
                     continue;
                 }
                 const long long named =
                     std::count_if(e.stored.begin(), e.stored.end(), [](int b) { return b != 0; });
-                problem(i,
-                        number(e.records) + texts::FIT_1 + number(e.counted()) + texts::FIT_2 + number(named),
-                        fix);
+                problem(Code::COUNT_PAST_BLOCKS, i, e.records,
+                        {number(e.counted()), number(named), number(e.kept)});
             }
     }
 
+    // Each run of records that cannot be read (whole or in part) is one problem, named by the
+    // records of the file and the blocks that hold them.
     void checkReadable() {
         for (const Group& g : groups_)
             for (int i : g.entries) {
                 const Entry& e = entries_[i];
-                for (int slot = 0; slot < e.counted(); ++slot) {
-                    const int b = e.stored[slot];
-                    if (b > 0 && b < BLOCK_COUNT && !plan_.disk.blockReadable(b))
-                        problem(i, texts::UNREADABLE_1 + number(b) + texts::UNREADABLE_2,
-                                texts::UNREADABLE_FIX);
+                int first = -1;
+                std::vector<int> blocks;
+                for (int r = 0; r <= e.records; ++r) {
+                    const int b =
+                        r < e.records ? e.stored[static_cast<std::size_t>(r / RECORDS_PER_BLOCK)] : 0;
+                    const bool bad = b > 0 && b < BLOCK_COUNT &&
+                                     !plan_.disk.readable(
+                                         blockOffset(static_cast<unsigned>(b)) +
+                                             static_cast<std::size_t>(r % RECORDS_PER_BLOCK) * RECORD_SIZE,
+                                         RECORD_SIZE);
+                    if (bad) {
+                        if (first < 0) first = r;
+                        if (blocks.empty() || blocks.back() != b) blocks.push_back(b);
+                        continue;
+                    }
+                    if (first < 0) continue;
+                    std::sort(blocks.begin(), blocks.end());
+                    const std::size_t at =
+                        problem(Code::UNREADABLE, i, e.base() + first,
+                                {(blocks.size() > 1 ? "blocks " : "block ") + ranges(blocks)});
+                    plan_.problems[at].high = e.base() + r - 1;
+                    first = -1;
+                    blocks.clear();
                 }
             }
     }
@@ -514,7 +553,8 @@ private:
                 for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot)
                     out[entry::BLOCKS + slot] = static_cast<std::uint8_t>(e.blocks[slot]);
                 const bool refit = e.kept != e.records || e.raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT ||
-                                   (e.raw[entry::EXTENT] & ~EXTENT_MASK) != 0;
+                                   (e.raw[entry::EXTENT] & ~EXTENT_MASK) != 0 ||
+                                   (e.raw[entry::S2] & MODULE_FLAG) != 0;
                 if (refit || e.renumber) {
                     const int high = e.kept > RECORDS_PER_EXTENT ? 1 : 0;
                     const int extent = (e.renumber ? 0 : e.number) * EXTENTS_PER_ENTRY + high;
@@ -545,12 +585,14 @@ private:
     File fileOf(int area, const std::vector<int>& list) const {
         File f;
         f.area = area;
-        f.imageName = entries_[list[0]].display;
+        f.imageName = entries_[list[0]].shown;
+        f.hostBase = hostBaseOf(entries_[list[0]].raw);
         for (int i : list) {
             f.extents.push_back(extentOf(i));
             f.length = std::max(f.length, entries_[i].base() + entries_[i].held(entries_[i].stored));
             for (const Problem& p : plan_.problems)
-                if (p.index == i) f.troubles.push_back(p.what);
+                if (!p.info() && p.entry <= i && std::max(p.entry, p.lastEntry) >= i)
+                    f.troubles.push_back(codeText(p.code) + ' ' + whatText(p));
         }
         return f;
     }
@@ -579,8 +621,8 @@ private:
     Entry entries_[DIRECTORY_ENTRIES];
     std::vector<Group> groups_;
     std::set<int> namedAnywhere_;
-    std::map<std::string, int> areaOfName_;               // the user area of each name entries in one carry
-    std::map<std::pair<int, int>, std::string> lostWhy_;  // (entry, slot) of a block another holds
+    std::map<std::string, int> areaOfName_;      // the user area of each name entries in one carry
+    std::map<std::pair<int, int>, int> lostTo_;  // (entry, slot) of a block another entry keeps: that entry
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "fsck/problems.h"
 #include "session/session.h"
 
 namespace z18::fsck {
@@ -31,14 +32,6 @@ struct Disk {
 // Reads every sector of the open file that can be read. False when its size cannot be had.
 bool readDisk(Session& s, int handle, Disk* disk);
 
-struct Problem {
-    int index = -1;  // directory entry; -1 for the image as a whole
-    int user = -1;   // the entry's user byte; -1 where there is no entry
-    std::string name;
-    std::string what;
-    std::string fix;  // what a repair does about it
-};
-
 // A block slot that names no block on the disk: its records come out as zeros.
 constexpr int OFF_DISK = -1;
 
@@ -53,7 +46,8 @@ struct Extent {
 
 struct File {
     int area = 0;
-    std::string imageName;  // as the image shows it
+    std::string imageName;  // as stored, for the report
+    std::string hostBase;   // what its host name is made from
     std::string newName;    // as the repaired image names it
     std::vector<Extent> extents;
     int length = 0;                     // records salvage writes: up to the last one a block holds
@@ -66,7 +60,7 @@ struct File {
 
 struct Plan {
     Disk disk;
-    std::vector<Problem> problems;
+    std::vector<Problem> problems;  // in directory order, each repeat collapsed
     std::vector<File> files;
     std::uint8_t directory[DIRECTORY_SIZE] = {};  // the directory of the repaired image
     std::vector<int> zeroBlocks;                  // blocks the repair fills with zeros

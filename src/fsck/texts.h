@@ -25,68 +25,69 @@ constexpr char REPORT_CANNOT_WRITE[] = "cannot write the report ";
 
 // The check.
 constexpr char CHECKING[] = "Checking ";
-constexpr char IMAGE_WORD[] = "image";
-constexpr char ENTRY_WORD[] = "entry ";
-constexpr char USER_WORD[] = " user ";
-constexpr char REPAIR_WORD[] = "; repair: ";
 constexpr char SUMMARY_FILES[] = " file(s), ";
 constexpr char SUMMARY_ENTRIES[] = " of 64 entries used, ";
 constexpr char SUMMARY_USED[] = " blocks used, ";
 constexpr char SUMMARY_FREE[] = " free, ";
 constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
 
-// Problems and what a repair does about them.
-constexpr char BAD_SIZE_1[] = "the file holds ";
-constexpr char BAD_SIZE_2[] = " bytes, not 368640";
-constexpr char BAD_SIZE_SHORT[] = "missing bytes read as zeros";
-constexpr char BAD_SIZE_LONG[] = "the bytes past 368640 are left out";
-constexpr char DIR_SECTOR_1[] = "directory sector ";
-constexpr char DIR_SECTOR_2[] = " cannot be read";
-constexpr char DIR_SECTOR_FIX[] = "its 16 entries are left free";
-constexpr char BAD_USER_1[] = "user byte ";
-constexpr char BAD_USER_2[] = " is no user area (0 to 15)";
-constexpr char DROPPED[] = "entry removed: it holds no data";
-constexpr char NOT_A_FILE[] = "entry removed: it is no file (salvage extracts it)";
-constexpr char MOVED_TO_AREA[] = "moved to user area ";
-constexpr char NO_NAME[] = "no name and no block";
-constexpr char BAD_NAME[] = "name fails the CP/M name check";
-constexpr char NAME_CLASH_1[] = "a file of this name is already in user area ";
-constexpr char NAME_CLASH_2[] = " (entry ";
-constexpr char NAME_CLASH_3[] = ")";
-constexpr char RENAMED[] = "renamed to ";
-constexpr char BAD_BLOCK_1[] = "names block ";
-constexpr char BAD_BLOCK_2[] = ", past the last block 174";
-constexpr char BLOCK_DROPPED[] = "block left out";
-constexpr char ZEROS_1[] = "left out; zeros take its place, in block ";
-constexpr char NO_ROOM_HOLE[] = "block left out, its records a hole: no free block is left";
-constexpr char STRAY_1[] = "block ";
-constexpr char STRAY_2[] = " lies past the record count";
-constexpr char UNREADABLE_1[] = "block ";
-constexpr char UNREADABLE_2[] = " cannot be read";
-constexpr char UNREADABLE_FIX[] = "copied with zeros where unreadable";
-constexpr char BIG_RC_1[] = "record count byte ";
-constexpr char BIG_RC_2[] = " is above 128";
-constexpr char BIG_RC_FIX[] = "record count made to fit";
-constexpr char EXTENT_BITS_1[] = "extent byte ";
-constexpr char EXTENT_BITS_2[] = " has bits above the extent number";
-constexpr char EXTENT_BITS_FIX[] = "those bits cleared";
-constexpr char LAST_BYTES_1[] = "last record byte count ";
-constexpr char LAST_BYTES_2[] = " is above 128";
-constexpr char LAST_BYTES_FIX[] = "set to 0";
-constexpr char FIT_1[] = " record(s) need ";
-constexpr char FIT_2[] = " block(s), the entry names ";
-constexpr char FIT_AFTER[] = "record count no longer fits its blocks after the changes above";
-constexpr char FIT_FIX[] = "record count set to ";
-constexpr char SHARED_1[] = "block ";
-constexpr char SHARED_2[] = " is also named by entry ";
-constexpr char SHARED_TWICE[] = " is named twice by this entry";
-constexpr char DUP_EXTENT_1[] = "a second file of this name in its user area: extent ";
-constexpr char DUP_EXTENT_2[] = " is also in entry ";
-constexpr char DUP_EXTENT_FIX[] = "kept as a file of its own, named ";
-constexpr char BIG_MODULE_1[] = "s2 byte ";
-constexpr char BIG_MODULE_2[] = " places the entry past the 8 MB that CP/M 2.2 can address";
-constexpr char MIXED_KEYS[] = "its extents carry different attribute bits";
-constexpr char MIXED_KEYS_FIX[] = "all set as in its first extent";
+// Every problem z18fsck reports: its name in the code, its stable code, what it says and what a
+// repair does about it (for information, what can be done). In the texts, {n} is the number the
+// line is about (a range once repeats of one problem collapse, and then {s} is "s"), {1} to {3}
+// the further parts. One list makes both the codes and the table, so neither lacks a row.
+#define Z18FSCK_PROBLEMS(X)                                                                                  \
+    /* The image file as a whole. */                                                                         \
+    X(SHORT_FILE, 101, "the file holds {n} bytes, not 368640", "missing bytes read as zeros")                \
+    X(LONG_FILE, 102, "the file holds {n} bytes, not 368640", "the bytes past 368640 are left out")          \
+    X(HEADER, 103, "a header of {n} bytes comes before the disk",                                            \
+      "read from there; the repair leaves the header out")                                                   \
+    /* The directory. */                                                                                     \
+    X(DIRECTORY_UNREADABLE, 201, "image sector{s} {n} cannot be read", "their entries are left free")        \
+    X(DIRECTORY_JUNK, 202, "no plausible entry in image sector{s} {n} ({1})", "their entries are left free") \
+    X(NO_NAME_NO_BLOCK, 203, "no name and no block", "entry removed: it holds no data")                      \
+    /* User bytes and names. */                                                                              \
+    X(USER_MOVED, 301, "user byte {n} is no user area (0 to 15)", "moved to user area {1}")                  \
+    X(USER_NO_DATA, 302, "user byte {n} is no user area (0 to 15)", "entry removed: it holds no data")       \
+    X(USER_NO_FILE, 303, "user byte {n} is no user area (0 to 15)",                                          \
+      "entry removed: it is no file (salvage extracts it)")                                                  \
+    X(BAD_NAME, 304, "name fails the CP/M name check", "renamed to {1}")                                     \
+    X(NAME_ATTRIBUTES, 305, "attribute {1} set in the name, which z18man refuses", "cleared, the name kept") \
+    X(NAME_CLASH, 306, "a file of this name is already in user area {n} (entry {1})", "renamed to {2}")      \
+    X(MIXED_KEYS, 307, "its extents carry different attribute bits", "all set as in its first extent")       \
+    /* Block numbers. */                                                                                     \
+    X(BLOCK_PAST_DISK, 401, "names block{s} {n}, past the last block 174", "left out")                       \
+    X(BLOCK_PAST_DISK_ZEROS, 402, "names block {n}, past the last block 174",                                \
+      "a block of zeros takes its place: block {1}")                                                         \
+    X(BLOCK_SHARED, 403, "block {n} is also named by entry {1} '{2}'",                                       \
+      "a block of zeros takes its place: block {3}")                                                         \
+    X(BLOCK_TWICE, 404, "block {n} is named twice by this entry",                                            \
+      "a block of zeros takes its place: block {1}")                                                         \
+    X(BLOCK_PAST_COUNT, 405, "block{s} {n} past the record count", "left out")                               \
+    X(BLOCK_LOST_HOLE, 406, "{1}, and no block is free", "left out: its records are a hole")                 \
+    /* Record counts and extents. */                                                                         \
+    X(BIG_RECORD_COUNT, 501, "record count byte {n} is above 128", "record count made to fit")               \
+    X(EXTENT_BITS, 502, "extent byte {1} has bits above the extent number", "those bits cleared")            \
+    X(LAST_BYTES, 503, "last record byte count {n} is above 128", "set to 0")                                \
+    X(COUNT_PAST_BLOCKS, 504, "{n} record(s) need {1} block(s), the entry names {2}",                        \
+      "record count set to {3}")                                                                             \
+    X(COUNT_AFTER_CHANGES, 505, "record count no longer fits its blocks after the changes above",            \
+      "record count set to {1}")                                                                             \
+    X(SECOND_EXTENT, 506, "a second file of this name in its user area: extent {n} is also in entry {1}",    \
+      "kept as a file of its own, named {2}")                                                                \
+    X(BIG_MODULE, 507, "s2 byte {n} places the entry past the 8 MB that CP/M 2.2 can address",               \
+      "kept as a file of its own, named {1}")                                                                \
+    X(MODULE_BIT, 508, "s2 byte {1} has bit 7 set", "bit cleared")                                           \
+    /* The data. */                                                                                          \
+    X(UNREADABLE, 601, "records {n} cannot be read ({1})", "copied with zeros where unreadable")
+
+constexpr char PROBLEM_PREFIX = 'P';
+constexpr char INFO_PREFIX = 'I';
+constexpr char RANGE_DASH = '-';
+constexpr char IMAGE_SUBJECT[] = "image";
+constexpr char ENTRY_SUBJECT[] = "entry ";
+constexpr char ENTRIES_SUBJECT[] = "entries ";
+constexpr char USER_SUBJECT[] = " user ";
+constexpr char REPAIR_SEPARATOR[] = "; repair: ";
 
 // Salvage.
 constexpr char REPORT_NAME[] = "z18fsck-report.txt";

@@ -33,7 +33,7 @@ void setEntry(Bytes& image, int index, std::size_t at, std::initializer_list<int
 struct Case {
     const char* name;
     std::function<void(Bytes&, const TempDir&)> damage;
-    const char* finding;              // in the check's output; null for a clean image
+    const char* finding;              // a problem's code and subject; null for a clean image
     std::vector<std::string> intact;  // host files salvage must give back byte for byte
     // A file salvage gives back with zeros in [from, to): a hole, or what damage took.
     struct Zeroed {
@@ -70,30 +70,30 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
              cpmcp(d, "50%.com", "3:50%.com");
              img = readFile(d / "disk.z18");
          },
-         "'OD(1).BIN': name fails the CP/M name check; repair: renamed to OD_1_.BIN",
+         "P304 entry 4 user 0 'OD(1).BIN'",
          {"A.TXT", "B.BIN", "C.DAT", "OD(1).BIN", "u3-50%.COM"}},
         {"block past the end",
          [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::BLOCKS + 1, {200}); },
-         "names block 200, past the last block 174; repair: left out; zeros take its place",
+         "P402 entry 1 user 0 'B.BIN'",
          {"A.TXT", "C.DAT"},
          {{"B.BIN", 2048, 4096}}},
         {"shared block",
          [](Bytes& img, const TempDir&) { setEntry(img, 0, z18::entry::BLOCKS, {2}); },
-         "'A.TXT': block 2 is also named by entry 1 'B.BIN'; repair: left out; zeros take its place",
+         "P403 entry 0 user 0 'A.TXT'",
          {"B.BIN", "C.DAT"}},
         {"user byte",
          [](Bytes& img, const TempDir&) { setEntry(img, 0, 0, {20}); },
-         "user byte 20 is no user area (0 to 15); repair: moved to user area 4",
+         "P301 entry 0 user 20 'A.TXT'",
          {"u4-A.TXT", "B.BIN", "C.DAT"}},
         {"no file",
          [](Bytes& img, const TempDir&) {
              setEntry(img, 0, 0, {0x40, 0x01});
          },
-         "user byte 64 is no user area (0 to 15); repair: entry removed: it is no file",
+         "P303 entry 0 user 64 '\\x01.TXT'",
          {"B.BIN", "C.DAT"}},
         {"record count",
          [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::RECORD_COUNT, {100}); },
-         "100 record(s) need 7 block(s), the entry names 3; repair: record count set to 48",
+         "P504 entry 1 user 0 'B.BIN'",
          {"A.TXT", "C.DAT"}},
         // Files as CP/M leaves them: an extent that was never written, entries in any order, an
         // empty block slot. They are sound; salvage gives every record at its place.
@@ -117,7 +117,7 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
          {{"C.DAT", 6144, 8192}}},
         {"duplicate extent",
          [](Bytes& img, const TempDir&) { std::memcpy(entryIn(img, 9), entryIn(img, 1), 32); },
-         "extent 0 is also in entry 1; repair: kept as a file of its own, named B~1.BIN",
+         "P506 entry 9 user 0 'B.BIN'",
          {"A.TXT", "C.DAT"}},
         {"garbled sector",
          [](Bytes& img, const TempDir&) {
@@ -128,7 +128,7 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
          {"A.TXT", "B.BIN", "C.DAT"}},
         {"truncated",
          [](Bytes& img, const TempDir&) { img.resize(z18::blockOffset(8)); },
-         "the file holds 25600 bytes, not 368640; repair: missing bytes read as zeros",
+         "P101 image",
          {"A.TXT", "B.BIN"}},
     };
 
