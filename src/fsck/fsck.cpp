@@ -119,9 +119,11 @@ bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* byte
     return s.env.writeAt(handle, at, bytes, n, &done) && done == n;
 }
 
-int salvage(Session& s, const Options& o, const Plan& plan) {
+// The report file holds what the check printed, then the line of each file.
+int salvage(Session& s, const Options& o, const Plan& plan, const std::string& check) {
     std::set<std::string> taken = {folded(texts::REPORT_NAME)};
     std::ostringstream report;
+    report << check;
     int written = 0;
     for (const File& f : plan.files) {
         const std::string host = hostName(f, &taken);
@@ -243,11 +245,13 @@ int runFsck(Session& s, int argc, const char* const* argv) {
                     o.salvageDir);
 
     makePlan(s, &plan);
-    s.out << texts::CHECKING << quoted(o.image) << '\n';
-    for (const Problem& p : plan.problems) s.out << shown(problemLine(p)) << '\n';
+    std::ostringstream check;
+    check << texts::CHECKING << quoted(o.image) << '\n';
+    for (const Problem& p : plan.problems) check << shown(problemLine(p)) << '\n';
+    s.out << check.str();
 
     int status = EXIT_CLEAN;
-    if (!o.salvageDir.empty()) status = salvage(s, o, plan);
+    if (!o.salvageDir.empty()) status = salvage(s, o, plan, check.str());
     if (status == EXIT_CLEAN && !o.repairPath.empty()) status = repair(s, o, plan);
     s.out << summary(o, plan) << std::flush;
     if (status != EXIT_CLEAN) return status;

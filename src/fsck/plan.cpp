@@ -95,6 +95,40 @@ std::string hostBaseOf(const std::uint8_t* raw) {
     return joinName(field(raw + entry::NAME, NAME_WIDTH), field(raw + entry::TYPE, TYPE_WIDTH));
 }
 
+// Whether an entry could be one CP/M wrote, however damaged: a user byte a file may carry and a
+// name of printable characters that does not begin with a space.
+bool plausible(const std::uint8_t* e) {
+    if (e[entry::USER] > MAX_USER_BYTE || (e[entry::NAME] & 0x7F) == ' ') return false;
+    for (int k = 0; k < NAME_BYTES; ++k) {
+        const int c = e[entry::NAME + k] & 0x7F;
+        if (c < ' ' || c == 0x7F) return false;
+    }
+    return true;
+}
+
+// Why a directory sector holds no entries at all, or empty when it may: a drive's or a copier's
+// fill pattern (one byte, or a few bytes over and over, such as "BADSECTOR!" or 0xF6), or bytes
+// in which no used entry is plausible. A real directory sector never repeats itself like that,
+// and one without a free entry has at least one entry that CP/M could have written.
+std::string junkIn(const std::uint8_t* sector) {
+    if (std::all_of(sector, sector + SECTOR_SIZE, [](std::uint8_t b) { return b == FILLER_BYTE; }))
+        return std::string();
+    for (std::size_t period = 1; period <= ENTRY_SIZE; ++period) {
+        bool repeats = true;
+        for (std::size_t k = period; k < SECTOR_SIZE && repeats; ++k)
+            repeats = sector[k] == sector[k - period];
+        if (!repeats) continue;
+        return period == 1
+                   ? texts::FILL_BYTE + hexByte(sector[0])
+                   : texts::FILL_PATTERN_1 + number(static_cast<long long>(period)) + texts::FILL_PATTERN_2;
+    }
+    for (int k = 0; k < ENTRIES_PER_SECTOR; ++k) {
+        const std::uint8_t* e = sector + static_cast<std::size_t>(k) * ENTRY_SIZE;
+        if (e[entry::USER] == FILLER_BYTE || plausible(e)) return std::string();
+    }
+    return texts::FILL_NOISE;
+}
+
 // Whether a block holds nothing: the format's filler all through (never written since), or zeros
 // (which a block of zeros put in its place keeps as they are).
 bool empty(const std::uint8_t* block) {
@@ -111,7 +145,8 @@ struct Entry {
     bool dropped = false;
     bool sound = true;
     bool nameValid = true;
-    bool renumber = false;  // split off as a file of its own, whose records start at 0
+    bool onlyAttributes = false;  // valid once the attribute bits of its name are cleared
+    bool renumber = false;        // split off as a file of its own, whose records start at 0
     int number = 0;
     int records = 0;                             // as the entry counts them
     int kept = 0;                                // the records it keeps in the repaired image
@@ -134,9 +169,10 @@ struct Group {
     std::vector<int> entries;  // in extent order
     bool rewriteKey = false;
     bool rename = false;
-    int clashWith = -1;     // entry of the file whose name it would repeat
-    int splitProblem = -1;  // problem that waits for the name of a split-off extent
-    std::string name;       // as the repaired image names it
+    bool clearBits = false;  // renamed only to clear the attribute bits of the name
+    int clashWith = -1;      // entry of the file whose name it would repeat
+    int splitProblem = -1;   // problem that waits for the name of a split-off extent
+    std::string name;        // as the repaired image names it
 };
 
 class Planner {
@@ -174,6 +210,16 @@ private:
         return plan_.problems.size() - 1;
     }
 
+    // A directory sector whose entries are lost: free in the repair, and no file is made of them.
+    void leaveFree(int sector, Code code, const std::string& why) {
+        std::memset(s_.directory + sector * SECTOR_SIZE, FILLER_BYTE, SECTOR_SIZE);
+        const std::size_t at =
+            problem(code, sector * ENTRIES_PER_SECTOR,
+                    static_cast<long long>(DIRECTORY_OFFSET / SECTOR_SIZE) + sector,
+                    why.empty() ? std::vector<std::string>() : std::vector<std::string>{why});
+        plan_.problems[at].lastEntry = (sector + 1) * ENTRIES_PER_SECTOR - 1;
+    }
+
     void checkSize() {
         const std::uint64_t size = plan_.disk.fileSize;
         if (size == IMAGE_SIZE) return;
@@ -184,10 +230,11 @@ private:
         std::memcpy(s_.directory, plan_.disk.bytes.data() + DIRECTORY_OFFSET, DIRECTORY_SIZE);
         for (int sector = 0; sector < DIRECTORY_SECTORS; ++sector) {
             if (plan_.disk.readable(DIRECTORY_OFFSET + sector * SECTOR_SIZE, SECTOR_SIZE)) continue;
-            std::memset(s_.directory + sector * SECTOR_SIZE, FILLER_BYTE, SECTOR_SIZE);
-            const std::size_t at = problem(Code::DIRECTORY_UNREADABLE, sector * ENTRIES_PER_SECTOR,
-                                           static_cast<long long>(DIRECTORY_OFFSET / SECTOR_SIZE) + sector);
-            plan_.problems[at].lastEntry = (sector + 1) * ENTRIES_PER_SECTOR - 1;
+            leaveFree(sector, Code::DIRECTORY_UNREADABLE, std::string());
+        }
+        for (int sector = 0; sector < DIRECTORY_SECTORS; ++sector) {
+            const std::string junk = junkIn(s_.directory + sector * SECTOR_SIZE);
+            if (!junk.empty()) leaveFree(sector, Code::DIRECTORY_JUNK, junk);
         }
         for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
             Entry& e = entries_[i];
@@ -200,6 +247,26 @@ private:
             e.display = s_.entryInfo.displayName;
             e.shown = storedName(e.raw);
         }
+    }
+
+    // Whether an entry's name passes z18man's check, as it stands or with the attribute bits F1
+    // to F8 (bit 7 of the name bytes) cleared.
+    bool nameChecks(const std::uint8_t* raw, bool clearAttributes) {
+        std::uint8_t* e = scratch_.entryAt(0);
+        std::memcpy(e, raw, ENTRY_SIZE);
+        if (clearAttributes)
+            for (int k = 0; k < NAME_WIDTH; ++k) e[entry::NAME + k] &= 0x7F;
+        describeEntry(scratch_, 0);
+        const std::string display = scratch_.entryInfo.displayName;
+        CpmName converted;
+        std::string stored = maskedName(e);
+        upperCase(stored);
+        bool valid = makeCpmName(scratch_, &converted, display) == 1 &&
+                     std::memcmp(converted.chars, stored.data(), NAME_BYTES) == 0 &&
+                     display.find('?') == std::string::npos;
+        for (int k = 0; k < NAME_BYTES && valid; ++k)
+            valid = (e[entry::NAME + k] & 0x7F) == static_cast<std::uint8_t>(stored[k]);
+        return valid;
     }
 
     void checkEntry(int i) {
@@ -222,14 +289,8 @@ private:
         }
         e.blocks = e.stored;
 
-        CpmName converted;
-        std::string stored = maskedName(raw);
-        upperCase(stored);
-        e.nameValid = makeCpmName(s_, &converted, e.display) == 1 &&
-                      std::memcmp(converted.chars, stored.data(), NAME_BYTES) == 0 &&
-                      std::strchr(e.display.c_str(), '?') == nullptr;
-        for (int k = 0; k < NAME_BYTES && e.nameValid; ++k)
-            e.nameValid = (raw[entry::NAME + k] & 0x7F) == static_cast<std::uint8_t>(stored[k]);
+        e.nameValid = nameChecks(raw, false);
+        e.onlyAttributes = !e.nameValid && nameChecks(raw, true);
         if (!e.nameValid) e.sound = false;
 
         const int user = raw[entry::USER];
@@ -258,6 +319,7 @@ private:
         }
         if (!printable && !anyBlock) {
             e.dropped = true;
+            --plan_.usedEntries;
             problem(Code::NO_NAME_NO_BLOCK, i);
             return;
         }
@@ -347,7 +409,11 @@ private:
                     problem(Code::MIXED_KEYS, i);
                     g.rewriteKey = true;
                 }
-                if (!e.nameValid) g.rename = true;
+                if (!e.nameValid && !g.rename) g.clearBits = e.onlyAttributes;
+                if (!e.nameValid) {
+                    g.rename = true;
+                    g.clearBits = g.clearBits && e.onlyAttributes;
+                }
                 if (e.area != e.raw[entry::USER]) g.rewriteKey = true;
             }
         }
@@ -378,6 +444,18 @@ private:
             const Entry& first = entries_[g.entries[0]];
             std::string base = cleanField(first.raw + entry::NAME, NAME_WIDTH);
             const std::string type = cleanField(first.raw + entry::TYPE, TYPE_WIDTH);
+            if (g.clearBits && g.splitProblem < 0) {
+                // The name is sound but for bits z18man refuses: it stays, without them.
+                std::string bits;
+                for (int k = 0; k < NAME_WIDTH; ++k)
+                    if (first.raw[entry::NAME + k] & ATTRIBUTE_BIT)
+                        bits += (bits.empty() ? "F" : ", F") + number(k + 1);
+                g.name = joinName(base, type);
+                anywhere.insert(g.name);
+                g.rewriteKey = true;
+                problem(Code::NAME_ATTRIBUTES, g.entries[0], -1, {bits});
+                continue;
+            }
             if (base.empty()) base = "FILE";
             std::string candidate = joinName(base, type);
             for (int n = 1; anywhere.count(candidate) != 0 || !makeCpmName(s_, nullptr, candidate); ++n) {
@@ -617,6 +695,7 @@ private:
     }
 
     Session& s_;
+    Session scratch_{s_.env, s_.out};  // a directory of its own, to try names in
     Plan& plan_;
     Entry entries_[DIRECTORY_ENTRIES];
     std::vector<Group> groups_;

@@ -81,16 +81,22 @@ void collapse(std::vector<Problem>* problems) {
     for (const Problem& p : *problems) {
         if (!folded.empty()) {
             Problem& last = folded.back();
-            const bool alike = last.code == p.code && last.user == p.user && last.name == p.name &&
-                               last.parts == p.parts;
+            const bool alike =
+                last.code == p.code && last.user == p.user && last.name == p.name && last.parts == p.parts;
             const bool sameEntry = last.entry == p.entry && last.lastEntry == p.lastEntry;
             if (alike && sameEntry && p.low >= 0 && last.high + 1 == p.low) {
                 last.high = p.high;
                 continue;
             }
-            if (alike && last.low == p.low && last.high == p.high && last.entry >= 0 &&
-                std::max(last.entry, last.lastEntry) + 1 == p.entry) {
+            const bool nextEntry = last.entry >= 0 && std::max(last.entry, last.lastEntry) + 1 == p.entry;
+            if (alike && nextEntry && last.low == p.low && last.high == p.high) {
                 last.lastEntry = std::max(p.entry, p.lastEntry);
+                continue;
+            }
+            // Neighbouring directory sectors, each with its entries.
+            if (alike && nextEntry && p.user < 0 && p.low >= 0 && last.high + 1 == p.low) {
+                last.lastEntry = std::max(p.entry, p.lastEntry);
+                last.high = p.high;
                 continue;
             }
         }

@@ -62,7 +62,7 @@ constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
       "a block of zeros takes its place: block {3}")                                                         \
     X(BLOCK_TWICE, 404, "block {n} is named twice by this entry",                                            \
       "a block of zeros takes its place: block {1}")                                                         \
-    X(BLOCK_PAST_COUNT, 405, "block{s} {n} past the record count", "left out")                               \
+    X(BLOCK_PAST_COUNT, 405, "names block{s} {n} past its record count", "left out")                         \
     X(BLOCK_LOST_HOLE, 406, "{1}, and no block is free", "left out: its records are a hole")                 \
     /* Record counts and extents. */                                                                         \
     X(BIG_RECORD_COUNT, 501, "record count byte {n} is above 128", "record count made to fit")               \
@@ -79,6 +79,12 @@ constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
     X(MODULE_BIT, 508, "s2 byte {1} has bit 7 set", "bit cleared")                                           \
     /* The data. */                                                                                          \
     X(UNREADABLE, 601, "records {n} cannot be read ({1})", "copied with zeros where unreadable")
+
+// What fills a directory sector that holds no entries.
+constexpr char FILL_BYTE[] = "every byte ";
+constexpr char FILL_PATTERN_1[] = "the same ";
+constexpr char FILL_PATTERN_2[] = " bytes over and over";
+constexpr char FILL_NOISE[] = "bytes at random";
 
 constexpr char PROBLEM_PREFIX = 'P';
 constexpr char INFO_PREFIX = 'I';

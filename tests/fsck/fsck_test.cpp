@@ -41,6 +41,7 @@ struct Case {
         std::size_t from, to;
     };
     std::vector<Zeroed> zeroed = {};
+    int salvaged = -1;  // files salvage writes, where the row counts them
 };
 
 }  // namespace
@@ -126,6 +127,39 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
          },
          "entry 4 user",
          {"A.TXT", "B.BIN", "C.DAT"}},
+        // A lost directory sector is one problem, and no file is made of its bytes.
+        {"fill pattern",
+         [](Bytes& img, const TempDir&) {
+             for (std::size_t k = 0; k < 512; ++k)
+                 img[z18::DIRECTORY_OFFSET + 512 + k] = static_cast<std::uint8_t>("BADSECTOR!"[k % 10]);
+         },
+         "P202 entries 16-31: ",
+         {"A.TXT", "B.BIN", "C.DAT"},
+         {},
+         3},
+        {"zeroed sector",
+         [](Bytes& img, const TempDir&) { std::fill_n(img.begin() + z18::DIRECTORY_OFFSET + 1024, 512, 0); },
+         "P202 entries 32-47: ",
+         {"A.TXT", "B.BIN", "C.DAT"},
+         {},
+         3},
+        // A block number of another file past this entry's record count is the stray one.
+        {"stray block",
+         [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::BLOCKS + 3, {5}); },
+         "P405 entry 1 user 0 'B.BIN'",
+         {"A.TXT", "B.BIN", "C.DAT"}},
+        {"attribute bit in the name",
+         [](Bytes& img, const TempDir&) { entryIn(img, 0)[z18::entry::NAME] |= 0x80; },
+         "P305 entry 0 user 0 '\\xC1.TXT'",
+         {"A.TXT", "B.BIN", "C.DAT"}},
+        {"space in a name",
+         [&](Bytes& img, const TempDir& d) {
+             writeFile(d / "disk.z18", img);
+             cpmcp(d, "sp ace.txt", "0:sp ace.txt");
+             img = readFile(d / "disk.z18");
+         },
+         "P304 entry 4 user 0 'SP ACE.TXT'",
+         {"SP_ACE.TXT"}},
         {"truncated",
          [](Bytes& img, const TempDir&) { img.resize(z18::blockOffset(8)); },
          "P101 image",
@@ -156,6 +190,10 @@ TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
             EXPECT_NE(out.find("-> " + name + ", " + std::to_string(readFile(d / ("out/" + name)).size())),
                       std::string::npos)
                 << out;
+        }
+        if (c.salvaged >= 0) {
+            const auto entries = std::filesystem::directory_iterator(d / "out");
+            EXPECT_EQ(std::distance(entries, std::filesystem::directory_iterator()), c.salvaged + 1) << out;
         }
         for (const Case::Zeroed& z : c.zeroed) {
             Bytes want = padded(files.at(z.name));
