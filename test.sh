@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
-need_packages cmake make g++ libgtest-dev cpmtools valgrind lintian bash-completion dos2unix clang-format
+need_packages cmake make g++ libgtest-dev libz80ex-dev cpmtools valgrind lintian bash-completion dos2unix clang-format
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

@@ -388,9 +388,13 @@ void checkAddedFiles(MemEnv& env, const Bytes& oldImage, bool imageWasBlank, con
             keyWasThere = keyWasThere || std::memcmp(oldDir + i * ENTRY_SIZE, key, KEY_SIZE) == 0;
         if (keyWasThere) continue;  // entries of an older file would mix in; nothing to compare
 
+        // The open image is never added, though its name may match: a file whose name differs
+        // from the image's in case only is the one the line is about.
+        const Bytes* image = &env.bytes(p.image);
         const Bytes* host = nullptr;
         for (const FoundEntry& f : found) {
-            if (f.attributes != ATTR_DIRECTORY && upper(f.name) == name) {
+            if (f.attributes != ATTR_DIRECTORY && upper(f.name) == name &&
+                &env.bytes(p.hostDir + f.name) != image) {
                 host = &env.bytes(p.hostDir + f.name);
                 break;
             }

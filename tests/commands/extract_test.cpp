@@ -137,14 +137,13 @@ TEST(Extract, RecordCountAndEntryOrderDecide) {
                       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
          },
          [](const Bytes& im) { return concat(blocksData(im, 1, 16), prefix(blockBytes(im, 20), 5 * 128)); }},
-        {"same name in another user area is another file; other attribute bits are not",
+        {"same name in another user area is another file; an extent after the last record is not read",
          [](Bytes& im) {
-             putEntry(im, 0, 0, "F       BIN", 1, 128,
-                      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
-             putEntry(im, 1, 4, "F       BIN", 2, 128, {17});
-             putEntry(im, 2, 0, withBits("F       BIN", {8}), 2, 3, {18});
+             putEntry(im, 0, 0, "F       BIN", 0, 40, {1, 2, 3});
+             putEntry(im, 1, 4, "F       BIN", 2, 128, {4});
+             putEntry(im, 2, 0, withBits("F       BIN", {8}), 2, 128, {5});
          },
-         [](const Bytes& im) { return concat(blocksData(im, 1, 16), prefix(blockBytes(im, 18), 3 * 128)); }},
+         [](const Bytes& im) { return concat(blocksData(im, 1, 2), prefix(blockBytes(im, 3), 8 * 128)); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
