@@ -129,15 +129,27 @@ std::string junkIn(const std::uint8_t* sector) {
     return texts::FILL_NOISE;
 }
 
-// Whether a block holds nothing: the format's filler all through (never written since), or zeros
-// (which a block of zeros put in its place keeps as they are).
-bool empty(const std::uint8_t* block) {
-    return (block[0] == FILLER_BYTE || block[0] == 0) &&
-           std::all_of(block, block + BLOCK_SIZE, [&](std::uint8_t b) { return b == block[0]; });
+// Whether a block holds nothing: in every byte that could be read, the format's filler (never
+// written since) or zeros (which a block of zeros put in its place keeps as they are).
+bool empty(const Disk& disk, int block) {
+    const std::uint64_t at = blockOffset(static_cast<unsigned>(block));
+    static const std::vector<std::uint8_t> fillers(BLOCK_SIZE, FILLER_BYTE), zeros(BLOCK_SIZE, 0);
+    if (disk.readable(at, BLOCK_SIZE))
+        return std::memcmp(disk.bytes.data() + at, fillers.data(), BLOCK_SIZE) == 0 ||
+               std::memcmp(disk.bytes.data() + at, zeros.data(), BLOCK_SIZE) == 0;
+    int seen = -1;
+    for (std::size_t k = 0; k < BLOCK_SIZE; ++k) {
+        if (!disk.read[at + k]) continue;
+        const int b = disk.bytes[at + k];
+        if ((b != FILLER_BYTE && b != 0) || (seen >= 0 && b != seen)) return false;
+        seen = b;
+    }
+    return true;
 }
 
 struct Entry {
     bool used = false;
+    bool erased = false;  // an erased entry that still holds what its file had
     const std::uint8_t* raw = nullptr;
     std::string display;  // the name as z18man shows it
     std::string shown;    // the name as stored, for the report
@@ -164,6 +176,14 @@ struct Entry {
     }
 };
 
+// The entries an erased file left, and whether the repair can bring it back.
+struct ErasedFile {
+    std::vector<int> entries;  // in extent order
+    std::string lost;          // why it cannot come back; empty when it can
+    bool restore = false;      // the repaired image brings it back
+    std::string name;          // under this name, in user area 0
+};
+
 struct Group {
     int area = 0;
     std::vector<int> entries;  // in extent order
@@ -177,7 +197,7 @@ struct Group {
 
 class Planner {
 public:
-    Planner(Session& s, Plan& plan) : s_(s), plan_(plan) {}
+    Planner(Session& s, const Undelete& undelete, Plan& plan) : s_(s), undelete_(undelete), plan_(plan) {}
 
     void run() {
         checkSize();
@@ -187,10 +207,14 @@ public:
         groupFiles();
         nameFiles();
         assignBlocks();
+        findErased();
         settleLostBlocks();
         fitRecordCounts();
         checkReadable();
+        bringBack();
         writeDirectory();
+        noteHoles();
+        findLostData();
         collapse(&plan_.problems);
         listFiles();
     }
@@ -202,7 +226,7 @@ private:
         p.entry = index;
         p.low = p.high = n;
         p.parts = std::move(parts);
-        if (index >= 0 && entries_[index].used) {
+        if (index >= 0 && (entries_[index].used || entries_[index].erased)) {
             p.user = entries_[index].raw[entry::USER];
             p.name = entries_[index].shown;
         }
@@ -221,9 +245,12 @@ private:
     }
 
     void checkSize() {
-        const std::uint64_t size = plan_.disk.fileSize;
+        const Disk& disk = plan_.disk;
+        if (disk.offset > 0) problem(Code::HEADER, -1, static_cast<long long>(disk.offset));
+        const std::uint64_t size = disk.fileSize - disk.offset;
         if (size == IMAGE_SIZE) return;
-        problem(size < IMAGE_SIZE ? Code::SHORT_FILE : Code::LONG_FILE, -1, static_cast<long long>(size));
+        problem(size < IMAGE_SIZE ? Code::SHORT_FILE : Code::LONG_FILE, -1, static_cast<long long>(size),
+                {disk.offset > 0 ? texts::AFTER_HEADER : ""});
     }
 
     void readDirectory() {
@@ -401,6 +428,10 @@ private:
             }
             groups_[g].entries = kept;
         }
+        // A file all of whose entries went off on their own is no file any more.
+        groups_.erase(
+            std::remove_if(groups_.begin(), groups_.end(), [](const Group& g) { return g.entries.empty(); }),
+            groups_.end());
 
         for (Group& g : groups_) {
             for (int i : g.entries) {
@@ -516,8 +547,8 @@ private:
         std::vector<int> spare;
         for (int pass = 0; pass < 2; ++pass)
             for (int b = 1; b < BLOCK_COUNT; ++b)
-                if (namedAnywhere_.count(b) == 0 &&
-                    empty(plan_.disk.bytes.data() + blockOffset(static_cast<unsigned>(b))) == (pass == 0))
+                if (namedAnywhere_.count(b) == 0 && namedByErased_.count(b) == 0 &&
+                    empty(plan_.disk, b) == (pass == 0))
                     spare.push_back(b);
         std::size_t next = 0;
         for (const Group& g : groups_)
@@ -602,28 +633,156 @@ private:
             }
     }
 
+    // CP/M's ERA writes 0xE5 into the user byte and nothing else, so an erased entry keeps the
+    // name, the counts and the blocks of its file; an entry never used holds 0xE5 all through.
+    static bool erasedRemains(const std::uint8_t* raw) {
+        if (raw[entry::USER] != FILLER_BYTE ||
+            std::all_of(raw, raw + ENTRY_SIZE, [](std::uint8_t b) { return b == FILLER_BYTE; }))
+            return false;
+        std::uint8_t copy[ENTRY_SIZE];
+        std::memcpy(copy, raw, ENTRY_SIZE);
+        copy[entry::USER] = 0;
+        if (!plausible(copy) || (raw[entry::EXTENT] & ~EXTENT_MASK) != 0 || raw[entry::S2] > MAX_MODULE ||
+            raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT)
+            return false;
+        bool any = false;
+        for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
+            const int b = raw[entry::BLOCKS + slot];
+            if (b >= BLOCK_COUNT) return false;
+            any = any || b != 0;
+        }
+        return any;
+    }
+
+    // Erased files, entry by entry as their names and extents fit together. One comes back only
+    // whole and as it was: every extent from the first, every block its own and named by no live
+    // file or other erased one. A block that a later file took has other data now.
+    void findErased() {
+        std::map<std::string, std::vector<std::size_t>> byName;
+        for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
+            const std::uint8_t* raw = s_.entryAt(i);
+            if (!erasedRemains(raw)) continue;
+            Entry& e = entries_[i];
+            e.raw = raw;
+            e.erased = true;
+            e.records = entryRecords(raw);
+            e.number = entryNumber(raw);
+            e.shown = storedName(raw);
+            for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
+                e.stored[slot] = raw[entry::BLOCKS + slot];
+                if (e.stored[slot] != 0) namedByErased_.insert(e.stored[slot]);
+            }
+            e.blocks = e.stored;
+            // A second entry for an extent the erased file has already belongs to another one.
+            std::vector<std::size_t>& files = byName[maskedName(raw)];
+            std::size_t at = erased_.size();
+            for (std::size_t f : files)
+                if (std::none_of(erased_[f].entries.begin(), erased_[f].entries.end(),
+                                 [&](int k) { return entries_[k].number == e.number; })) {
+                    at = f;
+                    break;
+                }
+            if (at == erased_.size()) {
+                erased_.emplace_back();
+                files.push_back(at);
+            }
+            erased_[at].entries.push_back(i);
+        }
+
+        std::map<int, int> liveOwner, erasedNames;
+        for (int i = DIRECTORY_ENTRIES - 1; i >= 0; --i)
+            if (entries_[i].used)
+                for (int b : entries_[i].stored)
+                    if (b > 0 && b < BLOCK_COUNT) liveOwner[b] = i;
+        for (const ErasedFile& f : erased_)
+            for (int i : f.entries)
+                for (int b : entries_[i].stored)
+                    if (b != 0) ++erasedNames[b];
+        for (ErasedFile& f : erased_) {
+            std::stable_sort(f.entries.begin(), f.entries.end(),
+                             [&](int a, int b) { return entries_[a].number < entries_[b].number; });
+            if (entries_[f.entries[0]].number != 0) f.lost = texts::ERASED_NO_START;
+            for (int i : f.entries) {
+                const Entry& e = entries_[i];
+                const bool fits =
+                    (e.records == 0 || e.stored[e.counted() - 1] != 0) &&
+                    std::all_of(e.stored.begin() + e.counted(), e.stored.end(), [](int b) { return b == 0; });
+                if (!fits && f.lost.empty()) f.lost = texts::ERASED_UNFIT;
+                for (int b : e.stored) {
+                    if (b == 0 || !f.lost.empty()) continue;
+                    const auto owner = liveOwner.find(b);
+                    if (owner != liveOwner.end())
+                        f.lost = texts::ERASED_TAKEN_1 + number(b) + texts::ERASED_TAKEN_2 +
+                                 number(owner->second) + " '" + entries_[owner->second].shown + "'";
+                    else if (erasedNames[b] > 1)
+                        f.lost = texts::ERASED_SHARED_1 + number(b) + texts::ERASED_SHARED_2;
+                }
+            }
+        }
+    }
+
+    // The repair brings back the erased files asked for, each under the name it had, made valid
+    // where z18man refuses it, and with "~1", "~2"... where a file of user area 0 has it.
+    void bringBack() {
+        std::set<std::string> taken;
+        for (const Group& g : groups_)
+            if (g.area == 0) taken.insert(g.name);
+        for (ErasedFile& f : erased_) {
+            const Entry& first = entries_[f.entries[0]];
+            if (!f.lost.empty() || !undelete_.wanted) continue;
+            bool match = true;
+            for (int k = 0; k < NAME_BYTES && !undelete_.all; ++k)
+                match = match &&
+                        (undelete_.mask.chars[k] == '?' ||
+                         undelete_.mask.chars[k] == static_cast<char>(first.raw[entry::NAME + k] & 0x7F));
+            if (!match) continue;
+            std::string base = cleanField(first.raw + entry::NAME, NAME_WIDTH);
+            const std::string type = cleanField(first.raw + entry::TYPE, TYPE_WIDTH);
+            if (base.empty()) base = "FILE";
+            std::string candidate = joinName(base, type);
+            for (int n = 1; taken.count(candidate) != 0 || !makeCpmName(s_, nullptr, candidate); ++n) {
+                const std::string suffix = "~" + number(n);
+                candidate = joinName(base.substr(0, NAME_WIDTH - suffix.size()) + suffix, type);
+            }
+            taken.insert(candidate);
+            f.restore = true;
+            f.name = candidate;
+            ++plan_.restored;
+        }
+    }
+
+    // The key of every entry of a file: its user area, and the name it gets where it is renamed
+    // (the attribute bits of the type kept: read-only, hidden).
+    static void writeKey(std::uint8_t* key, const std::uint8_t* first, int area, const std::string* name) {
+        std::memcpy(key, first, KEY_SIZE);
+        key[entry::USER] = static_cast<std::uint8_t>(area);
+        if (name == nullptr) return;
+        const std::size_t dot = name->find('.');
+        const std::string base = name->substr(0, dot);
+        const std::string type = dot == std::string::npos ? std::string() : name->substr(dot + 1);
+        for (int k = 0; k < NAME_WIDTH; ++k)
+            key[entry::NAME + k] =
+                static_cast<std::uint8_t>(k < static_cast<int>(base.size()) ? base[k] : ' ');
+        for (int k = 0; k < TYPE_WIDTH; ++k)
+            key[entry::TYPE + k] =
+                static_cast<std::uint8_t>((k < static_cast<int>(type.size()) ? type[k] : ' ') |
+                                          (first[entry::TYPE + k] & ATTRIBUTE_BIT));
+    }
+
     void writeDirectory() {
         std::memcpy(plan_.directory, s_.directory, DIRECTORY_SIZE);
         for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
             if (entries_[i].dropped) std::memset(plan_.directory + i * ENTRY_SIZE, FILLER_BYTE, ENTRY_SIZE);
 
-        for (const Group& g : groups_) {
-            const std::uint8_t* first = entries_[g.entries[0]].raw;
+        for (const ErasedFile& f : erased_) {
+            if (!f.restore) continue;
             std::uint8_t key[KEY_SIZE];
-            std::memcpy(key, first, KEY_SIZE);
-            key[entry::USER] = static_cast<std::uint8_t>(g.area);
-            if (g.rename) {
-                const std::size_t dot = g.name.find('.');
-                const std::string name = g.name.substr(0, dot);
-                const std::string type = dot == std::string::npos ? std::string() : g.name.substr(dot + 1);
-                for (int k = 0; k < NAME_WIDTH; ++k)
-                    key[entry::NAME + k] =
-                        static_cast<std::uint8_t>(k < static_cast<int>(name.size()) ? name[k] : ' ');
-                for (int k = 0; k < TYPE_WIDTH; ++k)
-                    key[entry::TYPE + k] =
-                        static_cast<std::uint8_t>((k < static_cast<int>(type.size()) ? type[k] : ' ') |
-                                                  (first[entry::TYPE + k] & ATTRIBUTE_BIT));
-            }
+            writeKey(key, entries_[f.entries[0]].raw, 0, &f.name);
+            for (int i : f.entries) std::memcpy(plan_.directory + i * ENTRY_SIZE, key, KEY_SIZE);
+        }
+        for (const Group& g : groups_) {
+            std::uint8_t key[KEY_SIZE];
+            writeKey(key, entries_[g.entries[0]].raw, g.area, g.rename ? &g.name : nullptr);
             for (int i : g.entries) {
                 const Entry& e = entries_[i];
                 std::uint8_t* out = plan_.directory + i * ENTRY_SIZE;
@@ -653,10 +812,12 @@ private:
         x.index = i;
         x.base = e.base();
         x.records = e.records;
-        for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot)
+        for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
             x.blocks[slot] = slot >= e.counted()             ? 0
                              : e.stored[slot] >= BLOCK_COUNT ? OFF_DISK
                                                              : e.stored[slot];
+            x.lost[slot] = e.lost[slot];
+        }
         return x;
     }
 
@@ -675,6 +836,116 @@ private:
         return f;
     }
 
+    // The runs of records of a file that no block holds (holes, read as zeros) and of those whose
+    // bytes salvage cannot give (a block off the disk, a sector that cannot be read).
+    void measure(File* f) const {
+        const auto add = [](std::vector<std::pair<int, int>>& runs, int first, int last) {
+            if (!runs.empty() && runs.back().second + 1 == first)
+                runs.back().second = last;
+            else
+                runs.emplace_back(first, last);
+        };
+        for (int r = 0; r < f->length;) {
+            int n = 0;
+            const int b = f->blockAt(r, &n);
+            const Extent* x = f->extentAt(r);
+            if (b <= 0 ||
+                (x != nullptr && x->lost[static_cast<std::size_t>((r - x->base) / RECORDS_PER_BLOCK)])) {
+                add(b == 0 ? f->holes : f->damaged, r, r + n - 1);
+                r += n;
+                continue;
+            }
+            for (int k = r; k < r + n && b > 0; ++k)
+                if (!plan_.disk.readable(blockOffset(static_cast<unsigned>(b)) +
+                                             static_cast<std::size_t>(k % RECORDS_PER_BLOCK) * RECORD_SIZE,
+                                         RECORD_SIZE))
+                    add(f->damaged, k, k);
+            r += n;
+        }
+    }
+
+    static std::string recordRuns(const std::vector<std::pair<int, int>>& runs) {
+        std::string out;
+        for (const auto& run : runs)
+            out += (out.empty() ? "" : ", ") + number(run.first) +
+                   (run.second > run.first ? "-" + number(run.second) : std::string());
+        return out;
+    }
+
+    std::string bytesOf(const File& f) const {
+        return number(static_cast<long long>(f.length) * static_cast<long long>(RECORD_SIZE));
+    }
+
+    // A sparse file is sound; the check says where its holes are. So it does of each erased file.
+    void noteHoles() {
+        for (const Group& g : groups_) {
+            File f = fileOf(g.area, g.entries);
+            measure(&f);
+            if (!f.holes.empty()) problem(Code::SPARSE, g.entries[0], -1, {recordRuns(f.holes)});
+        }
+        for (const ErasedFile& f : erased_) {
+            const File file = fileOf(0, f.entries);
+            if (!f.lost.empty())
+                problem(Code::ERASED_LOST, f.entries[0], -1, {bytesOf(file), f.lost});
+            else if (f.restore)
+                problem(Code::ERASED_BACK, f.entries[0], -1, {bytesOf(file), f.name});
+            else
+                problem(Code::ERASED, f.entries[0], -1, {bytesOf(file)});
+        }
+    }
+
+    // Data that no file salvage writes holds: blocks named by no entry, or by one whose claim
+    // the check refused, that are not empty. Each run of them is one file of lost+found.
+    void findLostData() {
+        std::set<int> read;
+        const auto take = [&](int i) {
+            const Entry& e = entries_[i];
+            for (int slot = 0; slot < e.counted(); ++slot)
+                if (e.stored[slot] > 0 && e.stored[slot] < BLOCK_COUNT) read.insert(e.stored[slot]);
+        };
+        for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
+            if (entries_[i].used) take(i);
+        for (const ErasedFile& f : erased_)
+            if (f.lost.empty())
+                for (int i : f.entries) take(i);
+        std::vector<int> blocks;
+        for (int b = 1; b < BLOCK_COUNT;) {
+            if (read.count(b) != 0 || empty(plan_.disk, b)) {
+                ++b;
+                continue;
+            }
+            int last = b;
+            while (last + 1 < BLOCK_COUNT && read.count(last + 1) == 0 && !empty(plan_.disk, last + 1))
+                ++last;
+            File f;
+            f.kind = FileKind::LOST;
+            const auto padded = [](int n) {
+                const std::string digits = number(n);
+                return std::string(3 - std::min<std::size_t>(3, digits.size()), '0') + digits;
+            };
+            f.hostBase =
+                last > b ? texts::LOST_RUN + padded(b) + "-" + padded(last) : texts::LOST_BLOCK + padded(b);
+            f.imageName = last > b ? texts::LOST_RUN_SHOWN + number(b) + "-" + number(last)
+                                   : texts::LOST_BLOCK_SHOWN + number(b);
+            for (int first = b; first <= last; first += BLOCKS_PER_ENTRY) {
+                Extent x;
+                x.index = -1;
+                x.base = (first - b) * RECORDS_PER_BLOCK;
+                for (int k = 0; k < BLOCKS_PER_ENTRY && first + k <= last; ++k) {
+                    x.blocks[static_cast<std::size_t>(k)] = first + k;
+                    x.records += RECORDS_PER_BLOCK;
+                }
+                f.extents.push_back(x);
+            }
+            f.length = (last - b + 1) * RECORDS_PER_BLOCK;
+            lost_.push_back(f);
+            for (; b <= last; ++b) blocks.push_back(b);
+        }
+        if (blocks.empty()) return;
+        const std::size_t at = problem(Code::LOST_DATA, -1, blocks.front(), {ranges(blocks)});
+        plan_.problems[at].high = blocks.back();
+    }
+
     void listFiles() {
         for (const Group& g : groups_) {
             plan_.files.push_back(fileOf(g.area, g.entries));
@@ -691,12 +962,24 @@ private:
             e.renumber = true;
             plan_.files.push_back(fileOf(e.area, {i}));
         }
+        for (const ErasedFile& f : erased_) {
+            if (!f.lost.empty()) continue;
+            plan_.files.push_back(fileOf(0, f.entries));
+            plan_.files.back().kind = FileKind::ERASED;
+            plan_.files.back().newName = f.restore ? f.name : std::string();
+        }
+        plan_.files.insert(plan_.files.end(), lost_.begin(), lost_.end());
+        for (File& f : plan_.files) measure(&f);
         plan_.usedBlocks = static_cast<int>(namedAnywhere_.size());
     }
 
     Session& s_;
     Session scratch_{s_.env, s_.out};  // a directory of its own, to try names in
+    const Undelete& undelete_;
     Plan& plan_;
+    std::vector<ErasedFile> erased_;
+    std::set<int> namedByErased_;  // blocks named by the entries erased files left
+    std::vector<File> lost_;       // the runs of blocks that hold data no file names
     Entry entries_[DIRECTORY_ENTRIES];
     std::vector<Group> groups_;
     std::set<int> namedAnywhere_;
@@ -705,6 +988,12 @@ private:
 };
 
 }  // namespace
+
+const Extent* File::extentAt(int record) const {
+    for (const Extent& x : extents)
+        if (record >= x.base && record < x.base + RECORDS_PER_ENTRY) return &x;
+    return nullptr;
+}
 
 int File::blockAt(int record, int* run) const {
     int block = 0;
@@ -728,29 +1017,6 @@ int File::blockAt(int record, int* run) const {
     return block;
 }
 
-bool Disk::readable(std::uint64_t offset, std::size_t n) const {
-    for (std::uint64_t at = offset; at < offset + n; at += SECTOR_SIZE) {
-        const std::uint64_t sector = at / SECTOR_SIZE;
-        if (sector >= sectorRead.size() || !sectorRead[sector]) return false;
-    }
-    return true;
-}
-
-bool readDisk(Session& s, int handle, Disk* disk) {
-    if (!s.env.fileSize(handle, &disk->fileSize)) return false;
-    // Sector by sector, so that one bad sector costs only its own bytes.
-    for (int sector = 0; sector < SECTOR_COUNT; ++sector) {
-        const std::uint64_t at = static_cast<std::uint64_t>(sector) * SECTOR_SIZE;
-        if (at >= disk->fileSize) break;
-        std::size_t done = 0;
-        std::uint8_t* dest = disk->bytes.data() + at;
-        const bool ok = s.env.readAt(handle, at, dest, SECTOR_SIZE, &done);
-        disk->sectorRead[sector] = ok && done == SECTOR_SIZE;
-        if (!disk->sectorRead[sector]) std::memset(dest, 0, SECTOR_SIZE);
-    }
-    return true;
-}
-
-void makePlan(Session& s, Plan* plan) { Planner(s, *plan).run(); }
+void makePlan(Session& s, const Undelete& undelete, Plan* plan) { Planner(s, undelete, *plan).run(); }
 
 }  // namespace z18::fsck

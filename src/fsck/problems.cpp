@@ -66,7 +66,10 @@ std::string problemLine(const Problem& p) {
     } else {
         line += p.lastEntry > p.entry ? texts::ENTRIES_SUBJECT + range(p.entry, p.lastEntry)
                                       : texts::ENTRY_SUBJECT + std::to_string(p.entry);
-        if (p.user >= 0) line += texts::USER_SUBJECT + std::to_string(p.user) + " '" + p.name + "'";
+        if (p.user == FILLER_BYTE)
+            line += texts::ERASED_SUBJECT + p.name + "'";
+        else if (p.user >= 0)
+            line += texts::USER_SUBJECT + std::to_string(p.user) + " '" + p.name + "'";
     }
     line += ": " + whatText(p);
     const std::string fix = fixText(p);
@@ -75,8 +78,11 @@ std::string problemLine(const Problem& p) {
 }
 
 void collapse(std::vector<Problem>* problems) {
-    std::stable_sort(problems->begin(), problems->end(),
-                     [](const Problem& a, const Problem& b) { return a.entry < b.entry; });
+    // The image's problems come first, what the check learnt of the image as a whole last.
+    const auto rank = [](const Problem& p) { return p.entry >= 0 ? 1 : p.info() ? 2 : 0; };
+    std::stable_sort(problems->begin(), problems->end(), [&](const Problem& a, const Problem& b) {
+        return rank(a) != rank(b) ? rank(a) < rank(b) : a.entry < b.entry;
+    });
     std::vector<Problem> folded;
     for (const Problem& p : *problems) {
         if (!folded.empty()) {

@@ -38,8 +38,9 @@ std::string fixText(const Problem& p);
 // The whole report line, without its newline: code, subject, what and fix.
 std::string problemLine(const Problem& p);
 
-// Orders the problems by entry (those of the image first) and folds each run of one problem
-// over consecutive numbers, or over consecutive entries, into one.
+// Orders the problems (the image's first, then by entry, then what is learnt of the image as a
+// whole) and folds each run of one problem over consecutive numbers, or over consecutive entries,
+// into one.
 void collapse(std::vector<Problem>* problems);
 
 // A name as the entry stores it: the 8 name bytes and the 3 type bytes without their trailing

@@ -3,25 +3,50 @@
 
 namespace z18::fsck::texts {
 
+constexpr char PROGRAM[] = "z18fsck: ";
 constexpr char USAGE[] =
-    "Usage: z18fsck [-x DIR] [-o NEW.z18] IMAGE\n"
+    "Usage: z18fsck [-x DIR] [-o NEW.z18 [-u [MASK]]] [-b MAPFILE] [--json] IMAGE\n"
     "  z18fsck IMAGE              check IMAGE and report, change nothing\n"
-    "  z18fsck -x DIR IMAGE       also extract every file that can be read into DIR (new or empty)\n"
+    "  z18fsck -x DIR IMAGE       also extract every file that can be read into DIR (new or empty),\n"
+    "                             erased ones into DIR/erased, data no file names into DIR/lost+found\n"
     "  z18fsck -o NEW.z18 IMAGE   also write a repaired copy of IMAGE to NEW.z18 (must not exist)\n"
+    "  -u [MASK]                  with -o, bring back the erased files (those MASK matches)\n"
+    "  -b MAPFILE                 the sectors a GNU ddrescue map (or a list of sector numbers) names\n"
+    "                             as bad count as unreadable\n"
+    "  --json                     print the report as one JSON document\n"
     "IMAGE is only ever read. Exit status: 0 clean, 1 problems found (and handled), 2 failure.\n";
 constexpr char VERSION[] = "z18fsck v1.2\n";
 
-// Failures that end a run with status 2.
+// Faults of the command line, shown before the usage.
+constexpr char UNKNOWN_OPTION[] = "unknown option ";
+constexpr char TWICE_1[] = "option ";
+constexpr char TWICE_2[] = " given twice";
+constexpr char NEEDS_1[] = "option ";
+constexpr char NEEDS_2[] = " needs a value";
+constexpr char BAD_MASK_1[] = "'";
+constexpr char BAD_MASK_2[] = "' is no CP/M name or mask";
+constexpr char NO_IMAGE[] = "no image given";
+constexpr char EMPTY_IMAGE[] = "an empty image name";
+constexpr char SECOND_IMAGE[] = "one image only, not also ";
+
+// Failures that end a run with status 2, each followed by the host's reason where it gave one.
 constexpr char CANNOT_OPEN[] = "cannot open image ";
 constexpr char CANNOT_READ[] = "cannot read image ";
+constexpr char MAP_CANNOT_READ[] = "cannot read the bad-sector map ";
+constexpr char MAP_BAD_1[] = "the bad-sector map ";
+constexpr char MAP_BAD_2[] = " is no ddrescue map and no list of sector numbers: line ";
 constexpr char DIR_NOT_EMPTY[] = "salvage folder is not empty or not a folder: ";
 constexpr char DIR_CANNOT_MAKE[] = "cannot make salvage folder ";
 constexpr char NEW_EXISTS[] = "will not replace existing ";
 constexpr char NEW_CANNOT_MAKE[] = "cannot create ";
 constexpr char NEW_CANNOT_WRITE[] = "cannot write ";
 constexpr char NEW_CANNOT_NAME[] = "cannot give the repaired image its name; it is left as ";
+constexpr char PART_IN_WAY[] = "will not remove what is not an unfinished repaired image: ";
+constexpr char PART_REMOVED[] = "removed an unfinished repaired image an earlier run left: ";
 constexpr char FILE_CANNOT_WRITE[] = "cannot write ";
 constexpr char REPORT_CANNOT_WRITE[] = "cannot write the report ";
+constexpr char REPORT_PRINTED[] = "; it is printed above";
+constexpr char STOPPED[] = "salvage stopped: ";
 
 // The check.
 constexpr char CHECKING[] = "Checking ";
@@ -37,8 +62,8 @@ constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
 // the further parts. One list makes both the codes and the table, so neither lacks a row.
 #define Z18FSCK_PROBLEMS(X)                                                                                  \
     /* The image file as a whole. */                                                                         \
-    X(SHORT_FILE, 101, "the file holds {n} bytes, not 368640", "missing bytes read as zeros")                \
-    X(LONG_FILE, 102, "the file holds {n} bytes, not 368640", "the bytes past 368640 are left out")          \
+    X(SHORT_FILE, 101, "the file holds {n} bytes{1}, not 368640", "missing bytes read as zeros")             \
+    X(LONG_FILE, 102, "the file holds {n} bytes{1}, not 368640", "the bytes past 368640 are left out")       \
     X(HEADER, 103, "a header of {n} bytes comes before the disk",                                            \
       "read from there; the repair leaves the header out")                                                   \
     /* The directory. */                                                                                     \
@@ -78,13 +103,37 @@ constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
       "kept as a file of its own, named {1}")                                                                \
     X(MODULE_BIT, 508, "s2 byte {1} has bit 7 set", "bit cleared")                                           \
     /* The data. */                                                                                          \
-    X(UNREADABLE, 601, "records {n} cannot be read ({1})", "copied with zeros where unreadable")
+    X(UNREADABLE, 601, "record{s} {n} cannot be read ({1})", "copied with zeros where unreadable")           \
+    /* Information, no problem. */                                                                           \
+    X(SPARSE, 701, "sparse: records {1} are holes, read as zeros", "")                                       \
+    X(ERASED, 702, "an erased file of {1} bytes", "-x saves it in erased/, -o with -u brings it back")       \
+    X(ERASED_LOST, 703, "an erased file of {1} bytes, lost: {2}", "")                                        \
+    X(ERASED_BACK, 704, "an erased file of {1} bytes", "brought back as {2}, in user area 0")                \
+    X(LOST_DATA, 705, "data that no file names, in block{s} {1}",                                            \
+      "salvage saves each run of blocks in lost+found/")
 
 // What fills a directory sector that holds no entries.
 constexpr char FILL_BYTE[] = "every byte ";
 constexpr char FILL_PATTERN_1[] = "the same ";
 constexpr char FILL_PATTERN_2[] = " bytes over and over";
 constexpr char FILL_NOISE[] = "bytes at random";
+
+constexpr char AFTER_HEADER[] = " after its header";
+// Why an erased file cannot come back.
+constexpr char ERASED_NO_START[] = "its first extent is gone";
+constexpr char ERASED_UNFIT[] = "its record counts and blocks do not fit together";
+constexpr char ERASED_TAKEN_1[] = "block ";
+constexpr char ERASED_TAKEN_2[] = " now belongs to entry ";
+constexpr char ERASED_SHARED_1[] = "block ";
+constexpr char ERASED_SHARED_2[] = " is named by another erased entry too";
+// Where salvage puts what it finds besides the files.
+constexpr char LOST_FOLDER[] = "lost+found/";
+constexpr char ERASED_FOLDER[] = "erased/";
+constexpr char LOST_RUN[] = "blocks-";
+constexpr char LOST_BLOCK[] = "block-";
+constexpr char LOST_RUN_SHOWN[] = "blocks ";
+constexpr char LOST_BLOCK_SHOWN[] = "block ";
+constexpr char ERASED_SUBJECT[] = " erased '";
 
 constexpr char PROBLEM_PREFIX = 'P';
 constexpr char INFO_PREFIX = 'I';
@@ -101,9 +150,25 @@ constexpr char ARROW[] = " -> ";
 constexpr char BYTES[] = " bytes";
 constexpr char CLEAN[] = ", intact";
 constexpr char TROUBLES[] = ", problems: ";
+constexpr char OF[] = " of ";
+constexpr char PARTIAL[] = ", partial: cut short";
+constexpr char NOT_WRITTEN[] = ", not written";
+constexpr char DAMAGED[] = ", damaged: records ";
+constexpr char HOLES[] = ", holes: records ";
+constexpr char LOST_LINE[] = ", data no file names";
+constexpr char ERASED_LINE[] = "erased ";
+constexpr char PARTIAL_SUFFIX[] = ".partial";
 constexpr char SALVAGED_1[] = "Extracted ";
 constexpr char SALVAGED_2[] = " file(s) into ";
 constexpr char SALVAGED_3[] = ", list in ";
+
+// The words of the JSON report.
+constexpr char JSON_FILE[] = "file";
+constexpr char JSON_ERASED[] = "erased";
+constexpr char JSON_LOST[] = "lost";
+constexpr char JSON_WHOLE[] = "whole";
+constexpr char JSON_PARTIAL[] = "partial";
+constexpr char JSON_NOT_WRITTEN[] = "no";
 
 // Repair.
 constexpr char PART_SUFFIX[] = ".part";
