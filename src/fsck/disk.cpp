@@ -44,9 +44,11 @@ int fitOfStart(const Raw& raw, std::uint64_t at, std::uint64_t fileSize) {
         if (plausible) fit += 2;
     }
     const std::uint64_t sig = at + SIGNATURE_OFFSET;
-    if (raw.has(sig, signatureLength) && std::memcmp(raw.bytes.data() + sig, SIGNATURE_TEXT, signatureLength) == 0)
+    if (raw.has(sig, signatureLength) &&
+        std::memcmp(raw.bytes.data() + sig, SIGNATURE_TEXT, signatureLength) == 0)
         fit += 2 * DIRECTORY_ENTRIES;
-    if (raw.has(at, BOOT_AREA_SIZE) && std::memcmp(raw.bytes.data() + at, bootAreaBytes(), BOOT_AREA_SIZE) == 0)
+    if (raw.has(at, BOOT_AREA_SIZE) &&
+        std::memcmp(raw.bytes.data() + at, bootAreaBytes(), BOOT_AREA_SIZE) == 0)
         fit += DIRECTORY_ENTRIES;
     if (fileSize - at == IMAGE_SIZE) ++fit;  // decides between starts that fit alike
     return fit;
@@ -106,10 +108,12 @@ bool parseBadSectorMap(const std::string& text, BadSectorMap* map, int* badLine)
         if (words.empty()) continue;
         std::uint64_t a = 0, b = 0;
         // A ddrescue status is one character that is no digit: "?", "*", "/", "-", "+" and so on.
-        const bool statusWord = words.size() >= 2 && words[1].size() == 1 && (words[1][0] < '0' || words[1][0] > '9');
+        const bool statusWord =
+            words.size() >= 2 && words[1].size() == 1 && (words[1][0] < '0' || words[1][0] > '9');
         if (kind == UNKNOWN) kind = statusWord ? DDRESCUE : LIST;
         if (kind == LIST) {
-            if (words.size() != 1 || !parseNumber(words[0], &a) || a >= static_cast<std::uint64_t>(SECTOR_COUNT)) {
+            if (words.size() != 1 || !parseNumber(words[0], &a) ||
+                a >= static_cast<std::uint64_t>(SECTOR_COUNT)) {
                 *badLine = number;
                 return false;
             }
@@ -163,7 +167,8 @@ bool readDisk(Session& s, int handle, const BadSectorMap& map, Disk* disk) {
 
     disk->offset = findStart(raw, disk->fileSize);
     if (disk->offset < want) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(IMAGE_SIZE, want - disk->offset));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(IMAGE_SIZE, want - disk->offset));
         std::memcpy(disk->bytes.data(), raw.bytes.data() + disk->offset, n);
         std::memcpy(disk->read.data(), raw.read.data() + disk->offset, n);
     }

@@ -17,7 +17,7 @@ constexpr std::uint64_t MAX_HEADER = 65536;
 
 struct Disk {
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(IMAGE_SIZE, 0);  // zeros where unread
-    std::vector<std::uint8_t> read = std::vector<std::uint8_t>(IMAGE_SIZE, 0);  // 1 for each byte read
+    std::vector<std::uint8_t> read = std::vector<std::uint8_t>(IMAGE_SIZE, 0);   // 1 for each byte read
     std::uint64_t fileSize = 0;
     std::uint64_t offset = 0;  // where the disk begins in the file
 

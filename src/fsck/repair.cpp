@@ -52,12 +52,14 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
         return false;
     }
     std::vector<std::uint8_t> image = plan.disk.bytes;
-    for (int b : plan.zeroBlocks) std::memset(image.data() + blockOffset(static_cast<unsigned>(b)), 0, BLOCK_SIZE);
+    for (int b : plan.zeroBlocks)
+        std::memset(image.data() + blockOffset(static_cast<unsigned>(b)), 0, BLOCK_SIZE);
     // The data first, under an empty directory; the directory that names it only once the data
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);
     const bool ok = writeAll(s, handle, 0, image.data(), image.size()) && s.env.flush(handle) &&
-                    writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE) && s.env.flush(handle);
+                    writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE) &&
+                    s.env.flush(handle);
     const std::string why = ok ? std::string() : reasonOf(s);
     s.env.closeFile(handle);
     if (!ok) {

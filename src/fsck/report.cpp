@@ -42,20 +42,23 @@ std::string json(const std::string& text) {
 std::string jsonRuns(const std::vector<std::pair<int, int>>& list) {
     std::string out = "[";
     for (const auto& run : list)
-        out += (out.size() > 1 ? "," : "") + ("[" + std::to_string(run.first) + "," + std::to_string(run.second) + "]");
+        out += (out.size() > 1 ? "," : "") +
+               ("[" + std::to_string(run.first) + "," + std::to_string(run.second) + "]");
     return out + "]";
 }
 
 const char* kindWord(FileKind kind) {
-    return kind == FileKind::ERASED ? texts::JSON_ERASED : kind == FileKind::LOST ? texts::JSON_LOST : texts::JSON_FILE;
+    return kind == FileKind::ERASED ? texts::JSON_ERASED
+           : kind == FileKind::LOST ? texts::JSON_LOST
+                                    : texts::JSON_FILE;
 }
 
 std::string problemJson(const Problem& p) {
     std::ostringstream out;
     out << "{\"code\":" << json(codeText(p.code)) << ",\"entry\":" << p.entry
         << ",\"lastEntry\":" << std::max(p.entry, p.lastEntry) << ",\"user\":" << p.user
-        << ",\"name\":" << json(p.entry >= 0 && p.user >= 0 ? p.name : std::string()) << ",\"what\":"
-        << json(shown(whatText(p))) << ",\"fix\":" << json(shown(fixText(p))) << "}";
+        << ",\"name\":" << json(p.entry >= 0 && p.user >= 0 ? p.name : std::string())
+        << ",\"what\":" << json(shown(whatText(p))) << ",\"fix\":" << json(shown(fixText(p))) << "}";
     return out.str();
 }
 
@@ -81,8 +84,8 @@ std::string failureLine(const char* text, const std::string& path, const std::st
 }
 
 std::size_t problemCount(const Plan& plan) {
-    return static_cast<std::size_t>(
-        std::count_if(plan.problems.begin(), plan.problems.end(), [](const Problem& p) { return !p.info(); }));
+    return static_cast<std::size_t>(std::count_if(plan.problems.begin(), plan.problems.end(),
+                                                  [](const Problem& p) { return !p.info(); }));
 }
 
 std::string checkText(const Options& o, const Plan& plan) {
@@ -107,7 +110,8 @@ std::string fileLine(const Plan& plan, std::size_t k, const Salvage& salvage) {
     if (f.kind == FileKind::LOST) {
         line << texts::LOST_LINE;
     } else if (f.troubles.empty()) {
-        line << texts::CLEAN;
+        if (salvage.written[k] != Written::PARTIAL && salvage.written[k] != Written::NONE)
+            line << texts::CLEAN;
     } else {
         line << texts::TROUBLES;
         for (std::size_t t = 0; t < f.troubles.size(); ++t) line << (t ? "; " : "") << shown(f.troubles[t]);
@@ -117,12 +121,13 @@ std::string fileLine(const Plan& plan, std::size_t k, const Salvage& salvage) {
 }
 
 std::string summaryLine(const Options& o, const Plan& plan) {
-    const auto files =
-        std::count_if(plan.files.begin(), plan.files.end(), [](const File& f) { return f.kind == FileKind::LIVE; });
+    const auto files = std::count_if(plan.files.begin(), plan.files.end(),
+                                     [](const File& f) { return f.kind == FileKind::LIVE; });
     std::ostringstream line;
-    line << shown(o.image) << ": " << files << texts::SUMMARY_FILES << plan.usedEntries << texts::SUMMARY_ENTRIES
-         << plan.usedBlocks << texts::SUMMARY_USED << (BLOCK_COUNT - 1 - plan.usedBlocks) << texts::SUMMARY_FREE
-         << problemCount(plan) << texts::SUMMARY_PROBLEMS;
+    line << shown(o.image) << ": " << files << texts::SUMMARY_FILES << plan.usedEntries
+         << texts::SUMMARY_ENTRIES << plan.usedBlocks << texts::SUMMARY_USED
+         << (BLOCK_COUNT - 1 - plan.usedBlocks) << texts::SUMMARY_FREE << problemCount(plan)
+         << texts::SUMMARY_PROBLEMS;
     return line.str();
 }
 
@@ -149,34 +154,38 @@ std::string jsonReport(const Options& o, const Plan& plan, const Salvage& salvag
     for (std::size_t k = 0; k < plan.files.size(); ++k) {
         const File& f = plan.files[k];
         std::string codes;
-        for (const std::string& t : f.troubles) codes += (codes.empty() ? "" : ",") + json(t.substr(0, t.find(' ')));
+        for (const std::string& t : f.troubles)
+            codes += (codes.empty() ? "" : ",") + json(t.substr(0, t.find(' ')));
         const Written w = salvage.asked ? salvage.written[k] : Written::NONE;
-        out << (k ? ",\n" : "\n") << "{\"kind\":" << json(kindWord(f.kind)) << ",\"name\":" << json(f.imageName)
-            << ",\"user\":" << f.area << ",\"host\":" << json(shown(hosts[k]))
+        out << (k ? ",\n" : "\n") << "{\"kind\":" << json(kindWord(f.kind))
+            << ",\"name\":" << json(f.imageName) << ",\"user\":" << f.area
+            << ",\"host\":" << json(shown(hosts[k]))
             << ",\"bytes\":" << static_cast<std::uint64_t>(f.length) * RECORD_SIZE << ",\"written\":"
             << json(w == Written::WHOLE || w == Written::KEPT ? texts::JSON_WHOLE
                     : w == Written::PARTIAL                   ? texts::JSON_PARTIAL
                                                               : texts::JSON_NOT_WRITTEN)
-            << ",\"writtenBytes\":" << (salvage.asked ? salvage.bytes[k] : 0) << ",\"repairedName\":"
-            << json(f.newName) << ",\"problems\":[" << codes << "],\"damaged\":" << jsonRuns(f.damaged)
-            << ",\"holes\":" << jsonRuns(f.holes) << "}";
+            << ",\"writtenBytes\":" << (salvage.asked ? salvage.bytes[k] : 0)
+            << ",\"repairedName\":" << json(f.newName) << ",\"problems\":[" << codes
+            << "],\"damaged\":" << jsonRuns(f.damaged) << ",\"holes\":" << jsonRuns(f.holes) << "}";
     }
     out << "],\n\"salvage\":";
     if (salvage.asked)
-        out << "{\"folder\":" << json(shown(o.salvageDir)) << ",\"complete\":" << (salvage.complete ? "true" : "false")
-            << ",\"report\":" << (salvage.reportWritten ? "true" : "false") << ",\"failure\":" << json(salvage.failure)
-            << "}";
+        out << "{\"folder\":" << json(shown(o.salvageDir))
+            << ",\"complete\":" << (salvage.complete ? "true" : "false")
+            << ",\"report\":" << (salvage.reportWritten ? "true" : "false")
+            << ",\"failure\":" << json(salvage.failure) << "}";
     else
         out << "null";
     out << ",\n\"repair\":";
     if (repair.asked)
-        out << "{\"image\":" << json(shown(o.repairPath)) << ",\"written\":" << (repair.written ? "true" : "false")
+        out << "{\"image\":" << json(shown(o.repairPath))
+            << ",\"written\":" << (repair.written ? "true" : "false")
             << ",\"changes\":" << problemCount(plan) + static_cast<std::size_t>(plan.restored)
             << ",\"failure\":" << json(repair.failure) << "}";
     else
         out << "null";
-    const auto files =
-        std::count_if(plan.files.begin(), plan.files.end(), [](const File& f) { return f.kind == FileKind::LIVE; });
+    const auto files = std::count_if(plan.files.begin(), plan.files.end(),
+                                     [](const File& f) { return f.kind == FileKind::LIVE; });
     out << ",\n\"summary\":{\"files\":" << files << ",\"entriesUsed\":" << plan.usedEntries
         << ",\"blocksUsed\":" << plan.usedBlocks << ",\"blocksFree\":" << (BLOCK_COUNT - 1 - plan.usedBlocks)
         << ",\"problems\":" << problemCount(plan) << ",\"status\":" << status << "}}\n";

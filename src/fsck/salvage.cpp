@@ -58,7 +58,9 @@ std::string hostName(const File& f, std::set<std::string>* taken) {
 }
 
 const char* folderOf(const File& f) {
-    return f.kind == FileKind::ERASED ? texts::ERASED_FOLDER : f.kind == FileKind::LOST ? texts::LOST_FOLDER : "";
+    return f.kind == FileKind::ERASED ? texts::ERASED_FOLDER
+           : f.kind == FileKind::LOST ? texts::LOST_FOLDER
+                                      : "";
 }
 
 std::string join(const std::string& dir, const std::string& name) { return dir + "/" + name; }
@@ -70,7 +72,8 @@ bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* byte
 }
 
 // A whole host file, or false when it cannot be read or is larger than `limit`.
-bool readHostFile(Session& s, const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* bytes) {
+bool readHostFile(Session& s, const std::string& path, std::uint64_t limit,
+                  std::vector<std::uint8_t>* bytes) {
     const int handle = s.env.openFile(path, OpenMode::HostRead);
     if (handle == CLOSED_HANDLE) return false;
     std::uint64_t size = 0;
@@ -103,7 +106,8 @@ public:
 
 private:
     bool look(const std::string& under) {
-        const std::string dir = under.empty() ? o_.salvageDir : join(o_.salvageDir, under.substr(0, under.size() - 1));
+        const std::string dir =
+            under.empty() ? o_.salvageDir : join(o_.salvageDir, under.substr(0, under.size() - 1));
         std::vector<FoundEntry> found;
         s_.env.findFiles(join(dir, "*"), &found);
         // A name the listing does not show (one beginning with a dot) is no salvage's.
@@ -126,28 +130,31 @@ private:
         std::vector<std::uint8_t> bytes;
         if (name == texts::REPORT_NAME) {
             const std::string mark = texts::CHECKING;
-            if (!readHostFile(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes) || bytes.size() < mark.size() ||
-                !std::equal(mark.begin(), mark.end(), bytes.begin()))
+            if (!readHostFile(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes) ||
+                bytes.size() < mark.size() || !std::equal(mark.begin(), mark.end(), bytes.begin()))
                 return false;
             ours_ = true;
             replaced_.push_back(name);
             return true;
         }
         const std::string partial = texts::PARTIAL_SUFFIX;
-        if (name.size() > partial.size() && name.compare(name.size() - partial.size(), partial.size(), partial) == 0 &&
+        if (name.size() > partial.size() &&
+            name.compare(name.size() - partial.size(), partial.size(), partial) == 0 &&
             planned_.count(name.substr(0, name.size() - partial.size())) != 0) {
             ours_ = true;
             replaced_.push_back(name);
             return true;
         }
         const auto k = planned_.find(name);
-        if (k == planned_.end() || !readHostFile(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes)) return false;
+        if (k == planned_.end() || !readHostFile(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes))
+            return false;
         const File& f = plan_.files[k->second];
         const std::uint64_t whole = static_cast<std::uint64_t>(f.length) * RECORD_SIZE;
         bool same = bytes.size() <= whole;
         forEachRun(plan_, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
             const std::size_t have = at >= bytes.size() ? 0 : std::min<std::size_t>(n, bytes.size() - at);
-            for (std::size_t i = 0; i < have && same; ++i) same = bytes[at + i] == (from != nullptr ? from[i] : 0);
+            for (std::size_t i = 0; i < have && same; ++i)
+                same = bytes[at + i] == (from != nullptr ? from[i] : 0);
         });
         if (!same) return false;
         if (bytes.size() == whole) {
@@ -173,10 +180,12 @@ private:
 std::vector<std::string> hostPaths(const Plan& plan) {
     std::set<std::string> taken[3];
     taken[0].insert(folded(texts::REPORT_NAME));
-    taken[0].insert(folded(std::string(texts::ERASED_FOLDER).substr(0, std::strlen(texts::ERASED_FOLDER) - 1)));
+    taken[0].insert(
+        folded(std::string(texts::ERASED_FOLDER).substr(0, std::strlen(texts::ERASED_FOLDER) - 1)));
     taken[0].insert(folded(std::string(texts::LOST_FOLDER).substr(0, std::strlen(texts::LOST_FOLDER) - 1)));
     std::vector<std::string> paths;
-    for (const File& f : plan.files) paths.push_back(folderOf(f) + hostName(f, &taken[static_cast<int>(f.kind)]));
+    for (const File& f : plan.files)
+        paths.push_back(folderOf(f) + hostName(f, &taken[static_cast<int>(f.kind)]));
     return paths;
 }
 
@@ -198,8 +207,9 @@ bool prepareSalvage(Session& s, const Options& o, const Plan& plan, Salvage* sal
     const int entries = s.env.countDirectoryEntries(o.salvageDir);
     if (entries == 0) return true;
     if (entries < 0) {
-        salvage->failure = failureLine(s.env.pathExists(o.salvageDir) ? texts::DIR_NOT_EMPTY : texts::DIR_CANNOT_MAKE,
-                                       o.salvageDir, why);
+        salvage->failure =
+            failureLine(s.env.pathExists(o.salvageDir) ? texts::DIR_NOT_EMPTY : texts::DIR_CANNOT_MAKE,
+                        o.salvageDir, why);
         return false;
     }
     if (EarlierSalvage(s, o, plan, salvage).take()) return true;
@@ -228,12 +238,13 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
         static const std::uint8_t kZeros[WRITE_PIECE] = {};
         std::uint64_t done = 0;
         std::string why;
+        bool failed = false;
         forEachRun(plan, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
-            if (done != at) return;  // an earlier write failed
-            if (writeAll(s, handle, at, from != nullptr ? from : kZeros, n))
-                done += n;
-            else
-                why = reasonOf(s);
+            if (failed) return;
+            std::size_t moved = 0;
+            failed = !s.env.writeAt(handle, at, from != nullptr ? from : kZeros, n, &moved) || moved != n;
+            if (failed) why = reasonOf(s);
+            done += std::min(moved, n);
         });
         s.env.closeFile(handle);
         salvage->bytes[k] = done;
@@ -252,7 +263,8 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
 
     std::string report = check;
     for (std::size_t k = 0; k < plan.files.size(); ++k) report += fileLine(plan, k, *salvage);
-    if (!salvage->complete) report += texts::STOPPED + salvage->failure + "\n";
+    if (!salvage->complete)
+        report += texts::STOPPED + salvage->failure.substr(std::strlen(texts::PROGRAM)) + "\n";
     report += summaryLine(o, plan);
     const std::string path = join(o.salvageDir, texts::REPORT_NAME);
     const int handle = s.env.createNewFile(path);

@@ -66,7 +66,8 @@ void forEachRun(const Plan& plan, const File& f, Visit visit) {
                 b > 0 ? plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(b)) +
                             static_cast<std::size_t>((r + done) % RECORDS_PER_BLOCK) * RECORD_SIZE
                       : nullptr;
-            visit(static_cast<std::uint64_t>(r + done) * RECORD_SIZE, from, static_cast<std::size_t>(part) * RECORD_SIZE);
+            visit(static_cast<std::uint64_t>(r + done) * RECORD_SIZE, from,
+                  static_cast<std::size_t>(part) * RECORD_SIZE);
             done += part;
         }
         r += n;

@@ -14,6 +14,7 @@
 #include "fsck/fsck.h"
 #include "support/cpmtools.h"
 #include "support/fsck_records.h"
+#include "support/mem_env.h"
 #include "support/test_support.h"
 
 using namespace z18test;
@@ -370,4 +371,54 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
     for (const auto& args : refused) EXPECT_EQ(fsck(args, &out), 2) << out;
     EXPECT_EQ(readFile(d / "taken.z18"), Bytes({'m', 'i', 'n', 'e'}));
     EXPECT_FALSE(fileExists(d / "full/z18fsck-report.txt"));
+}
+
+// What a run that could not finish leaves is what the next run takes up: a salvage stopped by a
+// full disk names its cut-short file as partial and writes its report, and a rerun into the same
+// folder finishes it; a NEW.part left behind goes before any work. Failures go to the error
+// stream, with nothing on the report's.
+TEST(Fsck, WhatAStoppedRunLeavesARerunTakesUp) {
+    z18::MemEnv mem;
+    mem.putFile("disk.z18", imageOfFiles({"A       TXT", "B       TXT", "C       TXT"}));
+    const auto run = [](z18::Env& env, std::vector<std::string> args, std::string* err) {
+        args.insert(args.begin(), "z18fsck");
+        std::vector<const char*> argv;
+        for (const auto& a : args) argv.push_back(a.c_str());
+        std::ostringstream out, errors;
+        z18::Session s(env, out);
+        const int status = z18::fsck::runFsck(s, errors, static_cast<int>(argv.size()), argv.data());
+        *err = errors.str();
+        return status;
+    };
+    std::string err;
+    z18::FaultEnv full(&mem);
+    full.inject(z18::FaultEnv::Op::Write, 2, z18::FaultEnv::Kind::Short);
+    EXPECT_EQ(run(full, {"-x", "out", "disk.z18"}, &err), 2);
+    EXPECT_NE(err.find("cannot write 'out/B.TXT'"), std::string::npos) << err;
+    EXPECT_TRUE(mem.isFile("out/B.TXT.partial") && !mem.exists("out/B.TXT") && !mem.exists("out/C.TXT"));
+    const Bytes a = mem.bytes("out/A.TXT");
+    const Bytes& written = mem.bytes("out/z18fsck-report.txt");
+    const std::string report(written.begin(), written.end());
+    EXPECT_NE(report.find("B.TXT.partial, 127 of 128 bytes, partial: cut short\n"), std::string::npos)
+        << report;
+
+    EXPECT_EQ(run(mem, {"-x", "out", "disk.z18"}, &err), 0) << err;
+    EXPECT_TRUE(mem.isFile("out/B.TXT") && mem.isFile("out/C.TXT") && !mem.exists("out/B.TXT.partial"));
+    EXPECT_EQ(mem.bytes("out/A.TXT"), a);
+    mem.putFile("other/A.TXT", a);  // no report, nothing partial: no salvage made this folder
+    mem.putFile("out/mine.txt", std::string("mine"));
+    EXPECT_EQ(run(mem, {"-x", "out", "disk.z18"}, &err), 2);
+    EXPECT_EQ(run(mem, {"-x", "other", "disk.z18"}, &err), 2);
+    EXPECT_TRUE(mem.isFile("out/mine.txt") && mem.isFile("other/A.TXT"));
+
+    mem.putFile("new.z18.part", std::string("half an image"));
+    EXPECT_EQ(run(mem, {"-o", "new.z18", "disk.z18"}, &err), 0) << err;
+    EXPECT_NE(err.find("new.z18.part"), std::string::npos) << err;
+    EXPECT_TRUE(mem.isFile("new.z18") && !mem.exists("new.z18.part"));
+    mem.makeDirectory("odd.z18.part");
+    EXPECT_EQ(run(mem, {"-x", "odd", "-o", "odd.z18", "disk.z18"}, &err), 2);
+    EXPECT_FALSE(mem.exists("odd"));  // refused before any work
+
+    EXPECT_EQ(run(mem, {"-q", "disk.z18"}, &err), 2);
+    EXPECT_EQ(err.rfind("z18fsck: unknown option '-q'\n", 0), 0u) << err;
 }

@@ -46,9 +46,10 @@ inline std::string recordsKept(const z18::fsck::Plan& damaged, const z18::fsck::
             if (!intact) continue;
             const int to = r < into->length ? into->blockAt(r) : 0;
             const std::size_t in = static_cast<std::size_t>(r % z18::RECORDS_PER_BLOCK) * z18::RECORD_SIZE;
-            if (to <= 0 || std::memcmp(damaged.disk.bytes.data() + z18::blockOffset(static_cast<unsigned>(from)) + in,
-                                       repaired.disk.bytes.data() + z18::blockOffset(static_cast<unsigned>(to)) + in,
-                                       z18::RECORD_SIZE) != 0)
+            if (to <= 0 ||
+                std::memcmp(damaged.disk.bytes.data() + z18::blockOffset(static_cast<unsigned>(from)) + in,
+                            repaired.disk.bytes.data() + z18::blockOffset(static_cast<unsigned>(to)) + in,
+                            z18::RECORD_SIZE) != 0)
                 return "record " + std::to_string(r) + " of " + f.newName + " is not kept";
         }
     }
