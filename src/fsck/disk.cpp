@@ -1,9 +1,7 @@
 #include "fsck/disk.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include "image/image_file.h"
 
@@ -80,11 +78,37 @@ std::uint64_t findStart(const Raw& raw, std::uint64_t fileSize) {
     return best;
 }
 
+// A number as ddrescue writes them: decimal, or hexadecimal after "0x". Read here rather than
+// by the C library, whose reading depends on the locale.
 bool parseNumber(const std::string& word, std::uint64_t* n) {
-    if (word.empty() || word[0] == '-' || word[0] == '+') return false;
-    char* end = nullptr;
-    *n = std::strtoull(word.c_str(), &end, 0);
-    return end != nullptr && *end == '\0';
+    const bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+    if (word.empty() || word.size() > (hex ? 18u : 19u)) return false;
+    *n = 0;
+    for (std::size_t k = hex ? 2 : 0; k < word.size(); ++k) {
+        const char c = word[k];
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return false;
+        *n = *n * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+    }
+    return true;
+}
+
+// The words of a line, between spaces and tabs.
+std::vector<std::string> wordsOf(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : line + ' ') {
+        if (c != ' ' && c != '\t' && c != '\r') {
+            word += c;
+        } else if (!word.empty()) {
+            words.push_back(word);
+            word.clear();
+        }
+    }
+    return words;
 }
 
 }  // namespace
@@ -94,17 +118,16 @@ bool Disk::readable(std::uint64_t at, std::size_t n) const {
 }
 
 bool parseBadSectorMap(const std::string& text, BadSectorMap* map, int* badLine) {
-    std::istringstream lines(text);
-    std::string line;
     int number = 0;
     enum { UNKNOWN, DDRESCUE, LIST } kind = UNKNOWN;
     bool statusSeen = false;
-    while (std::getline(lines, line)) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
         ++number;
-        line = line.substr(0, line.find('#'));
-        std::istringstream in(line);
-        std::vector<std::string> words;
-        for (std::string w; in >> w;) words.push_back(w);
+        const std::vector<std::string> words = wordsOf(line.substr(0, line.find('#')));
         if (words.empty()) continue;
         std::uint64_t a = 0, b = 0;
         // A ddrescue status is one character that is no digit: "?", "*", "/", "-", "+" and so on.
