@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prereqs.sh
-need_packages cmake make g++
+install_packages cmake make g++ || { echo "$PREREQS_REASON"; exit 1; }
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZ18_TESTS=OFF >/dev/null
 cmake --build build/release -j"$(nproc 2>/dev/null || echo 2)" --target z18man >/dev/null

@@ -291,12 +291,12 @@ public:
         if (handle != CLOSED_HANDLE && key == key_) images_.push_back(handle);
         return handle;
     }
-    void closeFile(int handle) override {
+    bool closeFile(int handle) override {
         if (isImage(handle)) {
             EXPECT(!unflushed_ || failed_, "the image was closed with writes not flushed");
             images_.erase(std::find(images_.begin(), images_.end(), handle));
         }
-        EnvWrapper::closeFile(handle);
+        return EnvWrapper::closeFile(handle);
     }
     bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                  std::size_t* done) override {

@@ -9,6 +9,9 @@
 #   - the offline page, where the build was given one (Z18_WEB_PAGE): installed and packaged as built.
 #
 #   scripts/package-test.sh [BUILD_DIR]     (default build/release, configured as Release)
+#
+# Z18_WEB_PAGE, when set (even empty), names the page the build is to carry from now on: test.sh
+# passes the one its Emscripten step built, or none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/prereqs.sh
@@ -26,6 +29,7 @@ fail() {
     failed=1
 }
 
+[ -z "${Z18_WEB_PAGE+set}" ] || cmake -S . -B "$build" -DZ18_WEB_PAGE="$Z18_WEB_PAGE" >/dev/null
 page=$(sed -n 's/^Z18_WEB_PAGE:[A-Z]*=//p' "$build/CMakeCache.txt")
 # The listing line of the page under prefix $1, where there is one.
 page_line() { [ -z "$page" ] || printf '\n%sshare/z18man/z18man.html 644' "${1:-}"; }

@@ -93,7 +93,7 @@ void addFiles(Session& s) {
     const std::string pattern = s.hostDir + s.mask;
     std::vector<FoundEntry> found;
     if (!s.env.findFiles(pattern, &found)) {
-        s.out << texts::ADD_BAD_PATTERN_1 << pattern << texts::ADD_BAD_PATTERN_2;
+        s.out << texts::ADD_BAD_PATTERN_1 << visible(pattern) << texts::ADD_BAD_PATTERN_2;
         return;
     }
     s.out << texts::ADD_HEAD_1 << visible(s.imageName) << texts::ADD_HEAD_2 << visible(s.hostDir)
@@ -101,7 +101,7 @@ void addFiles(Session& s) {
 
     int added = 0;
     for (const FoundEntry& item : found) {
-        if (item.attributes == ATTR_DIRECTORY) continue;
+        if (isFolder(item)) continue;
         s.foundName = item.name;
         s.currentName = item.alternateName.empty() ? item.name : item.alternateName;
         upperCase(s.currentName);

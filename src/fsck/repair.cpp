@@ -9,9 +9,19 @@ namespace z18::fsck {
 
 namespace {
 
-bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n) {
+// Each is false, with *why, when the bytes are not all on their way or on the disk.
+bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
+              std::string* why) {
     std::size_t done = 0;
-    return s.env.writeAt(handle, at, bytes, n, &done) && done == n;
+    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
+    if (moved && done == n) return true;
+    *why = moved ? noSpace() : reasonOf(s);
+    return false;
+}
+bool flushed(Session& s, int handle, std::string* why) {
+    if (s.env.flush(handle)) return true;
+    *why = reasonOf(s);
+    return false;
 }
 
 }  // namespace
@@ -32,12 +42,16 @@ bool prepareRepair(Session& s, const Options& o, Repair* repair) {
         if (!s.env.fileSize(handle, &size)) size = IMAGE_SIZE + 1;
         s.env.closeFile(handle);
     }
-    if (size <= IMAGE_SIZE && s.env.removeFile(part)) {
-        repair->note = failureLine(texts::PART_REMOVED, part, std::string());
-        return true;
+    if (size > IMAGE_SIZE) {
+        repair->failure = failureLine(texts::PART_IN_WAY, part, std::string());
+        return false;
     }
-    repair->failure = failureLine(texts::PART_IN_WAY, part, std::string());
-    return false;
+    if (!s.env.removeFile(part)) {
+        repair->failure = failureLine(texts::PART_CANNOT_REMOVE, part, reasonOf(s));
+        return false;
+    }
+    repair->note = failureLine(texts::PART_REMOVED, part, std::string());
+    return true;
 }
 
 bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
@@ -57,11 +71,14 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
     // The data first, under an empty directory; the directory that names it only once the data
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);
-    const bool ok = writeAll(s, handle, 0, image.data(), image.size()) && s.env.flush(handle) &&
-                    writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE) &&
-                    s.env.flush(handle);
-    const std::string why = ok ? std::string() : reasonOf(s);
-    s.env.closeFile(handle);
+    std::string why;
+    bool ok = writeAll(s, handle, 0, image.data(), image.size(), &why) && flushed(s, handle, &why) &&
+              writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE, &why) &&
+              flushed(s, handle, &why);
+    if (!s.env.closeFile(handle) && ok) {
+        why = reasonOf(s);
+        ok = false;
+    }
     if (!ok) {
         s.env.removeFile(part);
         repair->failure = failureLine(texts::NEW_CANNOT_WRITE, part, why);

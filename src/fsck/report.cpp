@@ -73,9 +73,11 @@ std::string shown(const std::string& text) {
 std::string quoted(const std::string& text) { return "'" + shown(text) + "'"; }
 
 std::string reasonOf(Session& s) {
-    (void)s;
-    return std::string();
+    const HostError cause = s.env.lastError();
+    return cause.kind == HostErrorKind::None ? std::string() : errorText(cause);
 }
+
+std::string noSpace() { return errorText(HostError{HostErrorKind::NoSpace, 0}); }
 
 std::string failureLine(const char* text, const std::string& path, const std::string& reason) {
     std::string line = texts::PROGRAM + std::string(text) + quoted(path);

@@ -65,10 +65,14 @@ const char* folderOf(const File& f) {
 
 std::string join(const std::string& dir, const std::string& name) { return dir + "/" + name; }
 
-// Writes n bytes at offset in one call; false when they are not all on their way.
-bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n) {
+// Writes n bytes at offset in one call; false, with *why, when they are not all on their way.
+bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
+              std::string* why) {
     std::size_t done = 0;
-    return s.env.writeAt(handle, at, bytes, n, &done) && done == n;
+    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
+    if (moved && done == n) return true;
+    *why = moved ? noSpace() : reasonOf(s);
+    return false;
 }
 
 // A whole host file, or false when it cannot be read or is larger than `limit`.
@@ -202,14 +206,17 @@ bool prepareSalvage(Session& s, const Options& o, const Plan& plan, Salvage* sal
     salvage->hosts = hostPaths(plan);
     salvage->written.assign(plan.files.size(), Written::NONE);
     salvage->bytes.assign(plan.files.size(), 0);
+    // The cause of a refusal comes from the calls that met it, never from a second look that may
+    // see another state.
     if (s.env.createDirectory(o.salvageDir)) return true;
-    const std::string why = reasonOf(s);
+    if (s.env.lastError().kind != HostErrorKind::Exists) {
+        salvage->failure = failureLine(texts::DIR_CANNOT_MAKE, o.salvageDir, reasonOf(s));
+        return false;
+    }
     const int entries = s.env.countDirectoryEntries(o.salvageDir);
     if (entries == 0) return true;
     if (entries < 0) {
-        salvage->failure =
-            failureLine(s.env.pathExists(o.salvageDir) ? texts::DIR_NOT_EMPTY : texts::DIR_CANNOT_MAKE,
-                        o.salvageDir, why);
+        salvage->failure = failureLine(texts::DIR_NOT_EMPTY, o.salvageDir, reasonOf(s));
         return false;
     }
     if (EarlierSalvage(s, o, plan, salvage).take()) return true;
@@ -242,13 +249,18 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
         forEachRun(plan, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
             if (failed) return;
             std::size_t moved = 0;
-            failed = !s.env.writeAt(handle, at, from != nullptr ? from : kZeros, n, &moved) || moved != n;
-            if (failed) why = reasonOf(s);
+            const bool ok = s.env.writeAt(handle, at, from != nullptr ? from : kZeros, n, &moved);
+            failed = !ok || moved != n;
+            if (failed) why = ok ? noSpace() : reasonOf(s);
             done += std::min(moved, n);
         });
-        s.env.closeFile(handle);
+        // A file the host cannot close may not be whole on the disk.
+        if (!s.env.closeFile(handle) && !failed) {
+            why = reasonOf(s);
+            failed = true;
+        }
         salvage->bytes[k] = done;
-        if (done == static_cast<std::uint64_t>(f.length) * RECORD_SIZE) {
+        if (!failed) {
             salvage->written[k] = Written::WHOLE;
             continue;
         }
@@ -271,9 +283,11 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
     std::string why;
     if (handle != CLOSED_HANDLE) {
         salvage->reportWritten =
-            writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(report.data()), report.size());
-        if (!salvage->reportWritten) why = reasonOf(s);
-        s.env.closeFile(handle);
+            writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(report.data()), report.size(), &why);
+        if (!s.env.closeFile(handle) && salvage->reportWritten) {
+            why = reasonOf(s);
+            salvage->reportWritten = false;
+        }
         if (!salvage->reportWritten) s.env.removeFile(path);
     } else {
         why = reasonOf(s);

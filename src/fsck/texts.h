@@ -42,6 +42,7 @@ constexpr char NEW_CANNOT_MAKE[] = "cannot create ";
 constexpr char NEW_CANNOT_WRITE[] = "cannot write ";
 constexpr char NEW_CANNOT_NAME[] = "cannot give the repaired image its name; it is left as ";
 constexpr char PART_IN_WAY[] = "will not remove what is not an unfinished repaired image: ";
+constexpr char PART_CANNOT_REMOVE[] = "cannot remove the unfinished repaired image an earlier run left: ";
 constexpr char PART_REMOVED[] = "removed an unfinished repaired image an earlier run left: ";
 constexpr char FILE_CANNOT_WRITE[] = "cannot write ";
 constexpr char REPORT_CANNOT_WRITE[] = "cannot write the report ";

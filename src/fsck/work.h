@@ -86,8 +86,10 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
 bool prepareRepair(Session& s, const Options& o, Repair* repair);
 bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair);
 
-// Why the latest host call failed, in words, or empty where the host gave no reason.
+// Why the latest host call failed, in words, or empty where the host gave no reason; and the
+// words for a write that moved fewer bytes than asked without an error (the disk is full).
 std::string reasonOf(Session& s);
+std::string noSpace();
 // "z18fsck: " + text + 'path', with the host's reason where there is one.
 std::string failureLine(const char* text, const std::string& path, const std::string& reason);
 

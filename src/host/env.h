@@ -41,13 +41,48 @@ struct FoundEntry {
     std::string alternateName;  // the 8.3 alternate name; empty where the host has none
 };
 
+// A folder is known by its bit alone: Windows sets read-only, hidden, system or archive bits on
+// folders too.
+inline bool isFolder(const FoundEntry& entry) { return (entry.attributes & ATTR_DIRECTORY) != 0; }
+
+// What a caller may tell apart when a host call fails, whatever the system.
+enum class HostErrorKind : std::uint8_t {
+    None,
+    NotFound,    // no such file or folder, or a folder on the way is missing
+    Exists,      // the name is taken
+    NotAFile,    // a folder, device or pipe where a regular file is needed
+    NotAFolder,  // a file where a folder is needed
+    Denied,      // no permission, or write-protected
+    InUse,       // held by another user of the file
+    NoSpace,     // the medium or the quota is full
+    Io,          // the device failed
+    Other,
+};
+
+// Why a host call failed. `code` is the system's own number (errno, or GetLastError on Windows),
+// 0 where the refusal is a rule of this layer's rather than the system's.
+struct HostError {
+    HostErrorKind kind = HostErrorKind::None;
+    int code = 0;
+};
+
+// The words for a failure: the system's own text for its code, else the kind's.
+std::string errorText(const HostError& error);
+// The system's text for one of its error numbers, without a line end.
+std::string systemErrorText(int code);
+
+// Every call that fails keeps its cause for lastError(), as errno does: what lastError() returns
+// describes the latest call that failed, and means nothing after one that succeeded. Keeping it
+// costs a store, so transfers stay free of allocations.
 class Env {
 public:
     virtual ~Env() = default;
 
     // Returns a handle, or CLOSED_HANDLE on any failure.
     virtual int openFile(const std::string& path, OpenMode mode) = 0;
-    virtual void closeFile(int handle) = 0;
+    // False when the system reports a failure on closing (on some file systems the last writes
+    // fail only then); the handle is closed either way.
+    virtual bool closeFile(int handle) = 0;
     // Transfers up to n bytes at offset, counted from the start of the file, in one call; *done
     // receives the number of bytes moved. Returns false when the host reports an error. No
     // position is kept between calls, so every transfer says where it goes.
@@ -60,7 +95,8 @@ public:
     virtual bool fileSize(int handle, std::uint64_t* size) = 0;
 
     // Lists the entries of one directory that match a wildcard pattern ("dir/mask", or just "mask"
-    // for the current directory). Returns false when the directory cannot be read or nothing matches.
+    // for the current directory). Returns false when the directory cannot be read whole or nothing
+    // matches.
     virtual bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) = 0;
 
     // Waits for one key press on the console without echo; returns at once where there is no console.
@@ -73,43 +109,29 @@ public:
     virtual std::string executablePath() = 0;
 
     // Services for a program that makes new files and folders beside the ones it reads and must
-    // never replace anything. Each has a default that refuses, so a host that does not offer it
-    // still builds and is only kept from doing that work.
+    // never replace anything.
 
-    // Makes a new, empty directory; false when anything already has that name, or on any failure.
-    virtual bool createDirectory(const std::string& path) {
-        (void)path;
-        return false;
-    }
+    // Makes a new, empty directory; false when anything already has that name (kind Exists), or
+    // on any failure.
+    virtual bool createDirectory(const std::string& path) = 0;
     // The number of entries in a directory, "." and ".." not counted; -1 when path is no directory
-    // that can be read.
-    virtual int countDirectoryEntries(const std::string& path) {
-        (void)path;
-        return -1;
-    }
+    // that can be read whole.
+    virtual int countDirectoryEntries(const std::string& path) = 0;
     // Whether anything at all has that name (a file, a directory, a dangling link). When the host
-    // cannot tell, it answers yes, so that the caller does not take the name.
-    virtual bool pathExists(const std::string& path) {
-        (void)path;
-        return true;
-    }
+    // cannot tell, it answers yes, so that the caller does not take the name, and keeps the cause.
+    virtual bool pathExists(const std::string& path) = 0;
     // Creates a regular file that must not exist yet, opened for reading and writing and held
     // alone; CLOSED_HANDLE when the name is taken (by anything) or on any failure.
-    virtual int createNewFile(const std::string& path) {
-        (void)path;
-        return CLOSED_HANDLE;
-    }
-    // Gives the file `from` the name `to`, which must not exist yet: never replaces anything.
-    virtual bool renameNoReplace(const std::string& from, const std::string& to) {
-        (void)from;
-        (void)to;
-        return false;
-    }
+    virtual int createNewFile(const std::string& path) = 0;
+    // Gives the file `from` the name `to`, which must not exist yet: never replaces anything. True
+    // only once the new name is on the storage device, so that it outlasts a power cut. After a
+    // failure the file still has at least one of the two names.
+    virtual bool renameNoReplace(const std::string& from, const std::string& to) = 0;
     // Removes a regular file.
-    virtual bool removeFile(const std::string& path) {
-        (void)path;
-        return false;
-    }
+    virtual bool removeFile(const std::string& path) = 0;
+
+    // The cause of the latest call that failed.
+    virtual HostError lastError() const = 0;
 };
 
 // The environment of the machine the tool runs on. Lives for the whole process.

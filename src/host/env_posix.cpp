@@ -1,7 +1,5 @@
 // The POSIX host: the shared POSIX file layer (posix_files.h) with advisory locks in place of the
 // exclusive sharing mode a Windows host offers, and a raw-mode terminal for the catalogue pause.
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/select.h>
@@ -75,7 +73,7 @@ public:
         do {
             r = ::fdatasync(handle);
         } while (r != 0 && errno == EINTR);
-        return r == 0;
+        return r == 0 || failed(errno);
     }
 
     void waitKey(const char* prompt) override {
@@ -83,27 +81,34 @@ public:
         struct termios raw;
         if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
         terminalSaved = 1;
-        struct sigaction previous[sizeof kPauseSignals / sizeof kPauseSignals[0]], previousCont;
+        // Raw mode comes only with every handler that restores the terminal in place; the end of the
+        // wait undoes just what it did.
+        constexpr std::size_t kSignals = sizeof kPauseSignals / sizeof kPauseSignals[0];
+        struct sigaction previous[kSignals], previousCont;
         const struct sigaction restore = plainAction(restoreTerminalAndReraise);
-        for (std::size_t i = 0; i < sizeof kPauseSignals / sizeof kPauseSignals[0]; ++i)
-            ::sigaction(kPauseSignals[i], &restore, &previous[i]);
+        std::size_t installed = 0;
+        while (installed < kSignals &&
+               ::sigaction(kPauseSignals[installed], &restore, &previous[installed]) == 0)
+            ++installed;
         // SIGCONT is let through only inside pselect, so a resume at any point of the wait
         // interrupts it, and is seen, before the process sleeps again.
         const struct sigaction note = plainAction(noteResumed);
-        ::sigaction(SIGCONT, &note, &previousCont);
+        const bool noting = installed == kSignals && ::sigaction(SIGCONT, &note, &previousCont) == 0;
         sigset_t holdCont, mask, waitMask;
         sigemptyset(&holdCont);
         sigaddset(&holdCont, SIGCONT);
-        ::sigprocmask(SIG_BLOCK, &holdCont, &mask);
-        waitMask = mask;
-        sigdelset(&waitMask, SIGCONT);
+        const bool holding = noting && ::sigprocmask(SIG_BLOCK, &holdCont, &mask) == 0;
+        if (holding) {
+            waitMask = mask;
+            sigdelset(&waitMask, SIGCONT);
+        }
         resumed = 0;
 
         raw = savedTerminal;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
-        if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
+        if (holding && ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
             for (;;) {
                 fd_set input;
                 FD_ZERO(&input);
@@ -116,7 +121,7 @@ public:
                     // Back from a stop: the shell has had the terminal, in its own mode, and its
                     // job lines now stand where the prompt was.
                     resumed = 0;
-                    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw);
+                    if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) != 0) break;
                     writeAll(STDOUT_FILENO, "\r", 1);
                     writeAll(STDOUT_FILENO, prompt, std::strlen(prompt));
                 }
@@ -124,73 +129,31 @@ public:
             ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
         }
         terminalSaved = 0;
-        for (std::size_t i = 0; i < sizeof kPauseSignals / sizeof kPauseSignals[0]; ++i)
-            ::sigaction(kPauseSignals[i], &previous[i], nullptr);
-        ::sigaction(SIGCONT, &previousCont, nullptr);
-        ::sigprocmask(SIG_SETMASK, &mask, nullptr);
+        // Putting back what was there cannot fail with the values it had.
+        while (installed > 0) {
+            --installed;
+            ::sigaction(kPauseSignals[installed], &previous[installed], nullptr);
+        }
+        if (noting) ::sigaction(SIGCONT, &previousCont, nullptr);
+        if (holding) ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     }
 
     std::string executablePath() override {
         char buffer[PATH_MAX];
         const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        if (n <= 0) return std::string();
+        if (n <= 0) {
+            if (n < 0) failed(errno);
+            return std::string();
+        }
         return std::string(buffer, static_cast<std::size_t>(n));
     }
-
-    bool createDirectory(const std::string& text) override {
-        return ::mkdir(hostPath(text).c_str(), 0777) == 0;
-    }
-
-    int countDirectoryEntries(const std::string& text) override {
-        DIR* d = ::opendir(hostPath(text).c_str());
-        if (d == nullptr) return -1;
-        int n = 0;
-        while (struct dirent* e = ::readdir(d)) {
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
-        }
-        ::closedir(d);
-        return n;
-    }
-
-    bool pathExists(const std::string& text) override {
-        struct stat st;
-        // A link that points nowhere still takes the name.
-        return ::lstat(hostPath(text).c_str(), &st) == 0 || errno != ENOENT;
-    }
-
-    int createNewFile(const std::string& text) override {
-        // O_EXCL also refuses a symbolic link of that name, wherever it points.
-        const int fd = ::open(hostPath(text).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd < 0) return CLOSED_HANDLE;
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            return CLOSED_HANDLE;
-        }
-        return fd;
-    }
-
-    bool renameNoReplace(const std::string& from, const std::string& to) override {
-        // A second link fails where the new name is taken; rename() would replace it.
-        const std::string a = hostPath(from), b = hostPath(to);
-        if (::link(a.c_str(), b.c_str()) == 0) {
-            ::unlink(a.c_str());
-            return true;
-        }
-        if (errno == EEXIST) return false;
-        // A file system without hard links (FAT, where images often live) leaves a look before
-        // the rename as the best there is.
-        struct stat st;
-        if (::lstat(b.c_str(), &st) == 0 || errno != ENOENT) return false;
-        return ::rename(a.c_str(), b.c_str()) == 0;
-    }
-
-    bool removeFile(const std::string& text) override { return ::unlink(hostPath(text).c_str()) == 0; }
 
 protected:
     // The lock stands in for the exclusive sharing mode of a Windows open: any lock that cannot be
     // had at once refuses the open, so nothing ever waits on another user of the file.
     bool claim(int fd, const struct stat&, OpenMode mode) override {
-        return ::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+        if (::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+        return errno == EWOULDBLOCK ? refused(HostErrorKind::InUse) : failed(errno);
     }
 };
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "host/posix_files.h"
 
@@ -17,15 +18,19 @@ namespace {
 // What the syntax help names the program: there is no executable file to take the name from.
 constexpr const char* kProgramName = "z18man";
 
-// Under Node a file stands on the real file system, and its data is asked onto the disk as the
-// POSIX host asks. A file of the in-memory file system has nowhere further to go: memory is its
-// storage, and the page's download is what saves it, so there is nothing to flush and that
-// succeeds. (The runtime's own fdatasync does nothing in either case.)
-EM_JS(int, syncFileData, (int fd), {
+// Under Node a file stands on the real file system, and its data (or, for a folder, all of it) is
+// asked onto the disk as the POSIX host asks. A file of the in-memory file system has nowhere
+// further to go: memory is its storage, and the page's download is what saves it, so there is
+// nothing to flush and that succeeds. (The runtime's own fdatasync and fsync do nothing in either
+// case.)
+EM_JS(int, syncFile, (int fd, int whole), {
     var stream = FS.getStream(fd);
     if (!stream || stream.stream_ops || typeof stream.nfd != "number") return 0;
     try {
-        require("fs").fdatasyncSync(stream.nfd);
+        if (whole)
+            require("fs").fsyncSync(stream.nfd);
+        else
+            require("fs").fdatasyncSync(stream.nfd);
         return 0;
     } catch (e) {
         return -1;
@@ -46,11 +51,17 @@ public:
         // The runtime drops O_NONBLOCK before Node's open, which would then wait for a FIFO's
         // other end; so the path is looked at first, and only a regular file, or none yet, opened.
         struct stat st;
-        if (::stat(hostPath(text).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return CLOSED_HANDLE;
+        if (::stat(hostPath(text).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            if (S_ISDIR(st.st_mode))
+                failed(EISDIR);
+            else
+                refused(HostErrorKind::NotAFile);
+            return CLOSED_HANDLE;
+        }
         return PosixFiles::openFile(text, mode);
     }
 
-    bool flush(int handle) override { return syncFileData(handle) == 0; }
+    bool flush(int handle) override { return syncFile(handle, 0) == 0 || refused(HostErrorKind::Io); }
 
     // Nobody answers a pause here: the output goes on at once.
     void waitKey(const char*) override {}
@@ -64,10 +75,13 @@ protected:
     bool claim(int fd, const struct stat& st, OpenMode mode) override {
         const bool writes = modeWrites(mode);
         for (const HeldFile& h : held_)
-            if (h.device == st.st_dev && h.inode == st.st_ino && (h.writes || writes)) return false;
+            if (h.device == st.st_dev && h.inode == st.st_ino && (h.writes || writes))
+                return refused(HostErrorKind::InUse);
         held_.push_back({fd, st.st_dev, st.st_ino, writes});
         return true;
     }
+
+    bool flushFolder(int fd) override { return syncFile(fd, 1) == 0 || refused(HostErrorKind::Io); }
 
     void release(int fd) override {
         held_.erase(

@@ -30,7 +30,54 @@ std::string hostPath(const std::string& text) {
     return path;
 }
 
+std::string systemErrorText(int code) {
+    // In English where the system has it, as every other text of the tools is; the user's
+    // language would also come in a code page the console may not show.
+    char text[512];
+    DWORD n = 0;
+    for (const DWORD language : {DWORD{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, DWORD{0}}) {
+        n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(code), language, text, sizeof text, nullptr);
+        if (n != 0) break;
+    }
+    if (n == 0) return "Windows error " + std::to_string(static_cast<unsigned long>(code));
+    // One line, without the full stop and the line end the system puts after its texts: the
+    // caller ends the line.
+    std::string line;
+    for (DWORD i = 0; i < n; ++i) {
+        const bool lineEnd = text[i] == '\r' || text[i] == '\n';
+        if (!lineEnd)
+            line += text[i];
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && (line.back() == ' ' || line.back() == '.')) line.pop_back();
+    return line;
+}
+
 namespace {
+
+HostErrorKind kindOf(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_NO_MORE_FILES: return HostErrorKind::NotFound;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: return HostErrorKind::Exists;
+        case ERROR_DIRECTORY: return HostErrorKind::NotAFolder;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT: return HostErrorKind::Denied;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return HostErrorKind::InUse;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return HostErrorKind::NoSpace;
+        case ERROR_CRC:
+        case ERROR_READ_FAULT:
+        case ERROR_WRITE_FAULT:
+        case ERROR_GEN_FAILURE: return HostErrorKind::Io;
+        default: return HostErrorKind::Other;
+    }
+}
 
 struct OpenPlan {
     DWORD access;
@@ -52,15 +99,25 @@ OpenPlan planFor(OpenMode mode) {
     return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS};
 }
 
+// The cause the system gives for the call that just failed.
+HostError systemError() {
+    const DWORD code = GetLastError();
+    return {kindOf(code), static_cast<int>(code)};
+}
+
 // Only plain disk files: a device name (CON, NUL, COM1), a pipe or a directory is refused, and a
 // file marked read-only is not written even where the system would let this process do it.
-bool acceptable(HANDLE h, OpenMode mode) {
-    if (GetFileType(h) != FILE_TYPE_DISK) return false;
+// Returns the cause of a refusal, kind None for a file the mode may use.
+HostError refusalOf(HANDLE h, OpenMode mode) {
+    const DWORD type = GetFileType(h);
+    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return systemError();
+    if (type != FILE_TYPE_DISK) return {HostErrorKind::NotAFile, 0};
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h, &info)) return false;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-    if (modeWrites(mode) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return false;
-    return true;
+    if (!GetFileInformationByHandle(h, &info)) return systemError();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return {HostErrorKind::NotAFile, 0};
+    if (modeWrites(mode) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        return {HostErrorKind::Denied, ERROR_ACCESS_DENIED};
+    return {};
 }
 
 bool isConsole(DWORD which) {
@@ -74,23 +131,25 @@ public:
         const OpenPlan plan = planFor(mode);
         HANDLE h = CreateFileA(hostPath(text).c_str(), plan.access, plan.share, nullptr, plan.disposition,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return CLOSED_HANDLE;
-        bool ok = acceptable(h, mode);
+        if (h == INVALID_HANDLE_VALUE) return noHandle();
+        error_ = refusalOf(h, mode);
+        bool ok = error_.kind == HostErrorKind::None;
         // Emptying comes only now, with the file held alone and known to be writable.
         if (ok && mode == OpenMode::HostCreate)
-            ok = SetFilePointer(h, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(h);
+            ok = (SetFilePointer(h, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(h)) || failed();
         if (!ok) {
+            // The cause stays the one above: closing a file nothing was written to cannot lose data.
             CloseHandle(h);
             return CLOSED_HANDLE;
         }
         return remember(h);
     }
 
-    void closeFile(int handle) override {
+    bool closeFile(int handle) override {
         HANDLE h = lookup(handle);
-        if (h == INVALID_HANDLE_VALUE) return;
-        CloseHandle(h);
+        if (h == INVALID_HANDLE_VALUE) return true;
         handles_[static_cast<std::size_t>(handle)] = INVALID_HANDLE_VALUE;
+        return CloseHandle(h) || failed();
     }
 
     bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override {
@@ -104,15 +163,15 @@ public:
 
     bool flush(int handle) override {
         HANDLE h = lookup(handle);
-        return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
+        return h != INVALID_HANDLE_VALUE ? FlushFileBuffers(h) || failed() : badHandle();
     }
 
     bool fileSize(int handle, std::uint64_t* size) override {
         HANDLE h = lookup(handle);
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (h == INVALID_HANDLE_VALUE) return badHandle();
         DWORD high = 0;
         const DWORD low = GetFileSize(h, &high);
-        if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+        if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return failed();
         *size = (static_cast<std::uint64_t>(high) << 32) | low;
         return true;
     }
@@ -121,7 +180,7 @@ public:
         found->clear();
         WIN32_FIND_DATAA data;
         HANDLE search = FindFirstFileA(hostPath(pattern).c_str(), &data);
-        if (search == INVALID_HANDLE_VALUE) return false;
+        if (search == INVALID_HANDLE_VALUE) return failed();
         do {
             FoundEntry entry;
             entry.attributes = data.dwFileAttributes;
@@ -129,8 +188,7 @@ public:
             entry.alternateName = data.cAlternateFileName;
             found->push_back(std::move(entry));
         } while (FindNextFileA(search, &data));
-        FindClose(search);
-        return true;
+        return endSearch(search);
     }
 
     // A Windows console program cannot be stopped and resumed, so the prompt stays where it was.
@@ -152,58 +210,96 @@ public:
         std::vector<char> buffer(MAX_PATH);
         for (;;) {
             const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-            if (n == 0) return std::string();
+            if (n == 0) {
+                failed();
+                return std::string();
+            }
             if (n < buffer.size()) return std::string(buffer.data(), n);
             buffer.resize(buffer.size() * 2);  // truncated: try again with more room
         }
     }
 
     bool createDirectory(const std::string& text) override {
-        return CreateDirectoryA(hostPath(text).c_str(), nullptr) != 0;
+        return CreateDirectoryA(hostPath(text).c_str(), nullptr) || failed();
     }
 
     int countDirectoryEntries(const std::string& text) override {
         const DWORD attributes = GetFileAttributesA(hostPath(text).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
+        if (attributes == INVALID_FILE_ATTRIBUTES) return noCount(systemError());
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return noCount({HostErrorKind::NotAFolder, ERROR_DIRECTORY});
         WIN32_FIND_DATAA data;
         HANDLE search = FindFirstFileA((hostPath(text) + "\\*").c_str(), &data);
-        if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
+        if (search == INVALID_HANDLE_VALUE)
+            return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : noCount(systemError());
         int n = 0;
         do {
             const std::string name = data.cFileName;
             if (name != "." && name != "..") ++n;
         } while (FindNextFileA(search, &data));
-        FindClose(search);
-        return n;
+        return endSearch(search) ? n : -1;
     }
 
     bool pathExists(const std::string& text) override {
         if (GetFileAttributesA(hostPath(text).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-        const DWORD error = GetLastError();
-        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return false;
+        failed();
+        return true;
     }
 
     int createNewFile(const std::string& text) override {
         HANDLE h = CreateFileA(hostPath(text).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return CLOSED_HANDLE;
-        if (GetFileType(h) != FILE_TYPE_DISK) {
-            CloseHandle(h);
+        if (h == INVALID_HANDLE_VALUE) return noHandle();
+        error_ = refusalOf(h, OpenMode::HostCreate);
+        if (error_.kind != HostErrorKind::None) {
+            CloseHandle(h);  // empty and ours: nothing to lose, and the cause above is the one to keep
             return CLOSED_HANDLE;
         }
         return remember(h);
     }
 
     bool renameNoReplace(const std::string& from, const std::string& to) override {
-        // Without MOVEFILE_REPLACE_EXISTING the move fails where the new name is taken.
-        return MoveFileExA(hostPath(from).c_str(), hostPath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+        // Without MOVEFILE_REPLACE_EXISTING the move fails where the new name is taken; with
+        // MOVEFILE_WRITE_THROUGH it returns only once the move is on the disk.
+        return MoveFileExA(hostPath(from).c_str(), hostPath(to).c_str(), MOVEFILE_WRITE_THROUGH) || failed();
     }
 
-    bool removeFile(const std::string& text) override { return DeleteFileA(hostPath(text).c_str()) != 0; }
+    bool removeFile(const std::string& text) override {
+        return DeleteFileA(hostPath(text).c_str()) || failed();
+    }
+
+    HostError lastError() const override { return error_; }
 
 private:
     static DWORD chunk(std::size_t left) {
         return static_cast<DWORD>(std::min<std::size_t>(left, 0x40000000u));
+    }
+
+    // Keep the cause of a failure and return false.
+    bool fail(HostError error) {
+        error_ = error;
+        return false;
+    }
+    bool failed() { return fail(systemError()); }
+    bool badHandle() { return fail({HostErrorKind::Other, ERROR_INVALID_HANDLE}); }
+    int noHandle() {
+        failed();
+        return CLOSED_HANDLE;
+    }
+    int noCount(HostError error) {
+        fail(error);
+        return -1;
+    }
+
+    // A search delivers entries until FindNextFileA says there are no more; any other end of it
+    // is a failure, so that a listing cut short does not pass for the whole folder.
+    bool endSearch(HANDLE search) {
+        const DWORD code = GetLastError();
+        const bool closed = FindClose(search) != 0;
+        if (code != ERROR_NO_MORE_FILES) return fail({kindOf(code), static_cast<int>(code)});
+        return closed || failed();
     }
 
     // An OVERLAPPED record on a handle opened for plain synchronous use names the offset of that
@@ -212,7 +308,7 @@ private:
                   bool isWrite) {
         *done = 0;
         HANDLE h = lookup(handle);
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (h == INVALID_HANDLE_VALUE) return badHandle();
         char* p = static_cast<char*>(buffer);
         while (*done < n) {
             const std::uint64_t at = offset + *done;
@@ -222,7 +318,8 @@ private:
             DWORD moved = 0;
             const BOOL ok = isWrite ? WriteFile(h, p + *done, chunk(n - *done), &moved, &where)
                                     : ReadFile(h, p + *done, chunk(n - *done), &moved, &where);
-            if (!ok) return !isWrite && GetLastError() == ERROR_HANDLE_EOF;  // reading past the end
+            if (!ok)
+                return (!isWrite && GetLastError() == ERROR_HANDLE_EOF) || failed();  // reading past the end
             if (moved == 0) break;  // end of file, or a device that takes no more
             *done += moved;
         }
@@ -247,6 +344,7 @@ private:
     }
 
     std::vector<HANDLE> handles_;
+    HostError error_;
 };
 
 }  // namespace

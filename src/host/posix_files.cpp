@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace z18 {
 
@@ -15,12 +16,26 @@ std::string hostPath(const std::string& text) {
     return path;
 }
 
+std::string systemErrorText(int code) { return std::strerror(code); }
+
 namespace {
 
+HostErrorKind kindOf(int code) {
+    if (code == ENOENT) return HostErrorKind::NotFound;
+    if (code == EEXIST) return HostErrorKind::Exists;
+    if (code == EISDIR) return HostErrorKind::NotAFile;
+    if (code == ENOTDIR) return HostErrorKind::NotAFolder;
+    if (code == EACCES || code == EPERM || code == EROFS) return HostErrorKind::Denied;
+    if (code == EAGAIN || code == EWOULDBLOCK || code == EBUSY || code == ETXTBSY)
+        return HostErrorKind::InUse;
+    if (code == ENOSPC || code == EDQUOT) return HostErrorKind::NoSpace;
+    if (code == EIO) return HostErrorKind::Io;
+    return HostErrorKind::Other;
+}
+
 // A transfer may be cut short by a signal or come in parts; it goes on until every byte has
-// moved, the file ends, or the host reports an error.
-bool transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done,
-              bool isWrite) {
+// moved, the file ends, or the host reports an error. Returns 0, or the errno of the error.
+int transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done, bool isWrite) {
     *done = 0;
     char* p = static_cast<char*>(buffer);
     while (*done < n) {
@@ -29,15 +44,50 @@ bool transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std
             isWrite ? ::pwrite(handle, p + *done, n - *done, at) : ::pread(handle, p + *done, n - *done, at);
         if (r < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return errno;
         }
         if (r == 0) break;  // end of file, or a device that takes no more
         *done += static_cast<std::size_t>(r);
     }
-    return true;
+    return 0;
+}
+
+// Every name in a folder, "." and ".." included. Returns 0, or the errno of the first failure:
+// a listing cut short by an error must not pass for the whole folder.
+int readNames(const std::string& dir, std::vector<std::string>* names) {
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) return errno;
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const struct dirent* e = ::readdir(d);
+        if (e == nullptr) {
+            error = errno;
+            break;
+        }
+        names->emplace_back(e->d_name);
+    }
+    if (::closedir(d) != 0 && error == 0) error = errno;
+    return error;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 }  // namespace
+
+bool PosixFiles::failed(int code) {
+    error_ = {kindOf(code), code};
+    return false;
+}
+
+bool PosixFiles::refused(HostErrorKind kind) {
+    error_ = {kind, 0};
+    return false;
+}
 
 int PosixFiles::openFile(const std::string& text, OpenMode mode) {
     const std::string path = hostPath(text);
@@ -50,22 +100,29 @@ int PosixFiles::openFile(const std::string& text, OpenMode mode) {
         existed = false;
         fd = ::open(path.c_str(), base | O_CREAT | O_EXCL, 0666);
     }
-    if (fd < 0) return CLOSED_HANDLE;
+    if (fd < 0) {
+        failed(errno);
+        return CLOSED_HANDLE;
+    }
 
     struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = ::fstat(fd, &st) == 0 || failed(errno);
+    if (ok && !S_ISREG(st.st_mode))
+        ok = S_ISDIR(st.st_mode) ? failed(EISDIR) : refused(HostErrorKind::NotAFile);
     // A file with no write bit at all is write-protected by its owner's choice; honour that
     // even where the process could override it (root).
-    if (ok && modeWrites(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) ok = false;
+    if (ok && modeWrites(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        ok = refused(HostErrorKind::Denied);
     bool claimed = false;
     if (ok) ok = claimed = claim(fd, st, mode);
     // Emptying an existing file comes only after it is known to be ours to write; a file this
     // call created is empty already.
-    if (ok && mode == OpenMode::HostCreate && existed) ok = ::ftruncate(fd, 0) == 0;
+    if (ok && mode == OpenMode::HostCreate && existed) ok = ::ftruncate(fd, 0) == 0 || failed(errno);
     // Of the flags F_SETFL changes, the open set O_NONBLOCK alone: clearing them all lets
     // transfers block again without asking for the flags first.
-    if (ok) ok = ::fcntl(fd, F_SETFL, 0) == 0;
+    if (ok) ok = ::fcntl(fd, F_SETFL, 0) == 0 || failed(errno);
     if (!ok) {
+        // The cause stays the one above: closing a file nothing was written to cannot lose data.
         if (claimed) release(fd);
         ::close(fd);
         return CLOSED_HANDLE;
@@ -73,24 +130,26 @@ int PosixFiles::openFile(const std::string& text, OpenMode mode) {
     return fd;
 }
 
-void PosixFiles::closeFile(int handle) {
-    if (handle < 0) return;
+bool PosixFiles::closeFile(int handle) {
+    if (handle < 0) return true;
     release(handle);
-    ::close(handle);
+    return ::close(handle) == 0 || failed(errno);
 }
 
 bool PosixFiles::readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) {
-    return transfer(handle, offset, buffer, n, done, false);
+    const int error = transfer(handle, offset, buffer, n, done, false);
+    return error == 0 || failed(error);
 }
 
 bool PosixFiles::writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                          std::size_t* done) {
-    return transfer(handle, offset, const_cast<void*>(buffer), n, done, true);
+    const int error = transfer(handle, offset, const_cast<void*>(buffer), n, done, true);
+    return error == 0 || failed(error);
 }
 
 bool PosixFiles::fileSize(int handle, std::uint64_t* size) {
     struct stat st;
-    if (::fstat(handle, &st) != 0) return false;
+    if (::fstat(handle, &st) != 0) return failed(errno);
     *size = static_cast<std::uint64_t>(st.st_size);
     return true;
 }
@@ -103,17 +162,17 @@ bool PosixFiles::findFiles(const std::string& pattern, std::vector<FoundEntry>* 
     const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);
     if (dir.empty()) dir = ".";
 
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return false;
     std::vector<std::string> names;
-    while (struct dirent* e = ::readdir(d)) {
-        if (matchesHostMask(e->d_name, mask)) names.emplace_back(e->d_name);
-    }
-    ::closedir(d);
+    if (const int error = readNames(dir, &names)) return failed(error);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&mask](const std::string& name) { return !matchesHostMask(name, mask); }),
+                names.end());
     std::sort(names.begin(), names.end());  // byte order: the same listing on every run
 
     const std::string prefix = slash == std::string::npos ? std::string() : dir;
     for (const std::string& name : names) {
+        // An entry that cannot be looked at (a dangling link) is offered as a file; opening it
+        // then refuses it by name.
         struct stat st;
         FoundEntry entry;
         entry.name = name;
@@ -121,7 +180,90 @@ bool PosixFiles::findFiles(const std::string& pattern, std::vector<FoundEntry>* 
             (::stat((prefix + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ATTR_DIRECTORY : ATTR_NORMAL;
         found->push_back(std::move(entry));
     }
-    return !found->empty();
+    return !found->empty() || refused(HostErrorKind::NotFound);
+}
+
+bool PosixFiles::createDirectory(const std::string& text) {
+    return ::mkdir(hostPath(text).c_str(), 0777) == 0 || failed(errno);
+}
+
+int PosixFiles::countDirectoryEntries(const std::string& text) {
+    std::vector<std::string> names;
+    if (const int error = readNames(hostPath(text), &names)) {
+        failed(error);
+        return -1;
+    }
+    return static_cast<int>(std::count_if(
+        names.begin(), names.end(), [](const std::string& name) { return name != "." && name != ".."; }));
+}
+
+bool PosixFiles::pathExists(const std::string& text) {
+    struct stat st;
+    // A link that points nowhere still takes the name.
+    if (::lstat(hostPath(text).c_str(), &st) == 0) return true;
+    if (errno == ENOENT || errno == ENOTDIR) return false;  // nothing there, or a file on the way
+    failed(errno);
+    return true;
+}
+
+int PosixFiles::createNewFile(const std::string& text) {
+    // O_EXCL also refuses a symbolic link of that name, wherever it points.
+    const int fd = ::open(hostPath(text).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        failed(errno);
+        return CLOSED_HANDLE;
+    }
+    struct stat st;
+    if ((::fstat(fd, &st) == 0 || failed(errno)) && claim(fd, st, OpenMode::HostCreate)) return fd;
+    ::close(fd);  // empty and ours: nothing to lose, and the cause above is the one to keep
+    return CLOSED_HANDLE;
+}
+
+bool PosixFiles::renameNoReplace(const std::string& from, const std::string& to) {
+    const std::string a = hostPath(from), b = hostPath(to);
+    // A second link fails where the new name is taken; rename() would replace it.
+    if (::link(a.c_str(), b.c_str()) == 0) {
+        if (::unlink(a.c_str()) != 0) {
+            const int error = errno;
+            // Back to the one old name; should that fail too, the file only has both.
+            ::unlink(b.c_str());
+            return failed(error);
+        }
+    } else if (errno == EEXIST) {
+        return failed(EEXIST);
+    } else {
+        // A file system without hard links (FAT, where images often live) leaves a look before
+        // the rename as the best there is.
+        struct stat st;
+        if (::lstat(b.c_str(), &st) == 0) return failed(EEXIST);
+        if (errno != ENOENT) return failed(errno);
+        if (::rename(a.c_str(), b.c_str()) != 0) return failed(errno);
+    }
+    return syncFolderOf(b);
+}
+
+bool PosixFiles::syncFolderOf(const std::string& path) {
+    // A name lives in its folder: until the folder itself is flushed, a power cut may take the
+    // new name back.
+    const int fd = ::open(folderOf(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return failed(errno);
+    // Some file systems cannot flush a folder at all (EINVAL): there is nothing more to ask of them.
+    bool ok = flushFolder(fd) || error_.code == EINVAL;
+    if (::close(fd) != 0 && ok) ok = failed(errno);
+    return ok;
+}
+
+bool PosixFiles::flushFolder(int fd) {
+    // fsync, not fdatasync: a folder's entries are the metadata to keep.
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    return r == 0 || failed(errno);
+}
+
+bool PosixFiles::removeFile(const std::string& text) {
+    return ::unlink(hostPath(text).c_str()) == 0 || failed(errno);
 }
 
 }  // namespace z18

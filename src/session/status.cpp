@@ -9,6 +9,35 @@ namespace z18 {
 namespace {
 constexpr int kStatusCount = static_cast<int>(sizeof texts::STATUS_TEXTS / sizeof texts::STATUS_TEXTS[0]);
 static_assert(kStatusCount == ST_IMAGE_EXISTS - ST_CORRUPT_ENTRY + 1, "one text for every status code");
+
+// The length of the well-formed UTF-8 sequence of a character other than a C1 control that
+// starts at p, or 0 where none does. Overlong forms, surrogates and anything past U+10FFFF are
+// no well-formed UTF-8.
+std::size_t keptSequence(const char* p, const char* end) {
+    const auto at = [p](std::size_t i) { return static_cast<unsigned char>(p[i]); };
+    const unsigned lead = at(0);
+    std::size_t n = 0;
+    unsigned low = 0x80, high = 0xBF;  // the range of the byte after the lead
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+        if (lead == 0xC2) low = 0xA0;  // C2 80 to C2 9F are the C1 controls
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (static_cast<std::size_t>(end - p) < n || at(1) < low || at(1) > high) return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if (at(i) < 0x80 || at(i) > 0xBF) return 0;
+    return n;
+}
+
 }  // namespace
 
 Visible visible(const char* text) { return {text, std::strlen(text)}; }
@@ -17,13 +46,20 @@ std::ostream& operator<<(std::ostream& out, Visible name) {
     static constexpr char HEX[] = "0123456789ABCDEF";
     const char* run = name.text;  // the bytes since the last escape, written in one go
     const char* end = name.text + name.size;
-    for (const char* at = name.text; at != end; ++at) {
+    for (const char* at = name.text; at != end;) {
         const auto c = static_cast<unsigned char>(*at);
-        if (c >= 0x20 && c != 0x7F) continue;
+        if (c >= 0x20 && c < 0x7F) {
+            ++at;
+            continue;
+        }
+        if (const std::size_t n = c < 0x80 ? 0 : keptSequence(at, end)) {
+            at += n;
+            continue;
+        }
         out.write(run, at - run);
         const char escaped[4] = {'\\', 'x', HEX[c >> 4], HEX[c & 0xF]};
         out.write(escaped, sizeof escaped);
-        run = at + 1;
+        run = ++at;
     }
     out.write(run, end - run);
     return out;

@@ -12,8 +12,11 @@ namespace z18 {
 
 // A name or path as the tool shows it. Names come from images and host folders that may be
 // hostile, and a terminal obeys the control bytes it is sent (clearing the screen, setting the
-// window title or the clipboard), so the control bytes 0x00-0x1F and 0x7F are written as \xHH,
-// two upper-case hex digits; every other byte is written as it is.
+// window title or the clipboard), so every byte that could be one is written as \xHH, two
+// upper-case hex digits: the C0 controls 0x00-0x1F and DEL, the C1 controls U+0080-U+009F in
+// either form (raw bytes 0x80-0x9F, which an 8-bit terminal obeys, or UTF-8 C2 80 to C2 9F), and
+// every byte that is no part of well-formed UTF-8, which a terminal would guess at. Well-formed
+// UTF-8 of any other character is written as it is.
 struct Visible {
     const char* text;
     std::size_t size;

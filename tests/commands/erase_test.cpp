@@ -86,7 +86,7 @@ TEST(Erase, WhichEntriesGo) {
          "TEST.*",
          {0, 1, 2},
          test + test + "\nDone. 2 file(s) erased.\n\n"},
-        {"read-only and hidden: the line shows the stored bytes",
+        {"read-only and hidden: the line shows the stored bytes, escaped where they are no UTF-8",
          [](Bytes& im) {
              putEntry(im, 0, 0, withBits("RO      COM", {8}), 0, 1, {1});
              putEntry(im, 1, 0, withBits("HID     COM", {9, 10}), 0, 1, {2});
@@ -95,7 +95,7 @@ TEST(Erase, WhichEntriesGo) {
          },
          "*.COM",
          {0, 1, 2, 3},
-         "File 'RO      \xC3OM' eresed\nFile 'HID     C\xCF\xCD' eresed\n\nDone. 2 file(s) erased.\n\n"},
+         "File 'RO      \\xC3OM' eresed\nFile 'HID     C\\xCF\\xCD' eresed\n\nDone. 2 file(s) erased.\n\n"},
         {"no match",
          [](Bytes& im) { putEntry(im, 0, 0, "TEST    COM", 0, 1, {1}); },
          "*.TXT",

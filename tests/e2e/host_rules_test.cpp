@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -110,6 +111,28 @@ TEST(HostRules, AddTakesTheHostSearchAsItComes) {
                   "File 'A.TXT' added\n"
                   "\nDone. 2 file(s) added.\n\n\n");
     }
+}
+
+// A folder is passed over by its folder bit, whatever other attributes it has: Wine reports a
+// folder without write permission as read-only, and one whose extended attributes say so (as
+// Samba keeps them) as hidden. The POSIX host knows no such bits: both are plain folders there.
+TEST(HostRules, FoldersArePassedOverWhateverTheirAttributes) {
+    TempDir dir;
+    makeDir(dir / "in");
+    makeDir(dir / "in/RODIR");
+    makeDir(dir / "in/HIDDIR");
+    writeFile(dir / "in/A.TXT", std::string("a"));
+    ASSERT_EQ(::chmod((dir / "in/RODIR").c_str(), 0555), 0);
+    const char hiddenFolder[] = "0x12";
+    if (::setxattr((dir / "in/HIDDIR").c_str(), "user.DOSATTRIB", hiddenFolder, sizeof hiddenFolder - 1, 0) !=
+        0)
+        GTEST_SKIP() << "the temporary file system keeps no extended attributes";
+    const ExeResult r = runExe({"disk", "/a", "in/*"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(afterBanner(r.out),
+              "Image 'disk.z18' was created.\nImage 'disk.z18' was formated.\n"
+              "Adding file(s) to 'disk.z18'\n  path: 'in/', mask: '*'\n\n"
+              "File 'A.TXT' added\n\nDone. 1 file(s) added.\n\n\n");
 }
 
 // Names the host reserves for devices (CON, NUL, AUX...) are never opened as files on Windows,

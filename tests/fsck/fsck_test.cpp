@@ -361,14 +361,24 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
     writeFile(d / "taken.z18", std::string("mine"));
     std::filesystem::create_directory(d / "full");
     writeFile(d / "full/keep", std::string("mine"));
-    const std::vector<std::vector<std::string>> refused = {{},
-                                                           {"-q", d / "disk.z18"},
-                                                           {d / "none.z18"},
-                                                           {"-o", d / "taken.z18", d / "disk.z18"},
-                                                           {"-x", d / "full", d / "disk.z18"},
-                                                           {"-x", d / "taken.z18", d / "disk.z18"}};
+    // Each refusal says why, with the system's reason where it gave one.
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{}, "Usage: "},
+        {{"-q", d / "disk.z18"}, "Usage: "},
+        {{d / "none.z18"}, "cannot open image '" + d / "none.z18" + "': No such file or directory\n"},
+        {{"-o", d / "taken.z18", d / "disk.z18"}, "will not replace existing '" + d / "taken.z18" + "'\n"},
+        {{"-o", d / "none/new.z18", d / "disk.z18"},
+         "cannot create '" + d / "none/new.z18.part" + "': No such file or directory\n"},
+        {{"-x", d / "full", d / "disk.z18"}, "is not empty or not a folder: '" + d / "full" + "'\n"},
+        {{"-x", d / "taken.z18", d / "disk.z18"},
+         "is not empty or not a folder: '" + d / "taken.z18" + "': Not a directory\n"},
+        {{"-x", d / "none/sub", d / "disk.z18"},
+         "cannot make salvage folder '" + d / "none/sub" + "': No such file or directory\n"}};
     std::string out;
-    for (const auto& args : refused) EXPECT_EQ(fsck(args, &out), 2) << out;
+    for (const auto& r : refused) {
+        EXPECT_EQ(fsck(r.first, &out), 2) << out;
+        EXPECT_NE(out.find(r.second), std::string::npos) << out;
+    }
     EXPECT_EQ(readFile(d / "taken.z18"), Bytes({'m', 'i', 'n', 'e'}));
     EXPECT_FALSE(fileExists(d / "full/z18fsck-report.txt"));
 }
@@ -394,7 +404,10 @@ TEST(Fsck, WhatAStoppedRunLeavesARerunTakesUp) {
     z18::FaultEnv full(&mem);
     full.inject(z18::FaultEnv::Op::Write, 2, z18::FaultEnv::Kind::Short);
     EXPECT_EQ(run(full, {"-x", "out", "disk.z18"}, &err), 2);
-    EXPECT_NE(err.find("cannot write 'out/B.TXT'"), std::string::npos) << err;
+    EXPECT_NE(
+        err.find("cannot write 'out/B.TXT': " + z18::errorText({z18::HostErrorKind::NoSpace, 0}) + "\n"),
+        std::string::npos)
+        << err;
     EXPECT_TRUE(mem.isFile("out/B.TXT.partial") && !mem.exists("out/B.TXT") && !mem.exists("out/C.TXT"));
     const Bytes a = mem.bytes("out/A.TXT");
     const Bytes& written = mem.bytes("out/z18fsck-report.txt");

@@ -20,10 +20,14 @@ struct Side {
 
 std::vector<std::string> script(const Side& s) {
     std::vector<std::string> trace;
+    // A refusal is traced with the kind of its cause, which must be the same on both hosts.
+    auto outcome = [&](bool ok) {
+        return ok ? std::string(" ok")
+                  : " refused " + std::to_string(static_cast<int>(s.env.lastError().kind));
+    };
     auto open = [&](const std::string& rel, OpenMode mode) {
         const int h = s.env.openFile(s.at(rel), mode);
-        trace.push_back("open " + rel + " " + std::to_string(static_cast<int>(mode)) +
-                        (h >= 0 ? " ok" : " refused"));
+        trace.push_back("open " + rel + " " + std::to_string(static_cast<int>(mode)) + outcome(h >= 0));
         return h;
     };
     auto readAll = [&](int h, std::uint64_t from, std::size_t n) {
@@ -102,10 +106,34 @@ std::vector<std::string> script(const Side& s) {
     for (const std::string& pattern : patterns) {
         std::vector<FoundEntry> found;
         const bool ok = s.env.findFiles(s.at(pattern), &found);
-        std::string line = "find " + pattern + " " + std::to_string(ok);
+        std::string line = "find " + pattern + outcome(ok);
         for (const auto& f : found) line += " " + f.name + (f.attributes == ATTR_DIRECTORY ? "/" : "");
         trace.push_back(line);
     }
+
+    // The services that make new names, refusing any that is taken; a new file is held alone.
+    for (const char* dir : {"sub", "nodir/x", "a.txt/x", "new"})
+        trace.push_back(std::string("mkdir ") + dir + outcome(s.env.createDirectory(s.at(dir))));
+    for (const char* dir : {"sub", "a.txt", "nodir", "new"}) {
+        const int n = s.env.countDirectoryEntries(s.at(dir));
+        trace.push_back(std::string("count ") + dir + " " + std::to_string(n) + outcome(n >= 0));
+    }
+    for (const char* name : {"a.txt", "sub", "nodir/x", "a.txt/x"})
+        trace.push_back(std::string("exists ") + name + " " + std::to_string(s.env.pathExists(s.at(name))));
+    for (const char* name : {"a.txt", "nodir/f", "new/f"}) {
+        h = s.env.createNewFile(s.at(name));
+        trace.push_back(std::string("create ") + name + outcome(h >= 0));
+    }
+    open("new/f", OpenMode::HostRead);
+    write(h, 0, "made");
+    s.env.closeFile(h);
+    const std::pair<const char*, const char*> renames[] = {
+        {"b.TXT", "a.txt"}, {"missing", "m2"}, {"b.TXT", "nodir/b"}, {"new/f", "new/g"}};
+    for (const auto& r : renames)
+        trace.push_back(std::string("rename ") + r.first +
+                        outcome(s.env.renameNoReplace(s.at(r.first), s.at(r.second))));
+    for (const char* name : {"sub", "missing", "new/f", "b.TXT"})
+        trace.push_back(std::string("remove ") + name + outcome(s.env.removeFile(s.at(name))));
     return trace;
 }
 

@@ -15,6 +15,7 @@
 #include "image/directory.h"
 #include "run/driver.h"
 #include "session/status.h"
+#include "support/mem_env.h"
 #include "support/test_support.h"
 
 using namespace z18;
@@ -569,8 +570,9 @@ TEST(SessionDirectory, AddThatStopsHalfWayStillWritesTheDirectory) {
 // Random directories: every one loads or is rejected as corrupted, and nothing that follows a
 // load (catalogue, extraction of everything) strays outside the image's data blocks.
 
-// The image lives in memory; any transfer that leaves its bounds is recorded, not performed.
-class MemoryImageEnv : public Env {
+// The image lives in memory; any transfer that leaves its bounds is recorded, not performed. What
+// a session never asks for (new folders, renames) is an empty in-memory host's.
+class MemoryImageEnv : public MemEnv {
 public:
     static constexpr int IMAGE = 3;
     static constexpr int HOST = 4;
@@ -582,7 +584,7 @@ public:
     int openFile(const std::string& path, OpenMode mode) override {
         return mode == OpenMode::HostCreate ? HOST : path.empty() ? CLOSED_HANDLE : IMAGE;
     }
-    void closeFile(int) override {}
+    bool closeFile(int) override { return true; }
     bool readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) override {
         *done = 0;
         if (handle != IMAGE) return stray("read from a host file");

@@ -3,6 +3,8 @@
 namespace z18 {
 
 namespace {
+constexpr HostError kInjected = {HostErrorKind::Io, 0};  // the device failed
+
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -37,15 +39,15 @@ bool FaultEnv::due(Op op, int handle, Kind* kind) {
 
 int FaultEnv::openFile(const std::string& path, OpenMode mode) {
     Kind kind;
-    if (due(Op::Open, path, &kind)) return CLOSED_HANDLE;
+    if (due(Op::Open, path, &kind)) return failWith(kInjected), CLOSED_HANDLE;
     const int handle = EnvWrapper::openFile(path, mode);
     if (handle >= 0) paths_[handle] = path;
     return handle;
 }
 
-void FaultEnv::closeFile(int handle) {
+bool FaultEnv::closeFile(int handle) {
     paths_.erase(handle);
-    EnvWrapper::closeFile(handle);
+    return EnvWrapper::closeFile(handle);
 }
 
 bool FaultEnv::passOn(Op op, int handle, std::size_t* n, std::size_t* done) {
@@ -53,7 +55,7 @@ bool FaultEnv::passOn(Op op, int handle, std::size_t* n, std::size_t* done) {
     if (!due(op, handle, &kind)) return true;
     if (kind == Kind::Fail || *n == 0) {
         *done = 0;
-        return false;
+        return failWith(kInjected);
     }
     --*n;
     return true;
@@ -70,7 +72,7 @@ bool FaultEnv::writeAt(int handle, std::uint64_t offset, const void* buffer, std
 
 bool FaultEnv::flush(int handle) {
     Kind kind;
-    if (due(Op::Flush, handle, &kind)) return false;
+    if (due(Op::Flush, handle, &kind)) return failWith(kInjected);
     return EnvWrapper::flush(handle);
 }
 

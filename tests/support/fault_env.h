@@ -26,7 +26,7 @@ public:
     int keyWaits() const { return keyWaits_; }
 
     int openFile(const std::string& path, OpenMode mode) override;
-    void closeFile(int handle) override;
+    bool closeFile(int handle) override;
     bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override;
     bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                  std::size_t* done) override;

@@ -96,6 +96,13 @@ std::string MemEnv::parentOf(const std::string& key) {
     return key.substr(0, slash);
 }
 
+HostErrorKind MemEnv::whyMissing(const std::string& key) const {
+    for (std::string up = parentOf(key); !up.empty() && up != "/"; up = parentOf(up))
+        if (tree_.count(up) != 0)
+            return isDirectory(up) ? HostErrorKind::NotFound : HostErrorKind::NotAFolder;
+    return HostErrorKind::NotFound;
+}
+
 bool MemEnv::isDirectory(const std::string& key) const {
     if (key.empty() || key == "/") return true;
     auto it = tree_.find(key);
@@ -150,23 +157,24 @@ const MemEnv::Bytes& MemEnv::bytes(const std::string& path) const {
 
 int MemEnv::openFile(const std::string& text, OpenMode mode) {
     const std::string path = slashed(text.substr(0, text.find('\0')));
-    if (!path.empty() && path.back() == '/') return CLOSED_HANDLE;  // names a directory
     const std::string key = normalise(path);
-    if (isDirectory(key)) return CLOSED_HANDLE;
+    if (isDirectory(key)) return failOpen(HostErrorKind::NotAFile);
+    if (!path.empty() && path.back() == '/') return failOpen(whyMissing(key + "/"));  // names a directory
 
     auto it = tree_.find(key);
     if (it == tree_.end()) {
-        if (!modeCreates(mode) || !isDirectory(parentOf(key))) return CLOSED_HANDLE;
+        if (!modeCreates(mode) || !isDirectory(parentOf(key))) return failOpen(whyMissing(key));
         it = tree_.emplace(key, Node()).first;
         it->second.bytes = takeSpare(kUnknownSize);
         it->second.bytes.clear();
     } else if (modeWrites(mode) && it->second.readOnly) {
-        return CLOSED_HANDLE;
+        return failOpen(HostErrorKind::Denied);
     }
 
     // A writer holds the file alone; readers share it with other readers only.
     for (const auto& entry : handles_) {
-        if (entry.second.path == key && (entry.second.writable || modeWrites(mode))) return CLOSED_HANDLE;
+        if (entry.second.path == key && (entry.second.writable || modeWrites(mode)))
+            return failOpen(HostErrorKind::InUse);
     }
     if (mode == OpenMode::HostCreate) it->second.bytes.clear();
 
@@ -179,12 +187,15 @@ int MemEnv::openFile(const std::string& text, OpenMode mode) {
     return id;
 }
 
-void MemEnv::closeFile(int handle) { handles_.erase(handle); }
+bool MemEnv::closeFile(int handle) {
+    handles_.erase(handle);
+    return true;
+}
 
 bool MemEnv::readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) {
     *done = 0;
     auto it = handles_.find(handle);
-    if (it == handles_.end()) return false;
+    if (it == handles_.end()) return fail(HostErrorKind::Other);
     const Bytes& data = it->second.node->bytes;
     if (at < data.size()) {
         const std::size_t available = static_cast<std::size_t>(data.size() - at);
@@ -197,7 +208,7 @@ bool MemEnv::readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, s
 bool MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size_t n, std::size_t* done) {
     *done = 0;
     auto it = handles_.find(handle);
-    if (it == handles_.end() || !it->second.writable) return false;
+    if (it == handles_.end() || !it->second.writable) return fail(HostErrorKind::Other);
     Bytes& data = it->second.node->bytes;
     if (n == 0) return true;
     if (data.size() < at + n) {
@@ -215,7 +226,7 @@ bool MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size
 
 bool MemEnv::flush(int handle) {
     auto it = handles_.find(handle);
-    if (it == handles_.end()) return false;
+    if (it == handles_.end()) return fail(HostErrorKind::Other);
     ++flushes_[it->second.path];
     return true;
 }
@@ -227,21 +238,22 @@ int MemEnv::flushes(const std::string& path) const {
 
 bool MemEnv::fileSize(int handle, std::uint64_t* size) {
     auto it = handles_.find(handle);
-    if (it == handles_.end()) return false;
+    if (it == handles_.end()) return fail(HostErrorKind::Other);
     *size = it->second.node->bytes.size();
     return true;
 }
 
 bool MemEnv::createDirectory(const std::string& path) {
     const std::string key = normalise(path);
-    if (exists(key) || !isDirectory(parentOf(key))) return false;
+    if (exists(key)) return fail(HostErrorKind::Exists);
+    if (!isDirectory(parentOf(key))) return fail(whyMissing(key));
     makeDirectory(key);
     return true;
 }
 
 int MemEnv::countDirectoryEntries(const std::string& path) {
     const std::string key = normalise(path);
-    if (!isDirectory(key)) return -1;
+    if (!isDirectory(key)) return fail(exists(key) ? HostErrorKind::NotAFolder : whyMissing(key)), -1;
     int n = 0;
     for (const auto& entry : tree_)
         if (!entry.first.empty() && entry.first != "/" && parentOf(entry.first) == key) ++n;
@@ -249,16 +261,20 @@ int MemEnv::countDirectoryEntries(const std::string& path) {
 }
 
 int MemEnv::createNewFile(const std::string& path) {
-    if (exists(path)) return CLOSED_HANDLE;
+    if (exists(path)) return failOpen(HostErrorKind::Exists);
     return openFile(path, OpenMode::HostCreate);
 }
 
 bool MemEnv::renameNoReplace(const std::string& from, const std::string& to) {
     const std::string a = normalise(from), b = normalise(to);
     auto it = tree_.find(a);
-    if (it == tree_.end() || it->second.directory || exists(b) || !isDirectory(parentOf(b))) return false;
+    if (it == tree_.end()) return fail(whyMissing(a));
+    if (it->second.directory) return fail(HostErrorKind::NotAFile);
+    if (exists(b)) return fail(HostErrorKind::Exists);
+    if (!isDirectory(parentOf(b))) return fail(whyMissing(b));
     for (auto& handle : handles_)
-        if (handle.second.path == a) return false;  // kept simple: only closed files move
+        if (handle.second.path == a)
+            return fail(HostErrorKind::InUse);  // kept simple: only closed files move
     Node node = std::move(it->second);
     tree_.erase(it);
     tree_[b] = std::move(node);
@@ -267,9 +283,10 @@ bool MemEnv::renameNoReplace(const std::string& from, const std::string& to) {
 
 bool MemEnv::removeFile(const std::string& path) {
     auto it = tree_.find(normalise(path));
-    if (it == tree_.end() || it->second.directory) return false;
+    if (it == tree_.end()) return fail(whyMissing(normalise(path)));
+    if (it->second.directory) return fail(HostErrorKind::NotAFile);
     for (auto& handle : handles_)
-        if (handle.second.path == it->first) return false;
+        if (handle.second.path == it->first) return fail(HostErrorKind::InUse);
     keepSpare(it->second.bytes);
     tree_.erase(it);
     return true;
@@ -282,7 +299,7 @@ bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* foun
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : normalise(path.substr(0, slash + 1));
     const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (!isDirectory(dir)) return false;
+    if (!isDirectory(dir)) return fail(exists(dir) ? HostErrorKind::NotAFolder : whyMissing(dir));
 
     // A real directory listing holds its own "." and ".." as well.
     std::vector<std::pair<std::string, bool>> names = {{".", true}, {"..", true}};
@@ -298,7 +315,7 @@ bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* foun
         e.attributes = name.second ? ATTR_DIRECTORY : ATTR_NORMAL;
         found->push_back(e);
     }
-    return !found->empty();
+    return !found->empty() || fail(HostErrorKind::NotFound);
 }
 
 }  // namespace z18

@@ -59,7 +59,7 @@ public:
     static std::string normalise(const std::string& path);
 
     int openFile(const std::string& path, OpenMode mode) override;
-    void closeFile(int handle) override;
+    bool closeFile(int handle) override;
     bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override;
     bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                  std::size_t* done) override;
@@ -75,6 +75,8 @@ public:
     int createNewFile(const std::string& path) override;
     bool renameNoReplace(const std::string& from, const std::string& to) override;
     bool removeFile(const std::string& path) override;
+    // Causes carry no system number here: their words are the host layer's own.
+    HostError lastError() const override { return error_; }
 
 private:
     struct Handle {
@@ -82,6 +84,14 @@ private:
         bool writable = false;
         Node* node = nullptr;  // the file's node: nodes stay where they are until reset()
     };
+    // Keeps the cause of a failure; returns false.
+    bool fail(HostErrorKind kind) {
+        error_ = {kind, 0};
+        return false;
+    }
+    int failOpen(HostErrorKind kind) { return fail(kind), CLOSED_HANDLE; }
+    // Why nothing is at key: a file where a folder on the way should be, or nothing at all.
+    HostErrorKind whyMissing(const std::string& key) const;
     bool isDirectory(const std::string& key) const;
     static std::string parentOf(const std::string& key);
     // A kept buffer for a new file, with room for at least n bytes where there is one; it still
@@ -95,6 +105,7 @@ private:
     int keyWaits_ = 0;
     std::map<std::string, int> flushes_;
     std::vector<Bytes> spares_;  // emptied buffers that reset() and replaced files left
+    HostError error_;
 };
 
 }  // namespace z18

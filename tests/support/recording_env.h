@@ -36,9 +36,9 @@ public:
         if (handle != CLOSED_HANDLE && path == path_) watched_.insert(handle);
         return handle;
     }
-    void closeFile(int handle) override {
+    bool closeFile(int handle) override {
         watched_.erase(handle);
-        EnvWrapper::closeFile(handle);
+        return EnvWrapper::closeFile(handle);
     }
     bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                  std::size_t* done) override {
