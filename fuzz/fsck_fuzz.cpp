@@ -1,9 +1,10 @@
 // z18fsck on an image built from the input: its first 2048 bytes are the directory, the next
 // byte, where there is one, cuts the image short (its value in 2 KiB steps, 0 keeping it whole),
-// and the rest fills the data blocks from block 1 on. Every run checks, salvages and repairs on
-// the in-memory host, and is held to what z18fsck promises: the image is never changed, nothing
-// raw reaches the terminal, the repaired image loads in z18man and checks clean, and a clean
-// image is repaired into a copy of itself.
+// and the rest fills the data blocks from block 1 on. Every run checks, salvages and repairs
+// (bringing back every erased file it can) on the in-memory host, and is held to what z18fsck
+// promises: the image is never changed, nothing raw reaches the terminal, the repaired image
+// loads in z18man and checks clean, every record salvage found intact is in it at the same place
+// of the same file, and a clean image with nothing to bring back is repaired into a copy of itself.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "fsck/fsck.h"
 #include "image/directory.h"
 #include "image/image_file.h"
+#include "support/fsck_records.h"
 #include "support/mem_env.h"
 
 using namespace z18;
@@ -51,14 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     env.putFile("disk.z18", image.data(), image.size());
 
     std::string out;
-    const int status = runFsck(env, {"z18fsck", "-x", "out", "-o", "new.z18", "disk.z18"}, &out);
+    const int status = runFsck(env, {"z18fsck", "-x", "out", "-o", "new.z18", "-u", "disk.z18"}, &out);
     if (status != fsck::EXIT_CLEAN && status != fsck::EXIT_PROBLEMS) broken("the run failed", out);
     if (env.bytes("disk.z18") != image) broken("the image changed", out);
     for (char c : out)
         if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7F)
             broken("a raw control byte", out);
     if (!env.isFile("out/z18fsck-report.txt")) broken("no report", out);
-    if (status == fsck::EXIT_CLEAN && env.bytes("new.z18") != image) broken("a clean image changed", out);
+    fsck::Plan damaged, repaired;
+    if (!z18test::planOf(env, "disk.z18", &damaged, "", true) || !z18test::planOf(env, "new.z18", &repaired))
+        broken("no plan", out);
+    if (status == fsck::EXIT_CLEAN && damaged.restored == 0 && env.bytes("new.z18") != image)
+        broken("a clean image changed", out);
+    const std::string moved = z18test::recordsKept(damaged, repaired);
+    if (!moved.empty()) broken(moved.c_str(), out);
 
     std::ostringstream loaded;
     Session z18man(env, loaded);

@@ -1,24 +1,36 @@
 #include "fsck/fsck.h"
 
 #include <cstring>
-#include <set>
-#include <sstream>
 
-#include "fsck/plan.h"
 #include "fsck/texts.h"
-#include "session/status.h"
+#include "fsck/work.h"
+#include "image/cpm_name.h"
 
 namespace z18::fsck {
 
 namespace {
 
-struct Options {
-    std::string image, salvageDir, repairPath;
-    bool help = false;
-    bool version = false;
-};
+constexpr std::uint64_t MAX_MAP_SIZE = 1 << 20;  // a map of a floppy is a few lines
 
-bool parseArguments(int argc, const char* const* argv, Options* o) {
+bool isOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+bool takesValue(const std::string& arg) { return arg == "-x" || arg == "-o" || arg == "-b"; }
+
+// The words from `from` on that are no option and no option's value.
+int wordsFrom(int argc, const char* const* argv, int from) {
+    int words = 0;
+    for (int i = from; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") return words + argc - i - 1;
+        if (takesValue(arg))
+            ++i;
+        else if (!isOption(arg))
+            ++words;
+    }
+    return words;
+}
+
+// Fills o from the command line; the text of the first fault, or empty when there is none.
+std::string parseArguments(Session& s, int argc, const char* const* argv, Options* o) {
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -28,233 +40,76 @@ bool parseArguments(int argc, const char* const* argv, Options* o) {
             o->help = true;
         } else if (!optionsEnd && arg == "--version") {
             o->version = true;
-        } else if (!optionsEnd && (arg == "-x" || arg == "-o")) {
-            std::string& target = arg == "-x" ? o->salvageDir : o->repairPath;
-            if (i + 1 >= argc || !target.empty() || argv[i + 1][0] == '\0') return false;
+        } else if (!optionsEnd && arg == "--json") {
+            o->json = true;
+        } else if (!optionsEnd && takesValue(arg)) {
+            std::string& target = arg == "-x" ? o->salvageDir : arg == "-o" ? o->repairPath : o->mapPath;
+            if (!target.empty()) return texts::TWICE_1 + arg + texts::TWICE_2;
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') return texts::NEEDS_1 + arg + texts::NEEDS_2;
             target = argv[++i];
-        } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
-            return false;
+        } else if (!optionsEnd && arg == "-u") {
+            o->undelete.wanted = true;
+            // A mask follows where a word comes next and the image is given, or still to come.
+            if (i + 1 < argc && !isOption(argv[i + 1]) &&
+                (!o->image.empty() || wordsFrom(argc, argv, i + 2) > 0)) {
+                const std::string mask = argv[++i];
+                if (!makeCpmName(s, &o->undelete.mask, mask))
+                    return texts::BAD_MASK_1 + mask + texts::BAD_MASK_2;
+                o->undelete.all = false;
+            }
+        } else if (!optionsEnd && isOption(arg)) {
+            return texts::UNKNOWN_OPTION + quoted(arg);
         } else {
-            if (!o->image.empty() || arg.empty()) return false;
+            if (arg.empty()) return texts::EMPTY_IMAGE;
+            if (!o->image.empty()) return texts::SECOND_IMAGE + quoted(arg);
             o->image = arg;
         }
     }
-    return o->help || o->version || !o->image.empty();
+    if (o->image.empty() && !o->help && !o->version) return texts::NO_IMAGE;
+    return std::string();
 }
 
-// Names and paths come from images and host folders: shown with their control bytes escaped.
-std::string shown(const std::string& text) {
-    std::ostringstream out;
-    out << z18::visible(text);
-    return out.str();
-}
-
-std::string quoted(const std::string& text) { return "'" + shown(text) + "'"; }
-
-// A failure, with the host's reason where it gave one.
-int fail(Session& s, const char* text, const std::string& path, const HostError& cause = HostError()) {
-    s.out << "z18fsck: " << text << quoted(path);
-    if (cause.kind != HostErrorKind::None) s.out << ": " << shown(errorText(cause));
-    s.out << '\n' << std::flush;
-    return EXIT_FAILED;
-}
-
-void printProblem(Session& s, const Problem& p) {
-    if (p.index < 0) {
-        s.out << texts::IMAGE_WORD;
-    } else {
-        s.out << texts::ENTRY_WORD << p.index;
-        if (p.user >= 0) s.out << texts::USER_WORD << p.user << ' ' << quoted(p.name);
+// The map's text, or false with the failure line.
+bool readMap(Session& s, const std::string& path, BadSectorMap* map, std::string* failure) {
+    const int handle = s.env.openFile(path, OpenMode::HostRead);
+    if (handle == CLOSED_HANDLE) {
+        *failure = failureLine(texts::MAP_CANNOT_READ, path, reasonOf(s));
+        return false;
     }
-    s.out << ": " << shown(p.what) << texts::REPAIR_WORD << shown(p.fix) << '\n';
-}
-
-std::string summary(const Options& o, const Plan& plan) {
-    std::ostringstream line;
-    line << shown(o.image) << ": " << plan.files.size() << texts::SUMMARY_FILES << plan.usedEntries
-         << texts::SUMMARY_ENTRIES << plan.usedBlocks << texts::SUMMARY_USED
-         << (BLOCK_COUNT - 1 - plan.usedBlocks) << texts::SUMMARY_FREE << plan.problems.size()
-         << texts::SUMMARY_PROBLEMS;
-    return line.str();
-}
-
-// ---- salvage --------------------------------------------------------------------------------
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-std::string folded(std::string text) {
-    for (char& c : text) c = lower(c);
-    return text;
-}
-
-bool reservedOnWindows(const std::string& name) {
-    std::string base = folded(name.substr(0, name.find('.')));
-    static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
-    for (const char* d : kDevices)
-        if (base == d) return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
-// The host name of a salvaged file: its name as the image shows it, with every byte that some
-// host cannot hold in a name (control bytes, bytes from 0x80 up, spaces and < > : " / \ | ? *)
-// turned into "_"; "_" in front of a name that Windows keeps for a device or that is empty, "."
-// or ".."; "uN-" in front for user area N other than 0; and, where the name is taken already
-// (compared without regard to case), "~1", "~2"... before its type.
-std::string hostName(const File& f, std::set<std::string>* taken) {
-    std::string name = f.imageName;
-    for (char& c : name) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u >= 0x7F || std::strchr("<>:\"/\\|?*", c) != nullptr) c = '_';
+    std::uint64_t size = 0;
+    std::string text;
+    bool ok = s.env.fileSize(handle, &size) && size <= MAX_MAP_SIZE;
+    if (ok) {
+        text.assign(static_cast<std::size_t>(size), '\0');
+        std::size_t done = 0;
+        ok = size == 0 || (s.env.readAt(handle, 0, &text[0], text.size(), &done) && done == text.size());
     }
-    if (name.empty() || name == "." || name == ".." || reservedOnWindows(name)) name = "_" + name;
-    if (f.area != 0) name = "u" + std::to_string(f.area) + "-" + name;
-    std::string candidate = name;
-    for (int n = 1; taken->count(folded(candidate)) != 0; ++n) {
-        const std::size_t dot = name.rfind('.');
-        const std::size_t at = dot == std::string::npos || dot == 0 ? name.size() : dot;
-        candidate = name.substr(0, at) + "~" + std::to_string(n) + name.substr(at);
-    }
-    taken->insert(folded(candidate));
-    return candidate;
-}
-
-// Holes are written in pieces of 64 KiB: a file CP/M wrote by random access may reach 8 MB.
-constexpr int HOLE_RECORDS = 512;
-
-// Each of these is false, with *cause set, when the bytes are not all on their way or on the disk.
-bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
-              HostError* cause) {
-    std::size_t done = 0;
-    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
-    if (moved && done == n) return true;
-    // A write that ends short without an error found no more room.
-    *cause = moved ? HostError{HostErrorKind::NoSpace, 0} : s.env.lastError();
-    return false;
-}
-bool flushed(Session& s, int handle, HostError* cause) {
-    if (s.env.flush(handle)) return true;
-    *cause = s.env.lastError();
-    return false;
-}
-bool closed(Session& s, int handle, HostError* cause) {
-    if (s.env.closeFile(handle)) return true;
-    *cause = s.env.lastError();
-    return false;
-}
-
-int salvage(Session& s, const Options& o, const Plan& plan) {
-    std::set<std::string> taken = {folded(texts::REPORT_NAME)};
-    std::ostringstream report;
-    int written = 0;
-    for (const File& f : plan.files) {
-        const std::string host = hostName(f, &taken);
-        const std::string path = o.salvageDir + "/" + host;
-        const int handle = s.env.createNewFile(path);
-        if (handle == CLOSED_HANDLE) return fail(s, texts::FILE_CANNOT_WRITE, path, s.env.lastError());
-        std::uint64_t size = 0;
-        bool ok = true;
-        HostError cause;
-        static const std::uint8_t kZeros[HOLE_RECORDS * RECORD_SIZE] = {};
-        // Every record at its place, a run of records from one block in one write, and a hole
-        // in writes of zeros.
-        for (int r = 0; r < f.length && ok;) {
-            int n = 0;
-            const int b = f.blockAt(r, &n);
-            for (int done = 0; done < n && ok;) {
-                const int part = std::min(b > 0 ? n : HOLE_RECORDS, n - done);
-                const std::uint8_t* from =
-                    b > 0 ? plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(b)) +
-                                static_cast<std::size_t>(r % RECORDS_PER_BLOCK) * RECORD_SIZE
-                          : kZeros;
-                ok = writeAll(s, handle, static_cast<std::uint64_t>(r + done) * RECORD_SIZE, from,
-                              static_cast<std::size_t>(part) * RECORD_SIZE, &cause);
-                done += part;
-            }
-            r += n;
-        }
-        size = static_cast<std::uint64_t>(f.length) * RECORD_SIZE;
-        ok = closed(s, handle, &cause) && ok;
-        if (!ok) return fail(s, texts::FILE_CANNOT_WRITE, path, cause);
-        ++written;
-
-        std::ostringstream line;
-        line << quoted(f.imageName) << texts::ARROW << shown(host) << ", " << size << texts::BYTES;
-        if (f.troubles.empty()) {
-            line << texts::CLEAN;
-        } else {
-            line << texts::TROUBLES;
-            for (std::size_t k = 0; k < f.troubles.size(); ++k)
-                line << (k ? "; " : "") << shown(f.troubles[k]);
-        }
-        line << '\n';
-        s.out << line.str();
-        report << line.str();
-    }
-    report << summary(o, plan);
-
-    const std::string reportPath = o.salvageDir + "/" + texts::REPORT_NAME;
-    const std::string text = report.str();
-    const int handle = s.env.createNewFile(reportPath);
-    if (handle == CLOSED_HANDLE) return fail(s, texts::REPORT_CANNOT_WRITE, reportPath, s.env.lastError());
-    HostError cause;
-    bool ok = writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), &cause);
-    ok = closed(s, handle, &cause) && ok;
-    if (!ok) return fail(s, texts::REPORT_CANNOT_WRITE, reportPath, cause);
-    s.out << texts::SALVAGED_1 << written << texts::SALVAGED_2 << quoted(o.salvageDir) << texts::SALVAGED_3
-          << texts::REPORT_NAME << '\n';
-    return EXIT_CLEAN;
-}
-
-// ---- repair ---------------------------------------------------------------------------------
-
-// The repaired image is made under a name of its own and given its real name only when all of it
-// is on the disk: a run cut short never leaves a half-made image under the name asked for.
-int repair(Session& s, const Options& o, const Plan& plan) {
-    const std::string part = o.repairPath + texts::PART_SUFFIX;
-    if (s.env.pathExists(o.repairPath)) return fail(s, texts::NEW_EXISTS, o.repairPath);
-    const int handle = s.env.createNewFile(part);
-    if (handle == CLOSED_HANDLE) return fail(s, texts::NEW_CANNOT_MAKE, part, s.env.lastError());
-
-    std::vector<std::uint8_t> image = plan.disk.bytes;
-    for (int b : plan.zeroBlocks)
-        std::memset(image.data() + blockOffset(static_cast<unsigned>(b)), 0, BLOCK_SIZE);
-    // The data first, under an empty directory; the directory that names it only once the data
-    // is on the disk.
-    std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);
-    HostError cause;
-    bool ok = writeAll(s, handle, 0, image.data(), image.size(), &cause) && flushed(s, handle, &cause) &&
-              writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE, &cause) &&
-              flushed(s, handle, &cause);
-    ok = closed(s, handle, &cause) && ok;
+    const std::string why = ok ? std::string() : reasonOf(s);
+    s.env.closeFile(handle);
     if (!ok) {
-        // Should the half-made copy not go either, the message names it.
-        s.env.removeFile(part);
-        return fail(s, texts::NEW_CANNOT_WRITE, part, cause);
+        *failure = failureLine(texts::MAP_CANNOT_READ, path, why);
+        return false;
     }
-    if (!s.env.renameNoReplace(part, o.repairPath))
-        return fail(s, texts::NEW_CANNOT_NAME, part, s.env.lastError());
-    s.out << texts::REPAIRED_1 << quoted(o.repairPath) << texts::REPAIRED_2 << plan.problems.size()
-          << texts::REPAIRED_3;
-    return EXIT_CLEAN;
+    int line = 0;
+    if (parseBadSectorMap(text, map, &line)) return true;
+    *failure = failureLine(texts::MAP_BAD_1, path, std::string()) + texts::MAP_BAD_2 + std::to_string(line);
+    return false;
 }
 
-// A salvage folder is made new, or taken when it is empty; the cause of a refusal comes from the
-// calls that met it, never from a second look that may see another state.
-int prepareFolder(Session& s, const std::string& dir) {
-    if (s.env.createDirectory(dir)) return EXIT_CLEAN;
-    const HostError made = s.env.lastError();
-    if (made.kind != HostErrorKind::Exists) return fail(s, texts::DIR_CANNOT_MAKE, dir, made);
-    const int entries = s.env.countDirectoryEntries(dir);
-    if (entries == 0) return EXIT_CLEAN;
-    return fail(s, texts::DIR_NOT_EMPTY, dir, entries < 0 ? s.env.lastError() : HostError());
+int failed(std::ostream& err, const std::string& line) {
+    err << line << '\n' << std::flush;
+    return EXIT_FAILED;
 }
 
 }  // namespace
 
-int runFsck(Session& s, int argc, const char* const* argv) {
+int runFsck(Session& s, int argc, const char* const* argv) { return runFsck(s, s.out, argc, argv); }
+
+int runFsck(Session& s, std::ostream& err, int argc, const char* const* argv) {
     Options o;
-    if (!parseArguments(argc, argv, &o)) {
-        s.out << texts::USAGE << std::flush;
+    const std::string usage = parseArguments(s, argc, argv, &o);
+    if (!usage.empty()) {
+        err << texts::PROGRAM << usage << '\n' << texts::USAGE << std::flush;
         return EXIT_FAILED;
     }
     if (o.help || o.version) {
@@ -262,30 +117,57 @@ int runFsck(Session& s, int argc, const char* const* argv) {
         return EXIT_CLEAN;
     }
 
-    s.imageHandle = s.env.openFile(o.image, OpenMode::ImageRead);
-    if (s.imageHandle == CLOSED_HANDLE) return fail(s, texts::CANNOT_OPEN, o.image, s.env.lastError());
     Plan plan;
-    const bool read = readDisk(s, s.imageHandle, &plan.disk);
-    const HostError cause = s.env.lastError();
-    s.env.closeFile(s.imageHandle);  // only read: closing it cannot lose anything
+    BadSectorMap map;
+    std::string failure;
+    if (!o.mapPath.empty() && !readMap(s, o.mapPath, &map, &failure)) return failed(err, failure);
+    s.imageHandle = s.env.openFile(o.image, OpenMode::ImageRead);
+    if (s.imageHandle == CLOSED_HANDLE)
+        return failed(err, failureLine(texts::CANNOT_OPEN, o.image, reasonOf(s)));
+    const bool read = readDisk(s, s.imageHandle, map, &plan.disk);
+    const std::string why = read ? std::string() : reasonOf(s);
+    s.env.closeFile(s.imageHandle);
     s.imageHandle = CLOSED_HANDLE;
-    if (!read) return fail(s, texts::CANNOT_READ, o.image, cause);
+    if (!read) return failed(err, failureLine(texts::CANNOT_READ, o.image, why));
 
-    // Whatever the run is to make must be free before anything is made.
-    if (!o.repairPath.empty() && s.env.pathExists(o.repairPath))
-        return fail(s, texts::NEW_EXISTS, o.repairPath);
-    if (!o.salvageDir.empty() && prepareFolder(s, o.salvageDir) != EXIT_CLEAN) return EXIT_FAILED;
+    // Whatever the run is to make must be free before any work is done.
+    Salvage salvage;
+    Repair repair;
+    if (!o.repairPath.empty() && !prepareRepair(s, o, &repair)) return failed(err, repair.failure);
+    if (!repair.note.empty()) err << repair.note << '\n';
+    makePlan(s, o.undelete, &plan);
+    if (!o.salvageDir.empty() && !prepareSalvage(s, o, plan, &salvage)) return failed(err, salvage.failure);
 
-    makePlan(s, &plan);
-    s.out << texts::CHECKING << quoted(o.image) << '\n';
-    for (const Problem& p : plan.problems) printProblem(s, p);
-
-    int status = EXIT_CLEAN;
-    if (!o.salvageDir.empty()) status = salvage(s, o, plan);
-    if (status == EXIT_CLEAN && !o.repairPath.empty()) status = repair(s, o, plan);
-    s.out << summary(o, plan) << std::flush;
-    if (status != EXIT_CLEAN) return status;
-    return plan.problems.empty() ? EXIT_CLEAN : EXIT_PROBLEMS;
+    const std::string check = checkText(o, plan);
+    if (!o.json) s.out << check;
+    int status = problemCount(plan) == 0 ? EXIT_CLEAN : EXIT_PROBLEMS;
+    if (salvage.asked) {
+        const bool done = runSalvage(s, o, plan, check, &salvage);
+        if (!o.json) {
+            for (std::size_t k = 0; k < plan.files.size(); ++k) s.out << fileLine(plan, k, salvage);
+            if (done)
+                s.out << texts::SALVAGED_1 << plan.files.size() << texts::SALVAGED_2 << quoted(o.salvageDir)
+                      << texts::SALVAGED_3 << texts::REPORT_NAME << '\n';
+        }
+        if (!done) {
+            s.out << std::flush;
+            err << salvage.failure << '\n' << std::flush;
+            status = EXIT_FAILED;
+        }
+    }
+    if (!o.repairPath.empty() && status != EXIT_FAILED) {
+        if (runRepair(s, o, plan, &repair)) {
+            if (!o.json)
+                s.out << texts::REPAIRED_1 << quoted(o.repairPath) << texts::REPAIRED_2
+                      << problemCount(plan) + static_cast<std::size_t>(plan.restored) << texts::REPAIRED_3;
+        } else {
+            s.out << std::flush;
+            err << repair.failure << '\n' << std::flush;
+            status = EXIT_FAILED;
+        }
+    }
+    s.out << (o.json ? jsonReport(o, plan, salvage, repair, status) : summaryLine(o, plan)) << std::flush;
+    return status;
 }
 
 }  // namespace z18::fsck

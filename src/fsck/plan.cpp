@@ -7,16 +7,15 @@
 
 #include "fsck/texts.h"
 #include "image/cpm_name.h"
+#include "image/file_walk.h"
 
 namespace z18::fsck {
 
 namespace {
 
-// Two 16 KiB logical extents fit in one entry of sixteen 2 KiB blocks: the low bit of the extent
-// byte tells which of the two the record count belongs to.
-constexpr int EXTENTS_PER_ENTRY = RECORDS_PER_ENTRY / RECORDS_PER_EXTENT;
-constexpr int EXTENT_MASK = 0x1F;  // the extent byte's number; s2 counts in steps of 32
-constexpr int MAX_MODULE = 15;     // s2 of the last 512 KiB of the largest file CP/M 2.2 makes
+constexpr int EXTENT_MASK = EXTENTS_PER_S2 - 1;  // the extent byte's number
+constexpr int MAX_MODULE = 15;                   // s2 of the last 512 KiB of the largest file CP/M 2.2 makes
+constexpr std::uint8_t MODULE_FLAG = 0x80;       // bit 7 of s2, which CP/M does not compare
 constexpr int USER_AREAS = 16;
 constexpr int MAX_USER_BYTE = 31;
 constexpr int NAME_BYTES = static_cast<int>(KEY_SIZE - 1);  // the key less its user byte
@@ -28,6 +27,19 @@ constexpr int DIRECTORY_SECTORS = static_cast<int>(DIRECTORY_SIZE / SECTOR_SIZE)
 constexpr int ENTRIES_PER_SECTOR = static_cast<int>(SECTOR_SIZE / ENTRY_SIZE);
 
 std::string number(long long n) { return std::to_string(n); }
+// Numbers in ascending order as ranges: "141-143, 150".
+std::string ranges(const std::vector<int>& list) {
+    std::string out;
+    for (std::size_t k = 0; k < list.size();) {
+        std::size_t end = k;
+        while (end + 1 < list.size() && list[end + 1] == list[end] + 1) ++end;
+        if (!out.empty()) out += ", ";
+        out += number(list[k]);
+        if (end > k) out += "-" + number(list[end]);
+        k = end + 1;
+    }
+    return out;
+}
 std::string hexByte(int b) {
     static const char digits[] = "0123456789ABCDEF";
     return std::string("0x") + digits[(b >> 4) & 0xF] + digits[b & 0xF];
@@ -39,11 +51,8 @@ std::string hexByte(int b) {
 int entryRecords(const std::uint8_t* e) {
     return std::min(RECORDS_PER_ENTRY, (e[entry::EXTENT] & 1) * RECORDS_PER_EXTENT + e[entry::RECORD_COUNT]);
 }
-// Which 256 records of its file the entry holds: the extent number (s2 counting 32 of them) over
-// the two logical extents one entry takes.
-int entryNumber(const std::uint8_t* e) {
-    return (e[entry::S2] * (EXTENT_MASK + 1) + (e[entry::EXTENT] & EXTENT_MASK)) / EXTENTS_PER_ENTRY;
-}
+// Which 256 records of its file the entry holds.
+int entryNumber(const std::uint8_t* e) { return entryExtent(e) / EXTENTS_PER_ENTRY; }
 int slotsFor(int records) { return (records + RECORDS_PER_BLOCK - 1) / RECORDS_PER_BLOCK; }
 
 // One field of a stored name, made into characters every name check accepts: bit 7 cleared,
@@ -73,22 +82,83 @@ std::string joinName(const std::string& name, const std::string& type) {
     return type.empty() ? name : name + "." + type;
 }
 
-// Whether a block holds nothing: the format's filler all through (never written since), or zeros
-// (which a block of zeros put in its place keeps as they are).
-bool empty(const std::uint8_t* block) {
-    return (block[0] == FILLER_BYTE || block[0] == 0) &&
-           std::all_of(block, block + BLOCK_SIZE, [&](std::uint8_t b) { return b == block[0]; });
+// The name a salvaged file starts from: the stored name and type without their attribute bits,
+// upper-cased as z18man shows names, trailing spaces dropped and inner ones kept.
+std::string hostBaseOf(const std::uint8_t* raw) {
+    const auto field = [](const std::uint8_t* bytes, int width) {
+        std::string text;
+        for (int k = 0; k < width; ++k) text += static_cast<char>(bytes[k] & 0x7F);
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        upperCase(text);
+        return text;
+    };
+    return joinName(field(raw + entry::NAME, NAME_WIDTH), field(raw + entry::TYPE, TYPE_WIDTH));
+}
+
+// Whether an entry could be one CP/M wrote, however damaged: a user byte a file may carry and a
+// name of printable characters that does not begin with a space.
+bool plausible(const std::uint8_t* e) {
+    if (e[entry::USER] > MAX_USER_BYTE || (e[entry::NAME] & 0x7F) == ' ') return false;
+    for (int k = 0; k < NAME_BYTES; ++k) {
+        const int c = e[entry::NAME + k] & 0x7F;
+        if (c < ' ' || c == 0x7F) return false;
+    }
+    return true;
+}
+
+// Why a directory sector holds no entries at all, or empty when it may: a drive's or a copier's
+// fill pattern (one byte, or a few bytes over and over, such as "BADSECTOR!" or 0xF6), or bytes
+// in which no used entry is plausible. A real directory sector never repeats itself like that,
+// and one without a free entry has at least one entry that CP/M could have written.
+std::string junkIn(const std::uint8_t* sector) {
+    if (std::all_of(sector, sector + SECTOR_SIZE, [](std::uint8_t b) { return b == FILLER_BYTE; }))
+        return std::string();
+    for (std::size_t period = 1; period <= ENTRY_SIZE; ++period) {
+        bool repeats = true;
+        for (std::size_t k = period; k < SECTOR_SIZE && repeats; ++k)
+            repeats = sector[k] == sector[k - period];
+        if (!repeats) continue;
+        return period == 1
+                   ? texts::FILL_BYTE + hexByte(sector[0])
+                   : texts::FILL_PATTERN_1 + number(static_cast<long long>(period)) + texts::FILL_PATTERN_2;
+    }
+    for (int k = 0; k < ENTRIES_PER_SECTOR; ++k) {
+        const std::uint8_t* e = sector + static_cast<std::size_t>(k) * ENTRY_SIZE;
+        if (e[entry::USER] == FILLER_BYTE || plausible(e)) return std::string();
+    }
+    return texts::FILL_NOISE;
+}
+
+// Whether a block holds nothing: in every byte that could be read, the format's filler (never
+// written since) or zeros (which a block of zeros put in its place keeps as they are).
+bool empty(const Disk& disk, int block) {
+    const std::uint64_t at = blockOffset(static_cast<unsigned>(block));
+    static const std::vector<std::uint8_t> fillers(BLOCK_SIZE, FILLER_BYTE), zeros(BLOCK_SIZE, 0);
+    if (disk.readable(at, BLOCK_SIZE))
+        return std::memcmp(disk.bytes.data() + at, fillers.data(), BLOCK_SIZE) == 0 ||
+               std::memcmp(disk.bytes.data() + at, zeros.data(), BLOCK_SIZE) == 0;
+    int seen = -1;
+    for (std::size_t k = 0; k < BLOCK_SIZE; ++k) {
+        if (!disk.read[at + k]) continue;
+        const int b = disk.bytes[at + k];
+        if ((b != FILLER_BYTE && b != 0) || (seen >= 0 && b != seen)) return false;
+        seen = b;
+    }
+    return true;
 }
 
 struct Entry {
     bool used = false;
+    bool erased = false;  // an erased entry that still holds what its file had
     const std::uint8_t* raw = nullptr;
-    std::string display;
+    std::string display;  // the name as z18man shows it
+    std::string shown;    // the name as stored, for the report
     int area = 0;
     bool dropped = false;
     bool sound = true;
     bool nameValid = true;
-    bool renumber = false;  // split off as a file of its own, whose records start at 0
+    bool onlyAttributes = false;  // valid once the attribute bits of its name are cleared
+    bool renumber = false;        // split off as a file of its own, whose records start at 0
     int number = 0;
     int records = 0;                             // as the entry counts them
     int kept = 0;                                // the records it keeps in the repaired image
@@ -106,19 +176,28 @@ struct Entry {
     }
 };
 
+// The entries an erased file left, and whether the repair can bring it back.
+struct ErasedFile {
+    std::vector<int> entries;  // in extent order
+    std::string lost;          // why it cannot come back; empty when it can
+    bool restore = false;      // the repaired image brings it back
+    std::string name;          // under this name, in user area 0
+};
+
 struct Group {
     int area = 0;
     std::vector<int> entries;  // in extent order
     bool rewriteKey = false;
     bool rename = false;
-    int clashWith = -1;     // entry of the file whose name it would repeat
-    int splitProblem = -1;  // problem that waits for the name of a split-off extent
-    std::string name;       // as the repaired image names it
+    bool clearBits = false;  // renamed only to clear the attribute bits of the name
+    int clashWith = -1;      // entry of the file whose name it would repeat
+    int splitProblem = -1;   // problem that waits for the name of a split-off extent
+    std::string name;        // as the repaired image names it
 };
 
 class Planner {
 public:
-    Planner(Session& s, Plan& plan) : s_(s), plan_(plan) {}
+    Planner(Session& s, const Undelete& undelete, Plan& plan) : s_(s), undelete_(undelete), plan_(plan) {}
 
     void run() {
         checkSize();
@@ -128,43 +207,61 @@ public:
         groupFiles();
         nameFiles();
         assignBlocks();
+        findErased();
         settleLostBlocks();
         fitRecordCounts();
         checkReadable();
+        bringBack();
         writeDirectory();
+        noteHoles();
+        findLostData();
+        collapse(&plan_.problems);
         listFiles();
-        std::stable_sort(plan_.problems.begin(), plan_.problems.end(),
-                         [](const Problem& a, const Problem& b) { return a.index < b.index; });
     }
 
 private:
-    std::size_t problem(int index, const std::string& what, const std::string& fix) {
+    std::size_t problem(Code code, int index, long long n = -1, std::vector<std::string> parts = {}) {
         Problem p;
-        p.index = index;
-        if (index >= 0 && entries_[index].used) {
+        p.code = code;
+        p.entry = index;
+        p.low = p.high = n;
+        p.parts = std::move(parts);
+        if (index >= 0 && (entries_[index].used || entries_[index].erased)) {
             p.user = entries_[index].raw[entry::USER];
-            p.name = entries_[index].display;
+            p.name = entries_[index].shown;
         }
-        p.what = what;
-        p.fix = fix;
         plan_.problems.push_back(p);
         return plan_.problems.size() - 1;
     }
 
+    // A directory sector whose entries are lost: free in the repair, and no file is made of them.
+    void leaveFree(int sector, Code code, const std::string& why) {
+        std::memset(s_.directory + sector * SECTOR_SIZE, FILLER_BYTE, SECTOR_SIZE);
+        const std::size_t at =
+            problem(code, sector * ENTRIES_PER_SECTOR,
+                    static_cast<long long>(DIRECTORY_OFFSET / SECTOR_SIZE) + sector,
+                    why.empty() ? std::vector<std::string>() : std::vector<std::string>{why});
+        plan_.problems[at].lastEntry = (sector + 1) * ENTRIES_PER_SECTOR - 1;
+    }
+
     void checkSize() {
-        const std::uint64_t size = plan_.disk.fileSize;
+        const Disk& disk = plan_.disk;
+        if (disk.offset > 0) problem(Code::HEADER, -1, static_cast<long long>(disk.offset));
+        const std::uint64_t size = disk.fileSize - disk.offset;
         if (size == IMAGE_SIZE) return;
-        problem(-1, texts::BAD_SIZE_1 + number(static_cast<long long>(size)) + texts::BAD_SIZE_2,
-                size < IMAGE_SIZE ? texts::BAD_SIZE_SHORT : texts::BAD_SIZE_LONG);
+        problem(size < IMAGE_SIZE ? Code::SHORT_FILE : Code::LONG_FILE, -1, static_cast<long long>(size),
+                {disk.offset > 0 ? texts::AFTER_HEADER : ""});
     }
 
     void readDirectory() {
         std::memcpy(s_.directory, plan_.disk.bytes.data() + DIRECTORY_OFFSET, DIRECTORY_SIZE);
         for (int sector = 0; sector < DIRECTORY_SECTORS; ++sector) {
             if (plan_.disk.readable(DIRECTORY_OFFSET + sector * SECTOR_SIZE, SECTOR_SIZE)) continue;
-            std::memset(s_.directory + sector * SECTOR_SIZE, FILLER_BYTE, SECTOR_SIZE);
-            problem(sector * ENTRIES_PER_SECTOR, texts::DIR_SECTOR_1 + number(sector) + texts::DIR_SECTOR_2,
-                    texts::DIR_SECTOR_FIX);
+            leaveFree(sector, Code::DIRECTORY_UNREADABLE, std::string());
+        }
+        for (int sector = 0; sector < DIRECTORY_SECTORS; ++sector) {
+            const std::string junk = junkIn(s_.directory + sector * SECTOR_SIZE);
+            if (!junk.empty()) leaveFree(sector, Code::DIRECTORY_JUNK, junk);
         }
         for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
             Entry& e = entries_[i];
@@ -175,7 +272,28 @@ private:
             ++plan_.usedEntries;
             describeEntry(s_, i);
             e.display = s_.entryInfo.displayName;
+            e.shown = storedName(e.raw);
         }
+    }
+
+    // Whether an entry's name passes z18man's check, as it stands or with the attribute bits F1
+    // to F8 (bit 7 of the name bytes) cleared.
+    bool nameChecks(const std::uint8_t* raw, bool clearAttributes) {
+        std::uint8_t* e = scratch_.entryAt(0);
+        std::memcpy(e, raw, ENTRY_SIZE);
+        if (clearAttributes)
+            for (int k = 0; k < NAME_WIDTH; ++k) e[entry::NAME + k] &= 0x7F;
+        describeEntry(scratch_, 0);
+        const std::string display = scratch_.entryInfo.displayName;
+        CpmName converted;
+        std::string stored = maskedName(e);
+        upperCase(stored);
+        bool valid = makeCpmName(scratch_, &converted, display) == 1 &&
+                     std::memcmp(converted.chars, stored.data(), NAME_BYTES) == 0 &&
+                     display.find('?') == std::string::npos;
+        for (int k = 0; k < NAME_BYTES && valid; ++k)
+            valid = (e[entry::NAME + k] & 0x7F) == static_cast<std::uint8_t>(stored[k]);
+        return valid;
     }
 
     void checkEntry(int i) {
@@ -198,14 +316,8 @@ private:
         }
         e.blocks = e.stored;
 
-        CpmName converted;
-        std::string stored = maskedName(raw);
-        upperCase(stored);
-        e.nameValid = makeCpmName(s_, &converted, e.display) == 1 &&
-                      std::memcmp(converted.chars, stored.data(), NAME_BYTES) == 0 &&
-                      std::strchr(e.display.c_str(), '?') == nullptr;
-        for (int k = 0; k < NAME_BYTES && e.nameValid; ++k)
-            e.nameValid = (raw[entry::NAME + k] & 0x7F) == static_cast<std::uint8_t>(stored[k]);
+        e.nameValid = nameChecks(raw, false);
+        e.onlyAttributes = !e.nameValid && nameChecks(raw, true);
         if (!e.nameValid) e.sound = false;
 
         const int user = raw[entry::USER];
@@ -220,10 +332,10 @@ private:
             const auto sibling = areaOfName_.find(maskedName(raw));
             e.area = sibling != areaOfName_.end() ? sibling->second : user % USER_AREAS;
             e.dropped = !anyBlock || (user > MAX_USER_BYTE && !e.nameValid);
-            problem(i, texts::BAD_USER_1 + number(user) + texts::BAD_USER_2,
-                    !anyBlock   ? std::string(texts::DROPPED)
-                    : e.dropped ? std::string(texts::NOT_A_FILE)
-                                : texts::MOVED_TO_AREA + number(e.area));
+            problem(!anyBlock   ? Code::USER_NO_DATA
+                    : e.dropped ? Code::USER_NO_FILE
+                                : Code::USER_MOVED,
+                    i, user, {number(e.area)});
             if (e.dropped) return;
         }
         // An entry with neither a name nor a block (a zeroed or wiped one) holds nothing to keep.
@@ -234,23 +346,25 @@ private:
         }
         if (!printable && !anyBlock) {
             e.dropped = true;
-            problem(i, texts::NO_NAME, texts::DROPPED);
+            --plan_.usedEntries;
+            problem(Code::NO_NAME_NO_BLOCK, i);
             return;
         }
 
         if (raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT) {
-            problem(i, texts::BIG_RC_1 + number(raw[entry::RECORD_COUNT]) + texts::BIG_RC_2,
-                    texts::BIG_RC_FIX);
+            problem(Code::BIG_RECORD_COUNT, i, raw[entry::RECORD_COUNT]);
             e.sound = false;
         }
         if (raw[entry::EXTENT] & ~EXTENT_MASK) {
-            problem(i, texts::EXTENT_BITS_1 + hexByte(raw[entry::EXTENT]) + texts::EXTENT_BITS_2,
-                    texts::EXTENT_BITS_FIX);
+            problem(Code::EXTENT_BITS, i, -1, {hexByte(raw[entry::EXTENT])});
             e.sound = false;
         }
         if (raw[entry::S1] > RECORD_SIZE) {
-            problem(i, texts::LAST_BYTES_1 + number(raw[entry::S1]) + texts::LAST_BYTES_2,
-                    texts::LAST_BYTES_FIX);
+            problem(Code::LAST_BYTES, i, raw[entry::S1]);
+            e.sound = false;
+        }
+        if (raw[entry::S2] & MODULE_FLAG) {
+            problem(Code::MODULE_BIT, i, -1, {hexByte(raw[entry::S2])});
             e.sound = false;
         }
         // CP/M never gives an entry a block past its record count, nor counts a record whose
@@ -261,10 +375,7 @@ private:
             if (b == 0) continue;
             e.sound = false;
             e.blocks[slot] = 0;
-            problem(i,
-                    b >= BLOCK_COUNT ? texts::BAD_BLOCK_1 + number(b) + texts::BAD_BLOCK_2
-                                     : texts::STRAY_1 + number(b) + texts::STRAY_2,
-                    texts::BLOCK_DROPPED);
+            problem(b >= BLOCK_COUNT ? Code::BLOCK_PAST_DISK : Code::BLOCK_PAST_COUNT, i, b);
         }
         if (e.records > 0 && e.stored[e.counted() - 1] == 0) e.sound = false;
         for (int slot = 0; slot < e.counted(); ++slot)
@@ -296,14 +407,13 @@ private:
             // does an entry that no file CP/M can address reaches (a garbled s2 byte).
             std::vector<int> kept;
             for (int i : list) {
-                const int module = entries_[i].raw[entry::S2];
-                std::string what;
-                if (module > MAX_MODULE)
-                    what = texts::BIG_MODULE_1 + number(module) + texts::BIG_MODULE_2;
-                else if (!kept.empty() && entries_[kept.back()].number == entries_[i].number)
-                    what = texts::DUP_EXTENT_1 + number(entries_[i].number) + texts::DUP_EXTENT_2 +
-                           number(kept.back());
-                if (what.empty()) {
+                const int module = entries_[i].raw[entry::S2] & ~MODULE_FLAG;
+                std::size_t at = 0;
+                if (module > MAX_MODULE) {
+                    at = problem(Code::BIG_MODULE, i, module);
+                } else if (!kept.empty() && entries_[kept.back()].number == entries_[i].number) {
+                    at = problem(Code::SECOND_EXTENT, i, entries_[i].number, {number(kept.back())});
+                } else {
                     kept.push_back(i);
                     continue;
                 }
@@ -311,22 +421,30 @@ private:
                 split.area = groups_[g].area;
                 split.entries.push_back(i);
                 split.rename = true;
-                split.splitProblem = static_cast<int>(problem(i, what, std::string()));
+                split.splitProblem = static_cast<int>(at);
                 entries_[i].sound = false;
                 entries_[i].renumber = true;
                 groups_.push_back(split);
             }
             groups_[g].entries = kept;
         }
+        // A file all of whose entries went off on their own is no file any more.
+        groups_.erase(
+            std::remove_if(groups_.begin(), groups_.end(), [](const Group& g) { return g.entries.empty(); }),
+            groups_.end());
 
         for (Group& g : groups_) {
             for (int i : g.entries) {
                 const Entry& e = entries_[i];
                 if (std::memcmp(e.raw, entries_[g.entries[0]].raw, KEY_SIZE) != 0 && !g.rewriteKey) {
-                    problem(i, texts::MIXED_KEYS, texts::MIXED_KEYS_FIX);
+                    problem(Code::MIXED_KEYS, i);
                     g.rewriteKey = true;
                 }
-                if (!e.nameValid) g.rename = true;
+                if (!e.nameValid && !g.rename) g.clearBits = e.onlyAttributes;
+                if (!e.nameValid) {
+                    g.rename = true;
+                    g.clearBits = g.clearBits && e.onlyAttributes;
+                }
                 if (e.area != e.raw[entry::USER]) g.rewriteKey = true;
             }
         }
@@ -357,6 +475,18 @@ private:
             const Entry& first = entries_[g.entries[0]];
             std::string base = cleanField(first.raw + entry::NAME, NAME_WIDTH);
             const std::string type = cleanField(first.raw + entry::TYPE, TYPE_WIDTH);
+            if (g.clearBits && g.splitProblem < 0) {
+                // The name is sound but for bits z18man refuses: it stays, without them.
+                std::string bits;
+                for (int k = 0; k < NAME_WIDTH; ++k)
+                    if (first.raw[entry::NAME + k] & ATTRIBUTE_BIT)
+                        bits += (bits.empty() ? "F" : ", F") + number(k + 1);
+                g.name = joinName(base, type);
+                anywhere.insert(g.name);
+                g.rewriteKey = true;
+                problem(Code::NAME_ATTRIBUTES, g.entries[0], -1, {bits});
+                continue;
+            }
             if (base.empty()) base = "FILE";
             std::string candidate = joinName(base, type);
             for (int n = 1; anywhere.count(candidate) != 0 || !makeCpmName(s_, nullptr, candidate); ++n) {
@@ -367,17 +497,12 @@ private:
             g.name = candidate;
             g.rewriteKey = true;
             const int at = g.entries[0];
-            if (g.splitProblem >= 0) {
-                plan_.problems[static_cast<std::size_t>(g.splitProblem)].fix =
-                    texts::DUP_EXTENT_FIX + candidate;
-            } else if (g.clashWith >= 0) {
-                problem(at,
-                        texts::NAME_CLASH_1 + number(g.area) + texts::NAME_CLASH_2 + number(g.clashWith) +
-                            texts::NAME_CLASH_3,
-                        texts::RENAMED + candidate);
-            } else {
-                problem(at, texts::BAD_NAME, texts::RENAMED + candidate);
-            }
+            if (g.splitProblem >= 0)
+                plan_.problems[static_cast<std::size_t>(g.splitProblem)].parts.push_back(candidate);
+            else if (g.clashWith >= 0)
+                problem(Code::NAME_CLASH, at, g.area, {number(g.clashWith), candidate});
+            else
+                problem(Code::BAD_NAME, at, -1, {candidate});
         }
     }
 
@@ -410,10 +535,7 @@ private:
             for (std::size_t k = 1; k < list.size(); ++k) {
                 const int i = list[k].first;
                 entries_[i].lost[list[k].second] = true;
-                lostWhy_[{i, list[k].second}] = owner == i ? texts::SHARED_1 + number(b) + texts::SHARED_TWICE
-                                                           : texts::SHARED_1 + number(b) + texts::SHARED_2 +
-                                                                 number(owner) + " '" +
-                                                                 entries_[owner].display + "'";
+                lostTo_[{i, list[k].second}] = owner;
             }
         }
     }
@@ -425,8 +547,8 @@ private:
         std::vector<int> spare;
         for (int pass = 0; pass < 2; ++pass)
             for (int b = 1; b < BLOCK_COUNT; ++b)
-                if (namedAnywhere_.count(b) == 0 &&
-                    empty(plan_.disk.bytes.data() + blockOffset(static_cast<unsigned>(b))) == (pass == 0))
+                if (namedAnywhere_.count(b) == 0 && namedByErased_.count(b) == 0 &&
+                    empty(plan_.disk, b) == (pass == 0))
                     spare.push_back(b);
         std::size_t next = 0;
         for (const Group& g : groups_)
@@ -435,17 +557,25 @@ private:
                 for (int slot = 0; slot < e.counted(); ++slot) {
                     if (!e.lost[slot]) continue;
                     const int b = e.stored[slot];
-                    const auto why = lostWhy_.find({i, slot});
-                    const std::string what = why != lostWhy_.end()
-                                                 ? why->second
-                                                 : texts::BAD_BLOCK_1 + number(b) + texts::BAD_BLOCK_2;
+                    const auto owner = lostTo_.find({i, slot});
+                    Problem cause;
+                    cause.low = cause.high = b;
+                    if (owner == lostTo_.end()) {
+                        cause.code = Code::BLOCK_PAST_DISK_ZEROS;
+                    } else if (owner->second == i) {
+                        cause.code = Code::BLOCK_TWICE;
+                    } else {
+                        cause.code = Code::BLOCK_SHARED;
+                        cause.parts = {number(owner->second), entries_[owner->second].shown};
+                    }
                     if (next < spare.size()) {
                         e.blocks[slot] = spare[next++];
                         plan_.zeroBlocks.push_back(e.blocks[slot]);
-                        problem(i, what, texts::ZEROS_1 + number(e.blocks[slot]));
+                        cause.parts.push_back(number(e.blocks[slot]));
+                        problem(cause.code, i, b, cause.parts);
                     } else {
                         e.blocks[slot] = 0;
-                        problem(i, what, texts::NO_ROOM_HOLE);
+                        problem(Code::BLOCK_LOST_HOLE, i, -1, {whatText(cause)});
                     }
                 }
             }
@@ -459,30 +589,184 @@ private:
                 e.kept = e.records;
                 if (e.records == 0 || e.blocks[e.counted() - 1] != 0) continue;
                 e.kept = e.held(e.blocks);
-                const std::string fix = texts::FIT_FIX + number(e.kept);
                 if (e.stored[e.counted() - 1] != 0) {
-                    problem(i, texts::FIT_AFTER, fix);
+                    problem(Code::COUNT_AFTER_CHANGES, i, -1, {number(e.kept)});
                     continue;
                 }
                 const long long named =
                     std::count_if(e.stored.begin(), e.stored.end(), [](int b) { return b != 0; });
-                problem(i,
-                        number(e.records) + texts::FIT_1 + number(e.counted()) + texts::FIT_2 + number(named),
-                        fix);
+                problem(Code::COUNT_PAST_BLOCKS, i, e.records,
+                        {number(e.counted()), number(named), number(e.kept)});
             }
     }
 
+    // Each run of records that cannot be read (whole or in part) is one problem, named by the
+    // records of the file and the blocks that hold them.
     void checkReadable() {
         for (const Group& g : groups_)
             for (int i : g.entries) {
                 const Entry& e = entries_[i];
-                for (int slot = 0; slot < e.counted(); ++slot) {
-                    const int b = e.stored[slot];
-                    if (b > 0 && b < BLOCK_COUNT && !plan_.disk.blockReadable(b))
-                        problem(i, texts::UNREADABLE_1 + number(b) + texts::UNREADABLE_2,
-                                texts::UNREADABLE_FIX);
+                int first = -1;
+                std::vector<int> blocks;
+                for (int r = 0; r <= e.records; ++r) {
+                    const int b =
+                        r < e.records ? e.stored[static_cast<std::size_t>(r / RECORDS_PER_BLOCK)] : 0;
+                    const bool bad = b > 0 && b < BLOCK_COUNT &&
+                                     !plan_.disk.readable(
+                                         blockOffset(static_cast<unsigned>(b)) +
+                                             static_cast<std::size_t>(r % RECORDS_PER_BLOCK) * RECORD_SIZE,
+                                         RECORD_SIZE);
+                    if (bad) {
+                        if (first < 0) first = r;
+                        if (blocks.empty() || blocks.back() != b) blocks.push_back(b);
+                        continue;
+                    }
+                    if (first < 0) continue;
+                    std::sort(blocks.begin(), blocks.end());
+                    const std::size_t at =
+                        problem(Code::UNREADABLE, i, e.base() + first,
+                                {(blocks.size() > 1 ? "blocks " : "block ") + ranges(blocks)});
+                    plan_.problems[at].high = e.base() + r - 1;
+                    first = -1;
+                    blocks.clear();
                 }
             }
+    }
+
+    // CP/M's ERA writes 0xE5 into the user byte and nothing else, so an erased entry keeps the
+    // name, the counts and the blocks of its file; an entry never used holds 0xE5 all through.
+    static bool erasedRemains(const std::uint8_t* raw) {
+        if (raw[entry::USER] != FILLER_BYTE ||
+            std::all_of(raw, raw + ENTRY_SIZE, [](std::uint8_t b) { return b == FILLER_BYTE; }))
+            return false;
+        std::uint8_t copy[ENTRY_SIZE];
+        std::memcpy(copy, raw, ENTRY_SIZE);
+        copy[entry::USER] = 0;
+        if (!plausible(copy) || (raw[entry::EXTENT] & ~EXTENT_MASK) != 0 || raw[entry::S2] > MAX_MODULE ||
+            raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT)
+            return false;
+        bool any = false;
+        for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
+            const int b = raw[entry::BLOCKS + slot];
+            if (b >= BLOCK_COUNT) return false;
+            any = any || b != 0;
+        }
+        return any;
+    }
+
+    // Erased files, entry by entry as their names and extents fit together. One comes back only
+    // whole and as it was: every extent from the first, every block its own and named by no live
+    // file or other erased one. A block that a later file took has other data now.
+    void findErased() {
+        std::map<std::string, std::vector<std::size_t>> byName;
+        for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
+            const std::uint8_t* raw = s_.entryAt(i);
+            if (!erasedRemains(raw)) continue;
+            Entry& e = entries_[i];
+            e.raw = raw;
+            e.erased = true;
+            e.records = entryRecords(raw);
+            e.number = entryNumber(raw);
+            e.shown = storedName(raw);
+            for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
+                e.stored[slot] = raw[entry::BLOCKS + slot];
+                if (e.stored[slot] != 0) namedByErased_.insert(e.stored[slot]);
+            }
+            e.blocks = e.stored;
+            // A second entry for an extent the erased file has already belongs to another one.
+            std::vector<std::size_t>& files = byName[maskedName(raw)];
+            std::size_t at = erased_.size();
+            for (std::size_t f : files)
+                if (std::none_of(erased_[f].entries.begin(), erased_[f].entries.end(),
+                                 [&](int k) { return entries_[k].number == e.number; })) {
+                    at = f;
+                    break;
+                }
+            if (at == erased_.size()) {
+                erased_.emplace_back();
+                files.push_back(at);
+            }
+            erased_[at].entries.push_back(i);
+        }
+
+        std::map<int, int> liveOwner, erasedNames;
+        for (int i = DIRECTORY_ENTRIES - 1; i >= 0; --i)
+            if (entries_[i].used)
+                for (int b : entries_[i].stored)
+                    if (b > 0 && b < BLOCK_COUNT) liveOwner[b] = i;
+        for (const ErasedFile& f : erased_)
+            for (int i : f.entries)
+                for (int b : entries_[i].stored)
+                    if (b != 0) ++erasedNames[b];
+        for (ErasedFile& f : erased_) {
+            std::stable_sort(f.entries.begin(), f.entries.end(),
+                             [&](int a, int b) { return entries_[a].number < entries_[b].number; });
+            if (entries_[f.entries[0]].number != 0) f.lost = texts::ERASED_NO_START;
+            for (int i : f.entries) {
+                const Entry& e = entries_[i];
+                const bool fits =
+                    (e.records == 0 || e.stored[e.counted() - 1] != 0) &&
+                    std::all_of(e.stored.begin() + e.counted(), e.stored.end(), [](int b) { return b == 0; });
+                if (!fits && f.lost.empty()) f.lost = texts::ERASED_UNFIT;
+                for (int b : e.stored) {
+                    if (b == 0 || !f.lost.empty()) continue;
+                    const auto owner = liveOwner.find(b);
+                    if (owner != liveOwner.end())
+                        f.lost = texts::ERASED_TAKEN_1 + number(b) + texts::ERASED_TAKEN_2 +
+                                 number(owner->second) + " '" + entries_[owner->second].shown + "'";
+                    else if (erasedNames[b] > 1)
+                        f.lost = texts::ERASED_SHARED_1 + number(b) + texts::ERASED_SHARED_2;
+                }
+            }
+        }
+    }
+
+    // The repair brings back the erased files asked for, each under the name it had, made valid
+    // where z18man refuses it, and with "~1", "~2"... where a file of user area 0 has it.
+    void bringBack() {
+        std::set<std::string> taken;
+        for (const Group& g : groups_)
+            if (g.area == 0) taken.insert(g.name);
+        for (ErasedFile& f : erased_) {
+            const Entry& first = entries_[f.entries[0]];
+            if (!f.lost.empty() || !undelete_.wanted) continue;
+            bool match = true;
+            for (int k = 0; k < NAME_BYTES && !undelete_.all; ++k)
+                match = match &&
+                        (undelete_.mask.chars[k] == '?' ||
+                         undelete_.mask.chars[k] == static_cast<char>(first.raw[entry::NAME + k] & 0x7F));
+            if (!match) continue;
+            std::string base = cleanField(first.raw + entry::NAME, NAME_WIDTH);
+            const std::string type = cleanField(first.raw + entry::TYPE, TYPE_WIDTH);
+            if (base.empty()) base = "FILE";
+            std::string candidate = joinName(base, type);
+            for (int n = 1; taken.count(candidate) != 0 || !makeCpmName(s_, nullptr, candidate); ++n) {
+                const std::string suffix = "~" + number(n);
+                candidate = joinName(base.substr(0, NAME_WIDTH - suffix.size()) + suffix, type);
+            }
+            taken.insert(candidate);
+            f.restore = true;
+            f.name = candidate;
+            ++plan_.restored;
+        }
+    }
+
+    // The key of every entry of a file: its user area, and the name it gets where it is renamed
+    // (the attribute bits of the type kept: read-only, hidden).
+    static void writeKey(std::uint8_t* key, const std::uint8_t* first, int area, const std::string* name) {
+        std::memcpy(key, first, KEY_SIZE);
+        key[entry::USER] = static_cast<std::uint8_t>(area);
+        if (name == nullptr) return;
+        const std::size_t dot = name->find('.');
+        const std::string base = name->substr(0, dot);
+        const std::string type = dot == std::string::npos ? std::string() : name->substr(dot + 1);
+        for (int k = 0; k < NAME_WIDTH; ++k)
+            key[entry::NAME + k] =
+                static_cast<std::uint8_t>(k < static_cast<int>(base.size()) ? base[k] : ' ');
+        for (int k = 0; k < TYPE_WIDTH; ++k)
+            key[entry::TYPE + k] =
+                static_cast<std::uint8_t>((k < static_cast<int>(type.size()) ? type[k] : ' ') |
+                                          (first[entry::TYPE + k] & ATTRIBUTE_BIT));
     }
 
     void writeDirectory() {
@@ -490,23 +774,15 @@ private:
         for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
             if (entries_[i].dropped) std::memset(plan_.directory + i * ENTRY_SIZE, FILLER_BYTE, ENTRY_SIZE);
 
-        for (const Group& g : groups_) {
-            const std::uint8_t* first = entries_[g.entries[0]].raw;
+        for (const ErasedFile& f : erased_) {
+            if (!f.restore) continue;
             std::uint8_t key[KEY_SIZE];
-            std::memcpy(key, first, KEY_SIZE);
-            key[entry::USER] = static_cast<std::uint8_t>(g.area);
-            if (g.rename) {
-                const std::size_t dot = g.name.find('.');
-                const std::string name = g.name.substr(0, dot);
-                const std::string type = dot == std::string::npos ? std::string() : g.name.substr(dot + 1);
-                for (int k = 0; k < NAME_WIDTH; ++k)
-                    key[entry::NAME + k] =
-                        static_cast<std::uint8_t>(k < static_cast<int>(name.size()) ? name[k] : ' ');
-                for (int k = 0; k < TYPE_WIDTH; ++k)
-                    key[entry::TYPE + k] =
-                        static_cast<std::uint8_t>((k < static_cast<int>(type.size()) ? type[k] : ' ') |
-                                                  (first[entry::TYPE + k] & ATTRIBUTE_BIT));
-            }
+            writeKey(key, entries_[f.entries[0]].raw, 0, &f.name);
+            for (int i : f.entries) std::memcpy(plan_.directory + i * ENTRY_SIZE, key, KEY_SIZE);
+        }
+        for (const Group& g : groups_) {
+            std::uint8_t key[KEY_SIZE];
+            writeKey(key, entries_[g.entries[0]].raw, g.area, g.rename ? &g.name : nullptr);
             for (int i : g.entries) {
                 const Entry& e = entries_[i];
                 std::uint8_t* out = plan_.directory + i * ENTRY_SIZE;
@@ -514,7 +790,8 @@ private:
                 for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot)
                     out[entry::BLOCKS + slot] = static_cast<std::uint8_t>(e.blocks[slot]);
                 const bool refit = e.kept != e.records || e.raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT ||
-                                   (e.raw[entry::EXTENT] & ~EXTENT_MASK) != 0;
+                                   (e.raw[entry::EXTENT] & ~EXTENT_MASK) != 0 ||
+                                   (e.raw[entry::S2] & MODULE_FLAG) != 0;
                 if (refit || e.renumber) {
                     const int high = e.kept > RECORDS_PER_EXTENT ? 1 : 0;
                     const int extent = (e.renumber ? 0 : e.number) * EXTENTS_PER_ENTRY + high;
@@ -535,24 +812,138 @@ private:
         x.index = i;
         x.base = e.base();
         x.records = e.records;
-        for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot)
+        for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
             x.blocks[slot] = slot >= e.counted()             ? 0
                              : e.stored[slot] >= BLOCK_COUNT ? OFF_DISK
                                                              : e.stored[slot];
+            x.lost[slot] = e.lost[slot];
+        }
         return x;
     }
 
     File fileOf(int area, const std::vector<int>& list) const {
         File f;
         f.area = area;
-        f.imageName = entries_[list[0]].display;
+        f.imageName = entries_[list[0]].shown;
+        f.hostBase = hostBaseOf(entries_[list[0]].raw);
         for (int i : list) {
             f.extents.push_back(extentOf(i));
             f.length = std::max(f.length, entries_[i].base() + entries_[i].held(entries_[i].stored));
             for (const Problem& p : plan_.problems)
-                if (p.index == i) f.troubles.push_back(p.what);
+                if (!p.info() && p.entry <= i && std::max(p.entry, p.lastEntry) >= i)
+                    f.troubles.push_back(codeText(p.code) + ' ' + whatText(p));
         }
         return f;
+    }
+
+    // The runs of records of a file that no block holds (holes, read as zeros) and of those whose
+    // bytes salvage cannot give (a block off the disk, a sector that cannot be read).
+    void measure(File* f) const {
+        const auto add = [](std::vector<std::pair<int, int>>& runs, int first, int last) {
+            if (!runs.empty() && runs.back().second + 1 == first)
+                runs.back().second = last;
+            else
+                runs.emplace_back(first, last);
+        };
+        for (int r = 0; r < f->length;) {
+            int n = 0;
+            const int b = f->blockAt(r, &n);
+            const Extent* x = f->extentAt(r);
+            if (b <= 0 ||
+                (x != nullptr && x->lost[static_cast<std::size_t>((r - x->base) / RECORDS_PER_BLOCK)])) {
+                add(b == 0 ? f->holes : f->damaged, r, r + n - 1);
+                r += n;
+                continue;
+            }
+            for (int k = r; k < r + n && b > 0; ++k)
+                if (!plan_.disk.readable(blockOffset(static_cast<unsigned>(b)) +
+                                             static_cast<std::size_t>(k % RECORDS_PER_BLOCK) * RECORD_SIZE,
+                                         RECORD_SIZE))
+                    add(f->damaged, k, k);
+            r += n;
+        }
+    }
+
+    static std::string recordRuns(const std::vector<std::pair<int, int>>& runs) {
+        std::string out;
+        for (const auto& run : runs)
+            out += (out.empty() ? "" : ", ") + number(run.first) +
+                   (run.second > run.first ? "-" + number(run.second) : std::string());
+        return out;
+    }
+
+    std::string bytesOf(const File& f) const {
+        return number(static_cast<long long>(f.length) * static_cast<long long>(RECORD_SIZE));
+    }
+
+    // A sparse file is sound; the check says where its holes are. So it does of each erased file.
+    void noteHoles() {
+        for (const Group& g : groups_) {
+            File f = fileOf(g.area, g.entries);
+            measure(&f);
+            if (!f.holes.empty()) problem(Code::SPARSE, g.entries[0], -1, {recordRuns(f.holes)});
+        }
+        for (const ErasedFile& f : erased_) {
+            const File file = fileOf(0, f.entries);
+            if (!f.lost.empty())
+                problem(Code::ERASED_LOST, f.entries[0], -1, {bytesOf(file), f.lost});
+            else if (f.restore)
+                problem(Code::ERASED_BACK, f.entries[0], -1, {bytesOf(file), f.name});
+            else
+                problem(Code::ERASED, f.entries[0], -1, {bytesOf(file)});
+        }
+    }
+
+    // Data that no file salvage writes holds: blocks named by no entry, or by one whose claim
+    // the check refused, that are not empty. Each run of them is one file of lost+found.
+    void findLostData() {
+        std::set<int> read;
+        const auto take = [&](int i) {
+            const Entry& e = entries_[i];
+            for (int slot = 0; slot < e.counted(); ++slot)
+                if (e.stored[slot] > 0 && e.stored[slot] < BLOCK_COUNT) read.insert(e.stored[slot]);
+        };
+        for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
+            if (entries_[i].used) take(i);
+        for (const ErasedFile& f : erased_)
+            if (f.lost.empty())
+                for (int i : f.entries) take(i);
+        std::vector<int> blocks;
+        for (int b = 1; b < BLOCK_COUNT;) {
+            if (read.count(b) != 0 || empty(plan_.disk, b)) {
+                ++b;
+                continue;
+            }
+            int last = b;
+            while (last + 1 < BLOCK_COUNT && read.count(last + 1) == 0 && !empty(plan_.disk, last + 1))
+                ++last;
+            File f;
+            f.kind = FileKind::LOST;
+            const auto padded = [](int n) {
+                const std::string digits = number(n);
+                return std::string(3 - std::min<std::size_t>(3, digits.size()), '0') + digits;
+            };
+            f.hostBase =
+                last > b ? texts::LOST_RUN + padded(b) + "-" + padded(last) : texts::LOST_BLOCK + padded(b);
+            f.imageName = last > b ? texts::LOST_RUN_SHOWN + number(b) + "-" + number(last)
+                                   : texts::LOST_BLOCK_SHOWN + number(b);
+            for (int first = b; first <= last; first += BLOCKS_PER_ENTRY) {
+                Extent x;
+                x.index = -1;
+                x.base = (first - b) * RECORDS_PER_BLOCK;
+                for (int k = 0; k < BLOCKS_PER_ENTRY && first + k <= last; ++k) {
+                    x.blocks[static_cast<std::size_t>(k)] = first + k;
+                    x.records += RECORDS_PER_BLOCK;
+                }
+                f.extents.push_back(x);
+            }
+            f.length = (last - b + 1) * RECORDS_PER_BLOCK;
+            lost_.push_back(f);
+            for (; b <= last; ++b) blocks.push_back(b);
+        }
+        if (blocks.empty()) return;
+        const std::size_t at = problem(Code::LOST_DATA, -1, blocks.front(), {ranges(blocks)});
+        plan_.problems[at].high = blocks.back();
     }
 
     void listFiles() {
@@ -571,19 +962,38 @@ private:
             e.renumber = true;
             plan_.files.push_back(fileOf(e.area, {i}));
         }
+        for (const ErasedFile& f : erased_) {
+            if (!f.lost.empty()) continue;
+            plan_.files.push_back(fileOf(0, f.entries));
+            plan_.files.back().kind = FileKind::ERASED;
+            plan_.files.back().newName = f.restore ? f.name : std::string();
+        }
+        plan_.files.insert(plan_.files.end(), lost_.begin(), lost_.end());
+        for (File& f : plan_.files) measure(&f);
         plan_.usedBlocks = static_cast<int>(namedAnywhere_.size());
     }
 
     Session& s_;
+    Session scratch_{s_.env, s_.out};  // a directory of its own, to try names in
+    const Undelete& undelete_;
     Plan& plan_;
+    std::vector<ErasedFile> erased_;
+    std::set<int> namedByErased_;  // blocks named by the entries erased files left
+    std::vector<File> lost_;       // the runs of blocks that hold data no file names
     Entry entries_[DIRECTORY_ENTRIES];
     std::vector<Group> groups_;
     std::set<int> namedAnywhere_;
-    std::map<std::string, int> areaOfName_;               // the user area of each name entries in one carry
-    std::map<std::pair<int, int>, std::string> lostWhy_;  // (entry, slot) of a block another holds
+    std::map<std::string, int> areaOfName_;      // the user area of each name entries in one carry
+    std::map<std::pair<int, int>, int> lostTo_;  // (entry, slot) of a block another entry keeps: that entry
 };
 
 }  // namespace
+
+const Extent* File::extentAt(int record) const {
+    for (const Extent& x : extents)
+        if (record >= x.base && record < x.base + RECORDS_PER_ENTRY) return &x;
+    return nullptr;
+}
 
 int File::blockAt(int record, int* run) const {
     int block = 0;
@@ -607,29 +1017,6 @@ int File::blockAt(int record, int* run) const {
     return block;
 }
 
-bool Disk::readable(std::uint64_t offset, std::size_t n) const {
-    for (std::uint64_t at = offset; at < offset + n; at += SECTOR_SIZE) {
-        const std::uint64_t sector = at / SECTOR_SIZE;
-        if (sector >= sectorRead.size() || !sectorRead[sector]) return false;
-    }
-    return true;
-}
-
-bool readDisk(Session& s, int handle, Disk* disk) {
-    if (!s.env.fileSize(handle, &disk->fileSize)) return false;
-    // Sector by sector, so that one bad sector costs only its own bytes.
-    for (int sector = 0; sector < SECTOR_COUNT; ++sector) {
-        const std::uint64_t at = static_cast<std::uint64_t>(sector) * SECTOR_SIZE;
-        if (at >= disk->fileSize) break;
-        std::size_t done = 0;
-        std::uint8_t* dest = disk->bytes.data() + at;
-        const bool ok = s.env.readAt(handle, at, dest, SECTOR_SIZE, &done);
-        disk->sectorRead[sector] = ok && done == SECTOR_SIZE;
-        if (!disk->sectorRead[sector]) std::memset(dest, 0, SECTOR_SIZE);
-    }
-    return true;
-}
-
-void makePlan(Session& s, Plan* plan) { Planner(s, *plan).run(); }
+void makePlan(Session& s, const Undelete& undelete, Plan* plan) { Planner(s, undelete, *plan).run(); }
 
 }  // namespace z18::fsck

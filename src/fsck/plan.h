@@ -9,35 +9,14 @@
 #include <utility>
 #include <vector>
 
+#include "fsck/disk.h"
+#include "fsck/problems.h"
 #include "session/session.h"
 
 namespace z18::fsck {
 
 // One entry holds two logical extents of 128 records: 256 records in its 16 block slots.
 constexpr int RECORDS_PER_ENTRY = BLOCKS_PER_ENTRY * RECORDS_PER_BLOCK;
-
-// The image as read: IMAGE_SIZE bytes, zeros where nothing could be read.
-struct Disk {
-    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(IMAGE_SIZE, 0);
-    std::vector<bool> sectorRead = std::vector<bool>(SECTOR_COUNT, false);
-    std::uint64_t fileSize = 0;
-
-    bool readable(std::uint64_t offset, std::size_t n) const;
-    bool blockReadable(int block) const {
-        return readable(blockOffset(static_cast<unsigned>(block)), BLOCK_SIZE);
-    }
-};
-
-// Reads every sector of the open file that can be read. False when its size cannot be had.
-bool readDisk(Session& s, int handle, Disk* disk);
-
-struct Problem {
-    int index = -1;  // directory entry; -1 for the image as a whole
-    int user = -1;   // the entry's user byte; -1 where there is no entry
-    std::string name;
-    std::string what;
-    std::string fix;  // what a repair does about it
-};
 
 // A block slot that names no block on the disk: its records come out as zeros.
 constexpr int OFF_DISK = -1;
@@ -49,32 +28,52 @@ struct Extent {
     int base = 0;
     int records = 0;
     std::array<int, BLOCKS_PER_ENTRY> blocks{};
+    std::array<bool, BLOCKS_PER_ENTRY> lost{};  // slots whose data is not the file's: the repair drops it
 };
 
+// What a salvaged file is: a file of the directory, an erased one that can be brought back, or a
+// run of blocks that hold data no file names.
+enum class FileKind { LIVE, ERASED, LOST };
+
 struct File {
+    FileKind kind = FileKind::LIVE;
     int area = 0;
-    std::string imageName;  // as the image shows it
+    std::string imageName;  // as stored, for the report
+    std::string hostBase;   // what its host name is made from
     std::string newName;    // as the repaired image names it
     std::vector<Extent> extents;
-    int length = 0;                     // records salvage writes: up to the last one a block holds
-    std::vector<std::string> troubles;  // the problems of its entries
+    int length = 0;                            // records salvage writes: up to the last one a block holds
+    std::vector<std::string> troubles;         // the problems of its entries
+    std::vector<std::pair<int, int>> holes;    // records no block holds, first and last of each run
+    std::vector<std::pair<int, int>> damaged;  // records that come out as zeros or unread bytes
 
     // The block slot that holds record r: 0 for a hole, OFF_DISK, or a block number; *run gets
     // the number of records from r on that lie in the same slot or the same hole.
     int blockAt(int record, int* run = nullptr) const;
+    // The extent that holds record r, or null.
+    const Extent* extentAt(int record) const;
 };
 
 struct Plan {
     Disk disk;
-    std::vector<Problem> problems;
+    std::vector<Problem> problems;  // in directory order, each repeat collapsed
     std::vector<File> files;
     std::uint8_t directory[DIRECTORY_SIZE] = {};  // the directory of the repaired image
     std::vector<int> zeroBlocks;                  // blocks the repair fills with zeros
     int usedEntries = 0;
     int usedBlocks = 0;  // data blocks named by the image's entries
+    int restored = 0;    // erased files the repaired image brings back
+};
+
+// Which erased files the repaired image brings back: none, all that can be, or those whose
+// names match a pattern ("?" matching any character).
+struct Undelete {
+    bool wanted = false;
+    bool all = true;
+    CpmName mask;
 };
 
 // Works out everything from plan->disk, which readDisk has filled.
-void makePlan(Session& s, Plan* plan);
+void makePlan(Session& s, const Undelete& undelete, Plan* plan);
 
 }  // namespace z18::fsck

@@ -3,90 +3,147 @@
 
 namespace z18::fsck::texts {
 
+constexpr char PROGRAM[] = "z18fsck: ";
 constexpr char USAGE[] =
-    "Usage: z18fsck [-x DIR] [-o NEW.z18] IMAGE\n"
+    "Usage: z18fsck [-x DIR] [-o NEW.z18 [-u [MASK]]] [-b MAPFILE] [--json] IMAGE\n"
     "  z18fsck IMAGE              check IMAGE and report, change nothing\n"
-    "  z18fsck -x DIR IMAGE       also extract every file that can be read into DIR (new or empty)\n"
+    "  z18fsck -x DIR IMAGE       also extract every file that can be read into DIR (new or empty),\n"
+    "                             erased ones into DIR/erased, data no file names into DIR/lost+found\n"
     "  z18fsck -o NEW.z18 IMAGE   also write a repaired copy of IMAGE to NEW.z18 (must not exist)\n"
+    "  -u [MASK]                  with -o, bring back the erased files (those MASK matches)\n"
+    "  -b MAPFILE                 the sectors a GNU ddrescue map (or a list of sector numbers) names\n"
+    "                             as bad count as unreadable\n"
+    "  --json                     print the report as one JSON document\n"
     "IMAGE is only ever read. Exit status: 0 clean, 1 problems found (and handled), 2 failure.\n";
 constexpr char VERSION[] = "z18fsck v1.2\n";
 
-// Failures that end a run with status 2.
+// Faults of the command line, shown before the usage.
+constexpr char UNKNOWN_OPTION[] = "unknown option ";
+constexpr char TWICE_1[] = "option ";
+constexpr char TWICE_2[] = " given twice";
+constexpr char NEEDS_1[] = "option ";
+constexpr char NEEDS_2[] = " needs a value";
+constexpr char BAD_MASK_1[] = "'";
+constexpr char BAD_MASK_2[] = "' is no CP/M name or mask";
+constexpr char NO_IMAGE[] = "no image given";
+constexpr char EMPTY_IMAGE[] = "an empty image name";
+constexpr char SECOND_IMAGE[] = "one image only, not also ";
+
+// Failures that end a run with status 2, each followed by the host's reason where it gave one.
 constexpr char CANNOT_OPEN[] = "cannot open image ";
 constexpr char CANNOT_READ[] = "cannot read image ";
+constexpr char MAP_CANNOT_READ[] = "cannot read the bad-sector map ";
+constexpr char MAP_BAD_1[] = "the bad-sector map ";
+constexpr char MAP_BAD_2[] = " is no ddrescue map and no list of sector numbers: line ";
 constexpr char DIR_NOT_EMPTY[] = "salvage folder is not empty or not a folder: ";
 constexpr char DIR_CANNOT_MAKE[] = "cannot make salvage folder ";
 constexpr char NEW_EXISTS[] = "will not replace existing ";
 constexpr char NEW_CANNOT_MAKE[] = "cannot create ";
 constexpr char NEW_CANNOT_WRITE[] = "cannot write ";
 constexpr char NEW_CANNOT_NAME[] = "cannot give the repaired image its name; it is left as ";
+constexpr char PART_IN_WAY[] = "will not remove what is not an unfinished repaired image: ";
+constexpr char PART_CANNOT_REMOVE[] = "cannot remove the unfinished repaired image an earlier run left: ";
+constexpr char PART_REMOVED[] = "removed an unfinished repaired image an earlier run left: ";
 constexpr char FILE_CANNOT_WRITE[] = "cannot write ";
 constexpr char REPORT_CANNOT_WRITE[] = "cannot write the report ";
+constexpr char REPORT_PRINTED[] = "; it is printed above";
+constexpr char STOPPED[] = "salvage stopped: ";
 
 // The check.
 constexpr char CHECKING[] = "Checking ";
-constexpr char IMAGE_WORD[] = "image";
-constexpr char ENTRY_WORD[] = "entry ";
-constexpr char USER_WORD[] = " user ";
-constexpr char REPAIR_WORD[] = "; repair: ";
 constexpr char SUMMARY_FILES[] = " file(s), ";
 constexpr char SUMMARY_ENTRIES[] = " of 64 entries used, ";
 constexpr char SUMMARY_USED[] = " blocks used, ";
 constexpr char SUMMARY_FREE[] = " free, ";
 constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
 
-// Problems and what a repair does about them.
-constexpr char BAD_SIZE_1[] = "the file holds ";
-constexpr char BAD_SIZE_2[] = " bytes, not 368640";
-constexpr char BAD_SIZE_SHORT[] = "missing bytes read as zeros";
-constexpr char BAD_SIZE_LONG[] = "the bytes past 368640 are left out";
-constexpr char DIR_SECTOR_1[] = "directory sector ";
-constexpr char DIR_SECTOR_2[] = " cannot be read";
-constexpr char DIR_SECTOR_FIX[] = "its 16 entries are left free";
-constexpr char BAD_USER_1[] = "user byte ";
-constexpr char BAD_USER_2[] = " is no user area (0 to 15)";
-constexpr char DROPPED[] = "entry removed: it holds no data";
-constexpr char NOT_A_FILE[] = "entry removed: it is no file (salvage extracts it)";
-constexpr char MOVED_TO_AREA[] = "moved to user area ";
-constexpr char NO_NAME[] = "no name and no block";
-constexpr char BAD_NAME[] = "name fails the CP/M name check";
-constexpr char NAME_CLASH_1[] = "a file of this name is already in user area ";
-constexpr char NAME_CLASH_2[] = " (entry ";
-constexpr char NAME_CLASH_3[] = ")";
-constexpr char RENAMED[] = "renamed to ";
-constexpr char BAD_BLOCK_1[] = "names block ";
-constexpr char BAD_BLOCK_2[] = ", past the last block 174";
-constexpr char BLOCK_DROPPED[] = "block left out";
-constexpr char ZEROS_1[] = "left out; zeros take its place, in block ";
-constexpr char NO_ROOM_HOLE[] = "block left out, its records a hole: no free block is left";
-constexpr char STRAY_1[] = "block ";
-constexpr char STRAY_2[] = " lies past the record count";
-constexpr char UNREADABLE_1[] = "block ";
-constexpr char UNREADABLE_2[] = " cannot be read";
-constexpr char UNREADABLE_FIX[] = "copied with zeros where unreadable";
-constexpr char BIG_RC_1[] = "record count byte ";
-constexpr char BIG_RC_2[] = " is above 128";
-constexpr char BIG_RC_FIX[] = "record count made to fit";
-constexpr char EXTENT_BITS_1[] = "extent byte ";
-constexpr char EXTENT_BITS_2[] = " has bits above the extent number";
-constexpr char EXTENT_BITS_FIX[] = "those bits cleared";
-constexpr char LAST_BYTES_1[] = "last record byte count ";
-constexpr char LAST_BYTES_2[] = " is above 128";
-constexpr char LAST_BYTES_FIX[] = "set to 0";
-constexpr char FIT_1[] = " record(s) need ";
-constexpr char FIT_2[] = " block(s), the entry names ";
-constexpr char FIT_AFTER[] = "record count no longer fits its blocks after the changes above";
-constexpr char FIT_FIX[] = "record count set to ";
-constexpr char SHARED_1[] = "block ";
-constexpr char SHARED_2[] = " is also named by entry ";
-constexpr char SHARED_TWICE[] = " is named twice by this entry";
-constexpr char DUP_EXTENT_1[] = "a second file of this name in its user area: extent ";
-constexpr char DUP_EXTENT_2[] = " is also in entry ";
-constexpr char DUP_EXTENT_FIX[] = "kept as a file of its own, named ";
-constexpr char BIG_MODULE_1[] = "s2 byte ";
-constexpr char BIG_MODULE_2[] = " places the entry past the 8 MB that CP/M 2.2 can address";
-constexpr char MIXED_KEYS[] = "its extents carry different attribute bits";
-constexpr char MIXED_KEYS_FIX[] = "all set as in its first extent";
+// Every problem z18fsck reports: its name in the code, its stable code, what it says and what a
+// repair does about it (for information, what can be done). In the texts, {n} is the number the
+// line is about (a range once repeats of one problem collapse, and then {s} is "s"), {1} to {3}
+// the further parts. One list makes both the codes and the table, so neither lacks a row.
+#define Z18FSCK_PROBLEMS(X)                                                                                  \
+    /* The image file as a whole. */                                                                         \
+    X(SHORT_FILE, 101, "the file holds {n} bytes{1}, not 368640", "missing bytes read as zeros")             \
+    X(LONG_FILE, 102, "the file holds {n} bytes{1}, not 368640", "the bytes past 368640 are left out")       \
+    X(HEADER, 103, "a header of {n} bytes comes before the disk",                                            \
+      "read from there; the repair leaves the header out")                                                   \
+    /* The directory. */                                                                                     \
+    X(DIRECTORY_UNREADABLE, 201, "image sector{s} {n} cannot be read", "their entries are left free")        \
+    X(DIRECTORY_JUNK, 202, "no plausible entry in image sector{s} {n} ({1})", "their entries are left free") \
+    X(NO_NAME_NO_BLOCK, 203, "no name and no block", "entry removed: it holds no data")                      \
+    /* User bytes and names. */                                                                              \
+    X(USER_MOVED, 301, "user byte {n} is no user area (0 to 15)", "moved to user area {1}")                  \
+    X(USER_NO_DATA, 302, "user byte {n} is no user area (0 to 15)", "entry removed: it holds no data")       \
+    X(USER_NO_FILE, 303, "user byte {n} is no user area (0 to 15)",                                          \
+      "entry removed: it is no file (salvage extracts it)")                                                  \
+    X(BAD_NAME, 304, "name fails the CP/M name check", "renamed to {1}")                                     \
+    X(NAME_ATTRIBUTES, 305, "attribute {1} set in the name, which z18man refuses", "cleared, the name kept") \
+    X(NAME_CLASH, 306, "a file of this name is already in user area {n} (entry {1})", "renamed to {2}")      \
+    X(MIXED_KEYS, 307, "its extents carry different attribute bits", "all set as in its first extent")       \
+    /* Block numbers. */                                                                                     \
+    X(BLOCK_PAST_DISK, 401, "names block{s} {n}, past the last block 174", "left out")                       \
+    X(BLOCK_PAST_DISK_ZEROS, 402, "names block {n}, past the last block 174",                                \
+      "a block of zeros takes its place: block {1}")                                                         \
+    X(BLOCK_SHARED, 403, "block {n} is also named by entry {1} '{2}'",                                       \
+      "a block of zeros takes its place: block {3}")                                                         \
+    X(BLOCK_TWICE, 404, "block {n} is named twice by this entry",                                            \
+      "a block of zeros takes its place: block {1}")                                                         \
+    X(BLOCK_PAST_COUNT, 405, "names block{s} {n} past its record count", "left out")                         \
+    X(BLOCK_LOST_HOLE, 406, "{1}, and no block is free", "left out: its records are a hole")                 \
+    /* Record counts and extents. */                                                                         \
+    X(BIG_RECORD_COUNT, 501, "record count byte {n} is above 128", "record count made to fit")               \
+    X(EXTENT_BITS, 502, "extent byte {1} has bits above the extent number", "those bits cleared")            \
+    X(LAST_BYTES, 503, "last record byte count {n} is above 128", "set to 0")                                \
+    X(COUNT_PAST_BLOCKS, 504, "{n} record(s) need {1} block(s), the entry names {2}",                        \
+      "record count set to {3}")                                                                             \
+    X(COUNT_AFTER_CHANGES, 505, "record count no longer fits its blocks after the changes above",            \
+      "record count set to {1}")                                                                             \
+    X(SECOND_EXTENT, 506, "a second file of this name in its user area: extent {n} is also in entry {1}",    \
+      "kept as a file of its own, named {2}")                                                                \
+    X(BIG_MODULE, 507, "s2 byte {n} places the entry past the 8 MB that CP/M 2.2 can address",               \
+      "kept as a file of its own, named {1}")                                                                \
+    X(MODULE_BIT, 508, "s2 byte {1} has bit 7 set", "bit cleared")                                           \
+    /* The data. */                                                                                          \
+    X(UNREADABLE, 601, "record{s} {n} cannot be read ({1})", "copied with zeros where unreadable")           \
+    /* Information, no problem. */                                                                           \
+    X(SPARSE, 701, "sparse: records {1} are holes, read as zeros", "")                                       \
+    X(ERASED, 702, "an erased file of {1} bytes", "-x saves it in erased/, -o with -u brings it back")       \
+    X(ERASED_LOST, 703, "an erased file of {1} bytes, lost: {2}", "")                                        \
+    X(ERASED_BACK, 704, "an erased file of {1} bytes", "brought back as {2}, in user area 0")                \
+    X(LOST_DATA, 705, "data that no file names, in block{s} {1}",                                            \
+      "salvage saves each run of blocks in lost+found/")
+
+// What fills a directory sector that holds no entries.
+constexpr char FILL_BYTE[] = "every byte ";
+constexpr char FILL_PATTERN_1[] = "the same ";
+constexpr char FILL_PATTERN_2[] = " bytes over and over";
+constexpr char FILL_NOISE[] = "bytes at random";
+
+constexpr char AFTER_HEADER[] = " after its header";
+// Why an erased file cannot come back.
+constexpr char ERASED_NO_START[] = "its first extent is gone";
+constexpr char ERASED_UNFIT[] = "its record counts and blocks do not fit together";
+constexpr char ERASED_TAKEN_1[] = "block ";
+constexpr char ERASED_TAKEN_2[] = " now belongs to entry ";
+constexpr char ERASED_SHARED_1[] = "block ";
+constexpr char ERASED_SHARED_2[] = " is named by another erased entry too";
+// Where salvage puts what it finds besides the files.
+constexpr char LOST_FOLDER[] = "lost+found/";
+constexpr char ERASED_FOLDER[] = "erased/";
+constexpr char LOST_RUN[] = "blocks-";
+constexpr char LOST_BLOCK[] = "block-";
+constexpr char LOST_RUN_SHOWN[] = "blocks ";
+constexpr char LOST_BLOCK_SHOWN[] = "block ";
+constexpr char ERASED_SUBJECT[] = " erased '";
+
+constexpr char PROBLEM_PREFIX = 'P';
+constexpr char INFO_PREFIX = 'I';
+constexpr char RANGE_DASH = '-';
+constexpr char IMAGE_SUBJECT[] = "image";
+constexpr char ENTRY_SUBJECT[] = "entry ";
+constexpr char ENTRIES_SUBJECT[] = "entries ";
+constexpr char USER_SUBJECT[] = " user ";
+constexpr char REPAIR_SEPARATOR[] = "; repair: ";
 
 // Salvage.
 constexpr char REPORT_NAME[] = "z18fsck-report.txt";
@@ -94,9 +151,25 @@ constexpr char ARROW[] = " -> ";
 constexpr char BYTES[] = " bytes";
 constexpr char CLEAN[] = ", intact";
 constexpr char TROUBLES[] = ", problems: ";
+constexpr char OF[] = " of ";
+constexpr char PARTIAL[] = ", partial: cut short";
+constexpr char NOT_WRITTEN[] = ", not written";
+constexpr char DAMAGED[] = ", damaged: records ";
+constexpr char HOLES[] = ", holes: records ";
+constexpr char LOST_LINE[] = ", data no file names";
+constexpr char ERASED_LINE[] = "erased ";
+constexpr char PARTIAL_SUFFIX[] = ".partial";
 constexpr char SALVAGED_1[] = "Extracted ";
 constexpr char SALVAGED_2[] = " file(s) into ";
 constexpr char SALVAGED_3[] = ", list in ";
+
+// The words of the JSON report.
+constexpr char JSON_FILE[] = "file";
+constexpr char JSON_ERASED[] = "erased";
+constexpr char JSON_LOST[] = "lost";
+constexpr char JSON_WHOLE[] = "whole";
+constexpr char JSON_PARTIAL[] = "partial";
+constexpr char JSON_NOT_WRITTEN[] = "no";
 
 // Repair.
 constexpr char PART_SUFFIX[] = ".part";

@@ -1,15 +1,20 @@
-// z18fsck on images damaged from a known-good one, one kind of damage per row: the check's
-// verdict, salvage against the files put in, and the repaired image judged by z18man and
-// fsck.cpm; the image itself never changes.
+// z18fsck as a rescuer meets it: images damaged from a known-good one, or in layouts CP/M itself
+// leaves, one damage or feature per row. Each row holds the check to its problem codes and exit
+// status, salvage to every file it writes and the bytes of each, and the repair to what a rescuer
+// counts on: every record salvage found intact stays at its place, the image loads in z18man,
+// passes fsck.cpm and checks clean. The input image never changes.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "fsck/fsck.h"
 #include "support/cpmtools.h"
+#include "support/fsck_records.h"
+#include "support/mem_env.h"
 #include "support/test_support.h"
 
 using namespace z18test;
@@ -30,149 +35,322 @@ void setEntry(Bytes& image, int index, std::size_t at, std::initializer_list<int
     for (int b : bytes) entryIn(image, index)[at++] = static_cast<std::uint8_t>(b);
 }
 
-struct Case {
-    const char* name;
-    std::function<void(Bytes&, const TempDir&)> damage;
-    const char* finding;              // in the check's output; null for a clean image
-    std::vector<std::string> intact;  // host files salvage must give back byte for byte
-    // A file salvage gives back with zeros in [from, to): a hole, or what damage took.
-    struct Zeroed {
-        const char* name;
-        std::size_t from, to;
-    };
-    std::vector<Zeroed> zeroed = {};
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Every file under dir but the report, by its path there, with its bytes.
+std::map<std::string, Bytes> filesUnder(const std::string& dir) {
+    std::map<std::string, Bytes> found;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+        const std::string path = std::filesystem::relative(e.path(), dir).string();
+        if (e.is_regular_file() && path != "z18fsck-report.txt") found[path] = readFile(e.path().string());
+    }
+    return found;
+}
+
+const std::string kMade = "made by cpmtools\n";
+
+// The bytes salvage must give: the files put in, whole records; with zeros where a hole or the
+// damage is; blocks of the good image.
+struct Known {
+    std::map<std::string, Bytes> files;
+    Bytes image;
+    Bytes of(const std::string& name) const {
+        const auto f = files.find(name);
+        return padded(f != files.end() ? f->second : Bytes(kMade.begin(), kMade.end()));
+    }
+    Bytes zeroed(const std::string& name, std::size_t from, std::size_t to) const {
+        Bytes b = of(name);
+        std::fill(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(to),
+                  0);
+        return b;
+    }
 };
+
+using Salvaged = std::map<std::string, Bytes>;
+
+struct Row {
+    const char* name;
+    // Damages the image; may add to the arguments of every run (-b) and of the repair (-u).
+    std::function<void(Bytes&, const TempDir&, std::vector<std::string>* all,
+                       std::vector<std::string>* repair)>
+        make;
+    int status;
+    std::vector<const char*> codes;  // a code and its subject, each on a line of the check
+    std::function<Salvaged(const Known&)> salvaged;
+    bool passesFsckCpm = true;  // fsck.cpm takes a hole in the last logical extent for damage
+};
+
+Salvaged all3(const Known& k) {
+    return {{"A.TXT", k.of("A.TXT")}, {"B.BIN", k.of("B.BIN")}, {"C.DAT", k.of("C.DAT")}};
+}
+Salvaged with(Salvaged base, const std::string& path, Bytes bytes) {
+    base[path] = std::move(bytes);
+    return base;
+}
+Salvaged without(Salvaged base, const std::string& path) {
+    base.erase(path);
+    return base;
+}
 
 }  // namespace
 
-TEST(Fsck, EachDamageCheckedSalvagedAndRepaired) {
+TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
     ASSERT_TRUE(haveCpmtools()) << "cpmtools is not installed";
     // A.TXT in block 1, B.BIN in blocks 2-4, C.DAT in two entries (blocks 5-20 and 21-24).
-    const std::map<std::string, Bytes> files = {
+    Known known;
+    known.files = {
         {"A.TXT", randomBytes(100, 1)}, {"B.BIN", randomBytes(5000, 2)}, {"C.DAT", randomBytes(40000, 3)}};
     TempDir base;
-    for (const auto& f : files) writeFile(base / f.first, f.second);
+    for (const auto& f : known.files) writeFile(base / f.first, f.second);
     InProcess add;
     ASSERT_EQ(add.run({base / "base", "/a", base / "*.*"}), 0) << add.output();
-    const Bytes good = readFile(base / "base.z18");
-    const auto cpmcp = [](const TempDir& d, const std::string& from, const std::string& to) {
-        writeFile(d / from, std::string("made by cpmtools\n"));
+    known.image = readFile(base / "base.z18");
+    const auto cpmcp = [](Bytes& img, const TempDir& d, const std::string& name, const std::string& to) {
+        writeFile(d / "disk.z18", img);
+        writeFile(d / name, kMade);
         writeDiskdefs(d.path());
-        ASSERT_EQ(cpmtool("cpmcp", {"disk.z18", from, to}, d.path()).status, 0);
+        ASSERT_EQ(cpmtool("cpmcp", {"disk.z18", name, to}, d.path()).status, 0);
+        img = readFile(d / "disk.z18");
     };
-
-    const Case cases[] = {
-        {"clean", [](Bytes&, const TempDir&) {}, nullptr, {"A.TXT", "B.BIN", "C.DAT"}},
+    const auto fillSector = [](Bytes& img, int sector, const std::string& pattern) {
+        for (std::size_t k = 0; k < z18::SECTOR_SIZE; ++k)
+            img[z18::DIRECTORY_OFFSET + static_cast<std::size_t>(sector) * z18::SECTOR_SIZE + k] =
+                static_cast<std::uint8_t>(pattern[k % pattern.size()]);
+    };
+    using Args = std::vector<std::string>;
+    const std::vector<Row> rows = {
+        {"clean", [](Bytes&, const TempDir&, Args*, Args*) {}, 0, {}, all3},
+        // Names other tools write and z18man refuses: kept for salvage, made valid by the repair.
         {"cpmtools names",
-         [&](Bytes& img, const TempDir& d) {
-             writeFile(d / "disk.z18", img);
-             cpmcp(d, "od(1).bin", "0:od(1).bin");
-             cpmcp(d, "50%.com", "3:50%.com");
-             img = readFile(d / "disk.z18");
+         [&](Bytes& img, const TempDir& d, Args*, Args*) {
+             cpmcp(img, d, "od(1).bin", "0:od(1).bin");
+             cpmcp(img, d, "sp ace.txt", "3:sp ace.txt");
          },
-         "'OD(1).BIN': name fails the CP/M name check; repair: renamed to OD_1_.BIN",
-         {"A.TXT", "B.BIN", "C.DAT", "OD(1).BIN", "u3-50%.COM"}},
-        {"block past the end",
-         [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::BLOCKS + 1, {200}); },
-         "names block 200, past the last block 174; repair: left out; zeros take its place",
-         {"A.TXT", "C.DAT"},
-         {{"B.BIN", 2048, 4096}}},
-        {"shared block",
-         [](Bytes& img, const TempDir&) { setEntry(img, 0, z18::entry::BLOCKS, {2}); },
-         "'A.TXT': block 2 is also named by entry 1 'B.BIN'; repair: left out; zeros take its place",
-         {"B.BIN", "C.DAT"}},
-        {"user byte",
-         [](Bytes& img, const TempDir&) { setEntry(img, 0, 0, {20}); },
-         "user byte 20 is no user area (0 to 15); repair: moved to user area 4",
-         {"u4-A.TXT", "B.BIN", "C.DAT"}},
+         1,
+         {"P304 entry 4 user 0 'OD(1).BIN'", "P304 entry 5 user 3 'SP ACE.TXT'"},
+         [](const Known& k) {
+             return with(with(all3(k), "OD(1).BIN", k.of("made")), "u3-SP_ACE.TXT", k.of("made"));
+         }},
+        {"attribute bit in the name",
+         [](Bytes& img, const TempDir&, Args*, Args*) { entryIn(img, 0)[z18::entry::NAME] |= 0x80; },
+         1,
+         {"P305 entry 0 user 0 '\\xC1.TXT'"},
+         all3},
+        {"user byte 20",
+         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 0, 0, {20}); },
+         1,
+         {"P301 entry 0 user 20 'A.TXT'"},
+         [](const Known& k) { return with(without(all3(k), "A.TXT"), "u4-A.TXT", k.of("A.TXT")); }},
         {"no file",
-         [](Bytes& img, const TempDir&) {
+         [](Bytes& img, const TempDir&, Args*, Args*) {
              setEntry(img, 0, 0, {0x40, 0x01});
          },
-         "user byte 64 is no user area (0 to 15); repair: entry removed: it is no file",
-         {"B.BIN", "C.DAT"}},
-        {"record count",
-         [](Bytes& img, const TempDir&) { setEntry(img, 1, z18::entry::RECORD_COUNT, {100}); },
-         "100 record(s) need 7 block(s), the entry names 3; repair: record count set to 48",
-         {"A.TXT", "C.DAT"}},
-        // Files as CP/M leaves them: an extent that was never written, entries in any order, an
-        // empty block slot. They are sound; salvage gives every record at its place.
-        {"missing extent",
-         [](Bytes& img, const TempDir&) { setEntry(img, 2, 0, {0xE5}); },
-         nullptr,
-         {"A.TXT", "B.BIN"},
-         {{"C.DAT", 0, 32768}}},
+         1,
+         {"P303 entry 0 user 64 '\\x01.TXT'"},
+         [](const Known& k) { return with(without(all3(k), "A.TXT"), "_.TXT", k.of("A.TXT")); }},
+        // A lost block keeps its place: zeros in salvage and in the repair, nothing moved.
+        {"block past the disk",
+         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::BLOCKS + 1, {200}); },
+         1,
+         {"P402 entry 1 user 0 'B.BIN'", "I705 image"},
+         [](const Known& k) {
+             return with(with(all3(k), "B.BIN", k.zeroed("B.BIN", 2048, 4096)), "lost+found/block-003",
+                         blocksData(k.image, 3, 1));
+         }},
+        {"block of another file",
+         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 0, z18::entry::BLOCKS, {2}); },
+         1,
+         {"P403 entry 0 user 0 'A.TXT'", "I705 image"},
+         [](const Known& k) {
+             Bytes a = blocksData(k.image, 2, 1);
+             a.resize(z18::RECORD_SIZE);
+             return with(with(all3(k), "A.TXT", a), "lost+found/block-001", blocksData(k.image, 1, 1));
+         }},
+        {"stray block past the record count",
+         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::BLOCKS + 3, {5}); },
+         1,
+         {"P405 entry 1 user 0 'B.BIN'"},
+         all3},
+        {"record count past the blocks",
+         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::RECORD_COUNT, {100}); },
+         1,
+         {"P504 entry 1 user 0 'B.BIN'"},
+         [](const Known& k) { return with(all3(k), "B.BIN", blocksData(k.image, 2, 3)); }},
+        {"extent there twice",
+         [](Bytes& img, const TempDir&, Args*, Args*) { std::memcpy(entryIn(img, 9), entryIn(img, 1), 32); },
+         1,
+         {"P506 entry 9 user 0 'B.BIN'"},
+         [](const Known& k) { return with(all3(k), "B~1.BIN", k.of("B.BIN")); }},
+        // Layouts CP/M leaves are sound, and every record comes out at its place.
         {"entries out of order",
-         [](Bytes& img, const TempDir&) {
+         [](Bytes& img, const TempDir&, Args*, Args*) {
              const Bytes second = entryBytes(img, 3);
              std::memcpy(entryIn(img, 3), entryIn(img, 2), 32);
              std::memcpy(entryIn(img, 2), second.data(), 32);
          },
-         nullptr,
-         {"A.TXT", "B.BIN", "C.DAT"}},
+         0,
+         {},
+         all3},
         {"empty block slot",
-         [](Bytes& img, const TempDir&) { setEntry(img, 2, z18::entry::BLOCKS + 3, {0}); },
-         nullptr,
-         {"A.TXT", "B.BIN"},
-         {{"C.DAT", 6144, 8192}}},
-        {"duplicate extent",
-         [](Bytes& img, const TempDir&) { std::memcpy(entryIn(img, 9), entryIn(img, 1), 32); },
-         "extent 0 is also in entry 1; repair: kept as a file of its own, named B~1.BIN",
-         {"A.TXT", "C.DAT"}},
+         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 2, z18::entry::BLOCKS + 3, {0}); },
+         0,
+         {"I701 entry 2 user 0 'C.DAT'"},
+         [](const Known& k) {
+             return with(with(all3(k), "C.DAT", k.zeroed("C.DAT", 6144, 8192)), "lost+found/block-008",
+                         blocksData(k.image, 8, 1));
+         }},
+        // The first extent erased: a hole in the file, and the erased extent saved on its own.
+        {"extent missing",
+         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 2, 0, {0xE5}); },
+         0,
+         {"I701 entry 3 user 0 'C.DAT'", "I702 entry 2 erased 'C.DAT'"},
+         [](const Known& k) {
+             Bytes first = k.of("C.DAT");
+             first.resize(32768);
+             return with(with(all3(k), "C.DAT", k.zeroed("C.DAT", 0, 32768)), "erased/C.DAT", first);
+         }},
+        // Undelete: a file erased by z18man comes back whole; one whose block a later file took
+        // is lost, and its other blocks go to lost+found.
+        {"erased file brought back",
+         [](Bytes& img, const TempDir&, Args*, Args* repair) {
+             setEntry(img, 1, 0, {0xE5});
+             *repair = {"-u", "B.*"};
+         },
+         0,
+         {"I702 entry 1 erased 'B.BIN'"},
+         [](const Known& k) { return with(without(all3(k), "B.BIN"), "erased/B.BIN", k.of("B.BIN")); }},
+        {"erased file whose block was taken",
+         [](Bytes& img, const TempDir&, Args*, Args*) {
+             setEntry(img, 1, 0, {0xE5});
+             setEntry(img, 0, z18::entry::BLOCKS, {3});
+         },
+         0,
+         {"I703 entry 1 erased 'B.BIN'"},
+         [](const Known& k) {
+             Bytes a = blocksData(k.image, 3, 1);
+             a.resize(z18::RECORD_SIZE);
+             return with(with(with(without(all3(k), "B.BIN"), "A.TXT", a), "lost+found/blocks-001-002",
+                              blocksData(k.image, 1, 2)),
+                         "lost+found/block-004", blocksData(k.image, 4, 1));
+         }},
+        // A lost directory sector is one problem, and no file is made of its bytes.
+        {"fill pattern in a directory sector",
+         [&](Bytes& img, const TempDir&, Args*, Args*) { fillSector(img, 1, "BADSECTOR!"); },
+         1,
+         {"P202 entries 16-31: "},
+         all3},
+        {"sector of 0xF6",
+         [&](Bytes& img, const TempDir&, Args*, Args*) { fillSector(img, 2, "\xF6"); },
+         1,
+         {"P202 entries 32-47: "},
+         all3},
+        {"zeroed directory",
+         [&](Bytes& img, const TempDir&, Args*, Args*) {
+             for (int sector = 0; sector < 4; ++sector) fillSector(img, sector, std::string(1, '\0'));
+         },
+         1,
+         {"P202 entries 0-63: ", "I705 image"},
+         [](const Known& k) {
+             return Salvaged{{"lost+found/blocks-001-024", blocksData(k.image, 1, 24)}};
+         }},
         {"garbled sector",
-         [](Bytes& img, const TempDir&) {
+         [](Bytes& img, const TempDir&, Args*, Args*) {
              const Bytes noise = randomBytes(384, 7);
              std::copy(noise.begin(), noise.end(), img.begin() + z18::DIRECTORY_OFFSET + 128);
          },
-         "entry 4 user",
-         {"A.TXT", "B.BIN", "C.DAT"}},
-        {"truncated",
-         [](Bytes& img, const TempDir&) { img.resize(z18::blockOffset(8)); },
-         "the file holds 25600 bytes, not 368640; repair: missing bytes read as zeros",
-         {"A.TXT", "B.BIN"}},
+         1,
+         {"P301 entry 4 user 19 "},
+         nullptr},
+        // The image file as dumps leave it.
+        {"cut off inside a sector",
+         [](Bytes& img, const TempDir&, Args*, Args*) { img.resize(z18::blockOffset(8) + 300); },
+         1,
+         {"P101 image", "P601 entry 2 user 0 'C.DAT'"},
+         [](const Known& k) {
+             Bytes c = k.zeroed("C.DAT", 3 * 2048 + 300, 32768 + 7296);
+             c.resize(32768 + 7296);
+             return with(all3(k), "C.DAT", c);
+         }},
+        {"header before the disk",
+         [](Bytes& img, const TempDir&, Args*, Args*) { img.insert(img.begin(), 256, 0x4D); },
+         1,
+         {"P103 image"},
+         all3},
+        {"ddrescue map",
+         [](Bytes&, const TempDir& d, Args* all, Args*) {
+             // Block 6, the second of C.DAT, could not be read: its first two sectors are lost.
+             writeFile(d / "disk.map",
+                       std::string("# Mapfile. Created by GNU ddrescue version 1.27\n0x0 +\n0x0 0x5400 +\n"
+                                   "0x5400 0x400 -\n0x5800 0x100000 +\n"));
+             *all = {"-b", d / "disk.map"};
+         },
+         1,
+         {"P601 entry 2 user 0 'C.DAT': records 16-23 "},
+         [](const Known& k) { return with(all3(k), "C.DAT", k.zeroed("C.DAT", 2048, 3072)); }},
+        {"list of bad sectors",
+         [](Bytes&, const TempDir& d, Args* all, Args*) {
+             writeFile(d / "bad.txt", std::string("# sectors\n22\n"));
+             *all = {"-b", d / "bad.txt"};
+         },
+         1,
+         {"P601 entry 0 user 0 'A.TXT': record 0 "},
+         [](const Known& k) { return with(all3(k), "A.TXT", Bytes(z18::RECORD_SIZE, 0)); }},
     };
 
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         TempDir d;
-        Bytes image = good;
-        c.damage(image, d);
+        Bytes image = known.image;
+        Args all, repairArgs;
+        row.make(image, d, &all, &repairArgs);
         const std::string disk = d / "disk.z18";
         writeFile(disk, image);
         std::string out;
-        const int verdict = fsck({disk}, &out);
-        EXPECT_EQ(verdict, c.finding ? 1 : 0) << out;
-        if (c.finding) {
-            EXPECT_NE(out.find(c.finding), std::string::npos) << out;
-        }
+        EXPECT_EQ(fsck(all + Args{disk}, &out), row.status) << out;
+        for (const char* code : row.codes)
+            EXPECT_NE(out.find(std::string("\n") + code), std::string::npos) << out;
+        EXPECT_EQ(fsck(all + Args{"--json", disk}, &out), row.status) << out;
+        for (const char* code : row.codes)
+            EXPECT_NE(out.find("\"code\":\"" + std::string(code).substr(0, 4)), std::string::npos) << out;
 
-        EXPECT_EQ(fsck({"-x", d / "out", disk}, &out), verdict) << out;
+        EXPECT_EQ(fsck(all + Args{"-x", d / "out", disk}, &out), row.status) << out;
         EXPECT_TRUE(fileExists(d / "out/z18fsck-report.txt"));
-        for (const std::string& name : c.intact) {
-            const auto known = files.find(name.substr(name.find('-') + 1));
-            const std::string made = "made by cpmtools\n";
-            const Bytes want = padded(known != files.end() ? known->second : Bytes(made.begin(), made.end()));
-            EXPECT_EQ(readFile(d / ("out/" + name)), want) << name;
-            EXPECT_NE(out.find("-> " + name + ", " + std::to_string(readFile(d / ("out/" + name)).size())),
-                      std::string::npos)
-                << out;
-        }
-        for (const Case::Zeroed& z : c.zeroed) {
-            Bytes want = padded(files.at(z.name));
-            std::fill(want.begin() + static_cast<std::ptrdiff_t>(z.from),
-                      want.begin() + static_cast<std::ptrdiff_t>(z.to), 0);
-            EXPECT_EQ(readFile(d / (std::string("out/") + z.name)), want) << z.name;
+        if (row.salvaged) {
+            const Salvaged want = row.salvaged(known);
+            const Salvaged got = filesUnder(d / "out");
+            for (const auto& w : want) {
+                const auto g = got.find(w.first);
+                if (g == got.end()) {
+                    ADD_FAILURE() << "salvage wrote no " << w.first << "\n" << out;
+                } else if (!w.second.empty()) {
+                    EXPECT_EQ(g->second, w.second) << w.first;
+                }
+            }
+            for (const auto& g : got)
+                EXPECT_EQ(want.count(g.first), 1u) << "salvage wrote " << g.first << "\n" << out;
         }
 
-        EXPECT_EQ(fsck({"-o", d / "new.z18", disk}, &out), verdict) << out;
-        if (!c.finding) {
+        EXPECT_EQ(fsck(all + repairArgs + Args{"-o", d / "new.z18", disk}, &out), row.status) << out;
+        if (row.status == 0 && repairArgs.empty()) {
             EXPECT_EQ(readFile(d / "new.z18"), image);
         }
         InProcess list;
         EXPECT_EQ(list.run({d / "new", "/c"}), 0);
         EXPECT_EQ(list.output().find("!!!"), std::string::npos) << list.output();
-        EXPECT_EQ(cpmtool("fsck.cpm", {"-n", "new.z18"}, (writeDiskdefs(d.path()), d.path())).status, 0);
+        if (row.passesFsckCpm) {
+            const ExeResult cpm = cpmtool("fsck.cpm", {"-n", "new.z18"}, (writeDiskdefs(d.path()), d.path()));
+            EXPECT_EQ(cpm.status, 0) << cpm.out;
+        }
         EXPECT_EQ(fsck({d / "new.z18"}, &out), 0) << out;
+        z18::fsck::Plan damaged, repaired;
+        const Bytes mapBytes = all.empty() ? Bytes() : readFile(all[1]);
+        const std::string map(mapBytes.begin(), mapBytes.end());
+        ASSERT_TRUE(planOf(*z18::defaultEnv(), disk, &damaged, map, !repairArgs.empty()) &&
+                    planOf(*z18::defaultEnv(), d / "new.z18", &repaired));
+        EXPECT_EQ(recordsKept(damaged, repaired), "");
         EXPECT_EQ(readFile(disk), image);
     }
 }
@@ -203,4 +381,57 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
     }
     EXPECT_EQ(readFile(d / "taken.z18"), Bytes({'m', 'i', 'n', 'e'}));
     EXPECT_FALSE(fileExists(d / "full/z18fsck-report.txt"));
+}
+
+// What a run that could not finish leaves is what the next run takes up: a salvage stopped by a
+// full disk names its cut-short file as partial and writes its report, and a rerun into the same
+// folder finishes it; a NEW.part left behind goes before any work. Failures go to the error
+// stream, with nothing on the report's.
+TEST(Fsck, WhatAStoppedRunLeavesARerunTakesUp) {
+    z18::MemEnv mem;
+    mem.putFile("disk.z18", imageOfFiles({"A       TXT", "B       TXT", "C       TXT"}));
+    const auto run = [](z18::Env& env, std::vector<std::string> args, std::string* err) {
+        args.insert(args.begin(), "z18fsck");
+        std::vector<const char*> argv;
+        for (const auto& a : args) argv.push_back(a.c_str());
+        std::ostringstream out, errors;
+        z18::Session s(env, out);
+        const int status = z18::fsck::runFsck(s, errors, static_cast<int>(argv.size()), argv.data());
+        *err = errors.str();
+        return status;
+    };
+    std::string err;
+    z18::FaultEnv full(&mem);
+    full.inject(z18::FaultEnv::Op::Write, 2, z18::FaultEnv::Kind::Short);
+    EXPECT_EQ(run(full, {"-x", "out", "disk.z18"}, &err), 2);
+    EXPECT_NE(
+        err.find("cannot write 'out/B.TXT': " + z18::errorText({z18::HostErrorKind::NoSpace, 0}) + "\n"),
+        std::string::npos)
+        << err;
+    EXPECT_TRUE(mem.isFile("out/B.TXT.partial") && !mem.exists("out/B.TXT") && !mem.exists("out/C.TXT"));
+    const Bytes a = mem.bytes("out/A.TXT");
+    const Bytes& written = mem.bytes("out/z18fsck-report.txt");
+    const std::string report(written.begin(), written.end());
+    EXPECT_NE(report.find("B.TXT.partial, 127 of 128 bytes, partial: cut short\n"), std::string::npos)
+        << report;
+
+    EXPECT_EQ(run(mem, {"-x", "out", "disk.z18"}, &err), 0) << err;
+    EXPECT_TRUE(mem.isFile("out/B.TXT") && mem.isFile("out/C.TXT") && !mem.exists("out/B.TXT.partial"));
+    EXPECT_EQ(mem.bytes("out/A.TXT"), a);
+    mem.putFile("other/A.TXT", a);  // no report, nothing partial: no salvage made this folder
+    mem.putFile("out/mine.txt", std::string("mine"));
+    EXPECT_EQ(run(mem, {"-x", "out", "disk.z18"}, &err), 2);
+    EXPECT_EQ(run(mem, {"-x", "other", "disk.z18"}, &err), 2);
+    EXPECT_TRUE(mem.isFile("out/mine.txt") && mem.isFile("other/A.TXT"));
+
+    mem.putFile("new.z18.part", std::string("half an image"));
+    EXPECT_EQ(run(mem, {"-o", "new.z18", "disk.z18"}, &err), 0) << err;
+    EXPECT_NE(err.find("new.z18.part"), std::string::npos) << err;
+    EXPECT_TRUE(mem.isFile("new.z18") && !mem.exists("new.z18.part"));
+    mem.makeDirectory("odd.z18.part");
+    EXPECT_EQ(run(mem, {"-x", "odd", "-o", "odd.z18", "disk.z18"}, &err), 2);
+    EXPECT_FALSE(mem.exists("odd"));  // refused before any work
+
+    EXPECT_EQ(run(mem, {"-q", "disk.z18"}, &err), 2);
+    EXPECT_EQ(err.rfind("z18fsck: unknown option '-q'\n", 0), 0u) << err;
 }

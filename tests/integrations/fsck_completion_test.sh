@@ -18,8 +18,9 @@ expect() {
     [ "$got" = "$want" ] || { echo "FAIL: z18fsck $* offers '$got', expected '$want'"; failed=1; }
 }
 expect "OLD.Z18 disk.z18 saved " ""
-expect "--help --version -o -x " -
-expect "--help --version -o " -x saved -
+expect "--help --json --version -b -o -u -x " -
+expect "--help --json --version -b -o -u " -x saved -
+expect "OLD.Z18 disk.z18 notes.txt saved " -b ""
 expect "saved " -x ""
 expect "OLD.Z18 disk.z18 notes.txt saved " -o ""
 expect "disk.z18 " -o new.z18 d

@@ -1,0 +1,95 @@
+// The repaired image: made under a name of its own and given its real name only when all of it
+// is on the disk, so a run cut short never leaves a half-made image under the name asked for.
+#include <cstring>
+
+#include "fsck/texts.h"
+#include "fsck/work.h"
+
+namespace z18::fsck {
+
+namespace {
+
+// Each is false, with *why, when the bytes are not all on their way or on the disk.
+bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
+              std::string* why) {
+    std::size_t done = 0;
+    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
+    if (moved && done == n) return true;
+    *why = moved ? noSpace() : reasonOf(s);
+    return false;
+}
+bool flushed(Session& s, int handle, std::string* why) {
+    if (s.env.flush(handle)) return true;
+    *why = reasonOf(s);
+    return false;
+}
+
+}  // namespace
+
+bool prepareRepair(Session& s, const Options& o, Repair* repair) {
+    repair->asked = true;
+    if (s.env.pathExists(o.repairPath)) {
+        repair->failure = failureLine(texts::NEW_EXISTS, o.repairPath, std::string());
+        return false;
+    }
+    // NEW.part is what a run that stopped left: a file no larger than an image. It goes now,
+    // before any work; anything else of that name stays, and the run does not start.
+    const std::string part = o.repairPath + texts::PART_SUFFIX;
+    if (!s.env.pathExists(part)) return true;
+    const int handle = s.env.openFile(part, OpenMode::HostRead);
+    std::uint64_t size = IMAGE_SIZE + 1;
+    if (handle != CLOSED_HANDLE) {
+        if (!s.env.fileSize(handle, &size)) size = IMAGE_SIZE + 1;
+        s.env.closeFile(handle);
+    }
+    if (size > IMAGE_SIZE) {
+        repair->failure = failureLine(texts::PART_IN_WAY, part, std::string());
+        return false;
+    }
+    if (!s.env.removeFile(part)) {
+        repair->failure = failureLine(texts::PART_CANNOT_REMOVE, part, reasonOf(s));
+        return false;
+    }
+    repair->note = failureLine(texts::PART_REMOVED, part, std::string());
+    return true;
+}
+
+bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
+    const std::string part = o.repairPath + texts::PART_SUFFIX;
+    if (s.env.pathExists(o.repairPath)) {
+        repair->failure = failureLine(texts::NEW_EXISTS, o.repairPath, std::string());
+        return false;
+    }
+    const int handle = s.env.createNewFile(part);
+    if (handle == CLOSED_HANDLE) {
+        repair->failure = failureLine(texts::NEW_CANNOT_MAKE, part, reasonOf(s));
+        return false;
+    }
+    std::vector<std::uint8_t> image = plan.disk.bytes;
+    for (int b : plan.zeroBlocks)
+        std::memset(image.data() + blockOffset(static_cast<unsigned>(b)), 0, BLOCK_SIZE);
+    // The data first, under an empty directory; the directory that names it only once the data
+    // is on the disk.
+    std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);
+    std::string why;
+    bool ok = writeAll(s, handle, 0, image.data(), image.size(), &why) && flushed(s, handle, &why) &&
+              writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE, &why) &&
+              flushed(s, handle, &why);
+    if (!s.env.closeFile(handle) && ok) {
+        why = reasonOf(s);
+        ok = false;
+    }
+    if (!ok) {
+        s.env.removeFile(part);
+        repair->failure = failureLine(texts::NEW_CANNOT_WRITE, part, why);
+        return false;
+    }
+    if (!s.env.renameNoReplace(part, o.repairPath)) {
+        repair->failure = failureLine(texts::NEW_CANNOT_NAME, part, reasonOf(s));
+        return false;
+    }
+    repair->written = true;
+    return true;
+}
+
+}  // namespace z18::fsck

@@ -1,0 +1,302 @@
+// Salvage: every file the plan found, written into a folder, with the report beside them. The
+// folder is made new, or taken empty, or taken back from an earlier salvage of the same image
+// that stopped (a full disk): whatever that left whole stays, what it left cut short goes.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "fsck/texts.h"
+#include "fsck/work.h"
+
+namespace z18::fsck {
+
+namespace {
+
+// Holes and long runs go to the host in pieces of 64 KiB: a file CP/M wrote by random access may
+// reach 8 MB.
+constexpr std::size_t WRITE_PIECE = 65536;
+// The largest host file an earlier salvage may have left: the largest file CP/M addresses.
+constexpr std::uint64_t MAX_SALVAGED = 65536 * RECORD_SIZE;
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string folded(std::string text) {
+    for (char& c : text) c = lower(c);
+    return text;
+}
+
+bool reservedOnWindows(const std::string& name) {
+    std::string base = folded(name.substr(0, name.find('.')));
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
+    for (const char* d : kDevices)
+        if (base == d) return true;
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+// The host name of a salvaged file: its name without attribute bits, with every byte that some
+// host cannot hold in a name (control bytes, spaces and < > : " / \ | ? *) turned into "_"; "_"
+// in front of a name that Windows keeps for a device or that is empty, "." or ".."; "uN-" in
+// front for user area N other than 0; and, where the name is taken already (compared without
+// regard to case), "~1", "~2"... before its type.
+std::string hostName(const File& f, std::set<std::string>* taken) {
+    std::string name = f.hostBase;
+    for (char& c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F || std::strchr("<>:\"/\\|?*", c) != nullptr) c = '_';
+    }
+    if (name.empty() || name == "." || name == ".." || reservedOnWindows(name)) name = "_" + name;
+    if (f.area != 0) name = "u" + std::to_string(f.area) + "-" + name;
+    std::string candidate = name;
+    for (int n = 1; taken->count(folded(candidate)) != 0; ++n) {
+        const std::size_t dot = name.rfind('.');
+        const std::size_t at = dot == std::string::npos || dot == 0 ? name.size() : dot;
+        candidate = name.substr(0, at) + "~" + std::to_string(n) + name.substr(at);
+    }
+    taken->insert(folded(candidate));
+    return candidate;
+}
+
+const char* folderOf(const File& f) {
+    return f.kind == FileKind::ERASED ? texts::ERASED_FOLDER
+           : f.kind == FileKind::LOST ? texts::LOST_FOLDER
+                                      : "";
+}
+
+std::string join(const std::string& dir, const std::string& name) { return dir + "/" + name; }
+
+// Writes n bytes at offset in one call; false, with *why, when they are not all on their way.
+bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
+              std::string* why) {
+    std::size_t done = 0;
+    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
+    if (moved && done == n) return true;
+    *why = moved ? noSpace() : reasonOf(s);
+    return false;
+}
+
+// A whole host file, or false when it cannot be read or is larger than `limit`.
+bool readHostFile(Session& s, const std::string& path, std::uint64_t limit,
+                  std::vector<std::uint8_t>* bytes) {
+    const int handle = s.env.openFile(path, OpenMode::HostRead);
+    if (handle == CLOSED_HANDLE) return false;
+    std::uint64_t size = 0;
+    bool ok = s.env.fileSize(handle, &size) && size <= limit;
+    if (ok) {
+        bytes->assign(static_cast<std::size_t>(size), 0);
+        std::size_t done = 0;
+        ok = size == 0 || (s.env.readAt(handle, 0, bytes->data(), bytes->size(), &done) && done == size);
+    }
+    s.env.closeFile(handle);
+    return ok;
+}
+
+// What an earlier salvage of this image left in the folder, if that is all it holds: its report,
+// partial files, and files under the names this run gives, each whole (kept) or the start of what
+// this run writes (replaced). Anything else keeps the folder from being taken.
+class EarlierSalvage {
+public:
+    EarlierSalvage(Session& s, const Options& o, const Plan& plan, Salvage* salvage)
+        : s_(s), o_(o), plan_(plan), salvage_(salvage) {
+        for (std::size_t k = 0; k < salvage->hosts.size(); ++k) planned_[salvage->hosts[k]] = k;
+    }
+
+    bool take() {
+        if (!look(std::string()) || !ours_) return false;
+        for (const std::string& gone : replaced_)
+            if (!s_.env.removeFile(join(o_.salvageDir, gone))) return false;
+        return true;
+    }
+
+private:
+    bool look(const std::string& under) {
+        const std::string dir =
+            under.empty() ? o_.salvageDir : join(o_.salvageDir, under.substr(0, under.size() - 1));
+        std::vector<FoundEntry> found;
+        s_.env.findFiles(join(dir, "*"), &found);
+        // A name the listing does not show (one beginning with a dot) is no salvage's.
+        if (static_cast<int>(found.size()) != s_.env.countDirectoryEntries(dir)) return false;
+        for (const FoundEntry& e : found) {
+            const std::string name = under + e.name;
+            if ((e.attributes & ATTR_DIRECTORY) != 0) {
+                const std::string folder = name + "/";
+                if (!under.empty() || (folder != texts::ERASED_FOLDER && folder != texts::LOST_FOLDER) ||
+                    !look(folder))
+                    return false;
+            } else if (!placed(name)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool placed(const std::string& name) {
+        std::vector<std::uint8_t> bytes;
+        if (name == texts::REPORT_NAME) {
+            const std::string mark = texts::CHECKING;
+            if (!readHostFile(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes) ||
+                bytes.size() < mark.size() || !std::equal(mark.begin(), mark.end(), bytes.begin()))
+                return false;
+            ours_ = true;
+            replaced_.push_back(name);
+            return true;
+        }
+        const std::string partial = texts::PARTIAL_SUFFIX;
+        if (name.size() > partial.size() &&
+            name.compare(name.size() - partial.size(), partial.size(), partial) == 0 &&
+            planned_.count(name.substr(0, name.size() - partial.size())) != 0) {
+            ours_ = true;
+            replaced_.push_back(name);
+            return true;
+        }
+        const auto k = planned_.find(name);
+        if (k == planned_.end() || !readHostFile(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes))
+            return false;
+        const File& f = plan_.files[k->second];
+        const std::uint64_t whole = static_cast<std::uint64_t>(f.length) * RECORD_SIZE;
+        bool same = bytes.size() <= whole;
+        forEachRun(plan_, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
+            const std::size_t have = at >= bytes.size() ? 0 : std::min<std::size_t>(n, bytes.size() - at);
+            for (std::size_t i = 0; i < have && same; ++i)
+                same = bytes[at + i] == (from != nullptr ? from[i] : 0);
+        });
+        if (!same) return false;
+        if (bytes.size() == whole) {
+            salvage_->written[k->second] = Written::KEPT;
+            salvage_->bytes[k->second] = whole;
+        } else {
+            replaced_.push_back(name);  // the start of the file, cut short
+        }
+        return true;
+    }
+
+    Session& s_;
+    const Options& o_;
+    const Plan& plan_;
+    Salvage* salvage_;
+    std::map<std::string, std::size_t> planned_;
+    std::vector<std::string> replaced_;
+    bool ours_ = false;  // its report or a partial file says an earlier salvage made it
+};
+
+}  // namespace
+
+std::vector<std::string> hostPaths(const Plan& plan) {
+    std::set<std::string> taken[3];
+    taken[0].insert(folded(texts::REPORT_NAME));
+    taken[0].insert(
+        folded(std::string(texts::ERASED_FOLDER).substr(0, std::strlen(texts::ERASED_FOLDER) - 1)));
+    taken[0].insert(folded(std::string(texts::LOST_FOLDER).substr(0, std::strlen(texts::LOST_FOLDER) - 1)));
+    std::vector<std::string> paths;
+    for (const File& f : plan.files)
+        paths.push_back(folderOf(f) + hostName(f, &taken[static_cast<int>(f.kind)]));
+    return paths;
+}
+
+std::vector<std::uint8_t> salvagedBytes(const Plan& plan, const File& f) {
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(f.length) * RECORD_SIZE, 0);
+    forEachRun(plan, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
+        if (from != nullptr) std::memcpy(out.data() + at, from, n);
+    });
+    return out;
+}
+
+bool prepareSalvage(Session& s, const Options& o, const Plan& plan, Salvage* salvage) {
+    salvage->asked = true;
+    salvage->hosts = hostPaths(plan);
+    salvage->written.assign(plan.files.size(), Written::NONE);
+    salvage->bytes.assign(plan.files.size(), 0);
+    // The cause of a refusal comes from the calls that met it, never from a second look that may
+    // see another state.
+    if (s.env.createDirectory(o.salvageDir)) return true;
+    if (s.env.lastError().kind != HostErrorKind::Exists) {
+        salvage->failure = failureLine(texts::DIR_CANNOT_MAKE, o.salvageDir, reasonOf(s));
+        return false;
+    }
+    const int entries = s.env.countDirectoryEntries(o.salvageDir);
+    if (entries == 0) return true;
+    if (entries < 0) {
+        salvage->failure = failureLine(texts::DIR_NOT_EMPTY, o.salvageDir, reasonOf(s));
+        return false;
+    }
+    if (EarlierSalvage(s, o, plan, salvage).take()) return true;
+    salvage->failure = failureLine(texts::DIR_NOT_EMPTY, o.salvageDir, std::string());
+    return false;
+}
+
+bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::string& check, Salvage* salvage) {
+    for (std::size_t k = 0; k < plan.files.size() && salvage->failure.empty(); ++k) {
+        if (salvage->written[k] == Written::KEPT) continue;
+        const File& f = plan.files[k];
+        const char* folder = folderOf(f);
+        if (*folder != '\0') {
+            const std::string sub = join(o.salvageDir, std::string(folder, std::strlen(folder) - 1));
+            if (!s.env.createDirectory(sub) && s.env.countDirectoryEntries(sub) < 0) {
+                salvage->failure = failureLine(texts::DIR_CANNOT_MAKE, sub, reasonOf(s));
+                break;
+            }
+        }
+        const std::string path = join(o.salvageDir, salvage->hosts[k]);
+        const int handle = s.env.createNewFile(path);
+        if (handle == CLOSED_HANDLE) {
+            salvage->failure = failureLine(texts::FILE_CANNOT_WRITE, path, reasonOf(s));
+            break;
+        }
+        static const std::uint8_t kZeros[WRITE_PIECE] = {};
+        std::uint64_t done = 0;
+        std::string why;
+        bool failed = false;
+        forEachRun(plan, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
+            if (failed) return;
+            std::size_t moved = 0;
+            const bool ok = s.env.writeAt(handle, at, from != nullptr ? from : kZeros, n, &moved);
+            failed = !ok || moved != n;
+            if (failed) why = ok ? noSpace() : reasonOf(s);
+            done += std::min(moved, n);
+        });
+        // A file the host cannot close may not be whole on the disk.
+        if (!s.env.closeFile(handle) && !failed) {
+            why = reasonOf(s);
+            failed = true;
+        }
+        salvage->bytes[k] = done;
+        if (!failed) {
+            salvage->written[k] = Written::WHOLE;
+            continue;
+        }
+        // What was written stays, under a name that says it is not whole; a rerun replaces it.
+        salvage->failure = failureLine(texts::FILE_CANNOT_WRITE, path, why);
+        if (s.env.renameNoReplace(path, path + texts::PARTIAL_SUFFIX)) {
+            salvage->hosts[k] += texts::PARTIAL_SUFFIX;
+            salvage->written[k] = Written::PARTIAL;
+        }
+    }
+    salvage->complete = salvage->failure.empty();
+
+    std::string report = check;
+    for (std::size_t k = 0; k < plan.files.size(); ++k) report += fileLine(plan, k, *salvage);
+    if (!salvage->complete)
+        report += texts::STOPPED + salvage->failure.substr(std::strlen(texts::PROGRAM)) + "\n";
+    report += summaryLine(o, plan);
+    const std::string path = join(o.salvageDir, texts::REPORT_NAME);
+    const int handle = s.env.createNewFile(path);
+    std::string why;
+    if (handle != CLOSED_HANDLE) {
+        salvage->reportWritten =
+            writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(report.data()), report.size(), &why);
+        if (!s.env.closeFile(handle) && salvage->reportWritten) {
+            why = reasonOf(s);
+            salvage->reportWritten = false;
+        }
+        if (!salvage->reportWritten) s.env.removeFile(path);
+    } else {
+        why = reasonOf(s);
+    }
+    if (!salvage->reportWritten) {
+        if (!salvage->failure.empty()) salvage->failure += "\n";
+        salvage->failure += failureLine(texts::REPORT_CANNOT_WRITE, path, why) + texts::REPORT_PRINTED;
+    }
+    return salvage->complete && salvage->reportWritten;
+}
+
+}  // namespace z18::fsck
