@@ -559,6 +559,8 @@
     $('rescue-name').textContent = toolFileName(suspect.name);
     $('rescue-report').textContent = result.text;
     $('open-repaired').hidden = true;
+    // The check's code for an erased file that a repair can bring back.
+    $('undelete').hidden = !/^I702 /m.test(result.text);
     showRescue();
   }
 
@@ -571,9 +573,10 @@
     }
   }
 
-  function repair() {
-    const name = baseName(suspect.name) + '-repaired.z18';
-    const result = fsck(['-o', 'out/' + name]);
+  // The repaired copy, or with `-u` the copy that also brings back the erased files.
+  function repair(words, suffix) {
+    const name = baseName(suspect.name) + suffix;
+    const result = fsck([...words, '-o', 'out/' + name]);
     const made = result.files.find((f) => f.name === name);
     if (!made) return;
     download(name, made.bytes);
@@ -725,7 +728,8 @@
       document.documentElement.style.scrollPaddingBottom = '';
     });
     $('salvage').addEventListener('click', action(async () => salvage()));
-    $('repair').addEventListener('click', action(async () => repair()));
+    $('repair').addEventListener('click', action(async () => repair([], '-repaired.z18')));
+    $('undelete').addEventListener('click', action(async () => repair(['-u'], '-undeleted.z18')));
     $('open-repaired').addEventListener('click', action(async () => openImage(suspect.repaired.name, suspect.repaired.bytes)));
     $('rescue-close').addEventListener('click', closeRescue);
     $('add').addEventListener('click', () => $('add-input').click());

@@ -187,11 +187,15 @@ const steps = {
     check((await p.$eval('#rescue-report', (e) => e.textContent)) === st.report.text, 'report');
     await unzipSame(await download(ctx, () => p.click('#salvage')), salvaged(st.fsckImage, st.fsck));
   }, (st) => fsckRun(st, ['-x', 'out', st.fsck])],
-  repair: () => [async (p, ctx, st) => {
-    const got = await download(ctx, () => p.click('#repair'));
-    check(got.name === repaired(st), 'repaired as ' + got.name);
-    same(got.bytes, fsckRun({ image: st.fsckImage }, ['-o', 'out/' + repaired(st), st.fsck]).files[0].bytes, 'repaired image');
-  }, (st) => fsckRun(st, ['-o', 'out/' + repaired(st), st.fsck])],
+  // The repaired copy, or with `-u` (the Undelete button) the one with the erased files back.
+  repair: (words = [], suffix = '-repaired.z18') => [async (p, ctx, st) => {
+    const got = await download(ctx, () => p.click(words.length ? '#undelete' : '#repair'));
+    check(got.name === made(st, suffix), 'repaired as ' + got.name);
+    same(got.bytes, st.made, 'repaired image');
+  }, (st) => { st.made = fsckRun(st, [...words, '-o', 'out/' + made(st, suffix), st.fsck]).files[0].bytes; st.madeName = made(st, suffix); }],
+  // Opens the image just made, after putting away the changes of the open one.
+  openMade: () => [async (p) => { await p.click('#open-repaired'); await answer(p, [], 'ok', true); },
+    (st) => steps.open(st.madeName, st.made)[1](st)],
   screenshot: () => [async (p) => shot && (await p.screenshot({ path: shot })), () => {}],
 };
 // A native z18fsck run on the image being checked, logged as the page logs it.
@@ -200,7 +204,7 @@ function fsckRun(st, args) {
   if (st.log !== undefined) st.log += '$ z18fsck ' + args.map(quote).join(' ') + '\n' + r.text;
   return r;
 }
-const repaired = (st) => st.fsck.replace(/\.z18$/, '') + '-repaired.z18';
+const made = (st, suffix) => st.fsck.replace(/\.z18$/, '') + suffix;
 // A damaged image is kept for the check of the outcome's offer.
 const openBad = (name, img, how) => [steps.open(name, img, how)[0], (st) => { steps.open(name, img, how)[1](st); Object.assign(st, { rescue: toolFile(name), rescueImage: img }); }];
 
@@ -248,6 +252,8 @@ const scenarios = [
     steps.dropOnTable({ name: '../KEEP.z18', bytes: pattern(9, 1) }, 'add', "Not added: '../KEEP.z18': a name holding / \\ or .. would reach outside the files to add."),
     steps.save(), steps.create('a.b'), steps.save()]],
   ['a damaged image checked, salvaged and repaired', [steps.open('some.z18', some), openBad('bad.z18', damaged), steps.check(true), steps.salvage(), steps.repair(), steps.save()]],
+  ['an erased file brought back by z18fsck', [steps.open('erased.z18', some), steps.erase(['DATA.BIN']), steps.check(false), steps.salvage(),
+    steps.repair(['-u'], '-undeleted.z18'), steps.openMade(), steps.save()]],
   ['the open image checked and salvaged, unchanged', [steps.open('areas.z18', areas), steps.check(false), steps.salvage(), steps.save()]],
 ];
 (async () => {
