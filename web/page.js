@@ -79,8 +79,8 @@
     if (said.length > OUTCOME_LINES) lines.push('… and ' + (said.length - OUTCOME_LINES) + ' more line(s) in Messages');
     $('outcome-text').textContent = lines.join('\n');
     $('outcome').className = ['fail', 'warn', 'ok'].find((k) => said.some((s) => s.kind === k));
-    // What the keyboard brings into view is not left under it.
-    document.documentElement.style.scrollPaddingBottom = $('outcome').offsetHeight + 'px';
+    // What the keyboard brings into view is not left under it, nor the end of the messages.
+    document.documentElement.style.setProperty('--outcome', $('outcome').offsetHeight + 'px');
     $('outcome-check').hidden = offered === null;
   }
 
@@ -725,7 +725,7 @@
     });
     $('outcome-close').addEventListener('click', () => {
       $('outcome').className = 'empty';
-      document.documentElement.style.scrollPaddingBottom = '';
+      document.documentElement.style.removeProperty('--outcome');
     });
     $('salvage').addEventListener('click', action(async () => salvage()));
     $('repair').addEventListener('click', action(async () => repair([], '-repaired.z18')));

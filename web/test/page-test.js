@@ -196,7 +196,7 @@ const steps = {
   // Opens the image just made, after putting away the changes of the open one.
   openMade: () => [async (p) => { await p.click('#open-repaired'); await answer(p, [], 'ok', true); },
     (st) => steps.open(st.madeName, st.made)[1](st)],
-  screenshot: () => [async (p) => shot && (await p.screenshot({ path: shot })), () => {}],
+  screenshot: () => [async (p) => shot && p.viewport().width === 1280 && (await p.evaluate(() => scrollTo(0, 0)), await p.screenshot({ path: shot })), () => {}],
 };
 // A native z18fsck run on the image being checked, logged as the page logs it.
 function fsckRun(st, args) {
