@@ -99,14 +99,16 @@
   }
 
   // Every file under a folder, by its path below it, in name order.
+  // A file's bytes are taken from its in-memory node, which nothing changes once the run is over,
+  // rather than read through a stream.
   function readFolder(path, prefix = '') {
     const FS = tool.FS;
     const files = [];
     for (const name of FS.readdir(path).sort()) {
       if (name === '.' || name === '..') continue;
-      const full = path + '/' + name;
-      if (FS.isDir(FS.stat(full).mode)) files.push(...readFolder(full, prefix + name + '/'));
-      else files.push({ name: prefix + name, bytes: FS.readFile(full) });
+      const node = FS.lookupPath(path + '/' + name).node;
+      if (FS.isDir(node.mode)) files.push(...readFolder(path + '/' + name, prefix + name + '/'));
+      else files.push({ name: prefix + name, bytes: node.contents ? node.contents.subarray(0, node.usedBytes) : new Uint8Array(0) });
     }
     return files;
   }
