@@ -9,15 +9,7 @@ namespace z18::fsck {
 
 namespace {
 
-// Each is false, with *why, when the bytes are not all on their way or on the disk.
-bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
-              std::string* why) {
-    std::size_t done = 0;
-    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
-    if (moved && done == n) return true;
-    *why = moved ? noSpace() : reasonOf(s);
-    return false;
-}
+// False, with *why, when the bytes are not on the disk.
 bool flushed(Session& s, int handle, std::string* why) {
     if (s.env.flush(handle)) return true;
     *why = reasonOf(s);

@@ -79,6 +79,15 @@ std::string reasonOf(Session& s) {
 
 std::string noSpace() { return errorText(HostError{HostErrorKind::NoSpace, 0}); }
 
+bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
+              std::string* why) {
+    std::size_t done = 0;
+    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
+    if (moved && done == n) return true;
+    *why = moved ? noSpace() : reasonOf(s);
+    return false;
+}
+
 std::string failureLine(const char* text, const std::string& path, const std::string& reason) {
     std::string line = texts::PROGRAM + std::string(text) + quoted(path);
     if (!reason.empty()) line += ": " + shown(reason);

@@ -65,16 +65,6 @@ const char* folderOf(const File& f) {
 
 std::string join(const std::string& dir, const std::string& name) { return dir + "/" + name; }
 
-// Writes n bytes at offset in one call; false, with *why, when they are not all on their way.
-bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
-              std::string* why) {
-    std::size_t done = 0;
-    const bool moved = s.env.writeAt(handle, at, bytes, n, &done);
-    if (moved && done == n) return true;
-    *why = moved ? noSpace() : reasonOf(s);
-    return false;
-}
-
 // A whole host file, or false when it cannot be read or is larger than `limit`.
 bool readHostFile(Session& s, const std::string& path, std::uint64_t limit,
                   std::vector<std::uint8_t>* bytes) {

@@ -90,6 +90,9 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair);
 // words for a write that moved fewer bytes than asked without an error (the disk is full).
 std::string reasonOf(Session& s);
 std::string noSpace();
+// Writes n bytes at offset in one call; false, with *why, when they are not all on their way.
+bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
+              std::string* why);
 // "z18fsck: " + text + 'path', with the host's reason where there is one.
 std::string failureLine(const char* text, const std::string& path, const std::string& reason);
 
