@@ -10,16 +10,18 @@ namespace z18::fsck {
 namespace {
 
 constexpr std::uint64_t USUAL_HEADERS[] = {256, 512};
-constexpr int MAX_USER_BYTE = 31;
+
+// Whether every one of n bytes from at was read, by the flags of `read`.
+bool allRead(const std::vector<std::uint8_t>& read, std::uint64_t at, std::size_t n) {
+    return at + n <= read.size() && std::memchr(read.data() + at, 0, n) == nullptr;
+}
 
 // The file as read, from its start: bytes and whether each was read.
 struct Raw {
     std::vector<std::uint8_t> bytes;
     std::vector<std::uint8_t> read;  // 1 for each byte read
 
-    bool has(std::uint64_t at, std::size_t n) const {
-        return at + n <= bytes.size() && std::memchr(read.data() + at, 0, n) == nullptr;
-    }
+    bool has(std::uint64_t at, std::size_t n) const { return allRead(read, at, n); }
 };
 
 // How well a disk beginning at `at` fits what the file holds: its directory entries that are
@@ -36,10 +38,7 @@ int fitOfStart(const Raw& raw, std::uint64_t at, std::uint64_t fileSize) {
             ++fit;
             continue;
         }
-        bool plausible = bytes[entry::USER] <= MAX_USER_BYTE && (bytes[entry::NAME] & 0x7F) != ' ';
-        for (std::size_t k = entry::NAME; k < entry::EXTENT && plausible; ++k)
-            plausible = (bytes[k] & 0x7F) >= ' ' && (bytes[k] & 0x7F) != 0x7F;
-        if (plausible) fit += 2;
+        if (plausibleEntry(bytes)) fit += 2;
     }
     const std::uint64_t sig = at + SIGNATURE_OFFSET;
     if (raw.has(sig, signatureLength) &&
@@ -113,9 +112,16 @@ std::vector<std::string> wordsOf(const std::string& line) {
 
 }  // namespace
 
-bool Disk::readable(std::uint64_t at, std::size_t n) const {
-    return at + n <= read.size() && std::memchr(read.data() + at, 0, n) == nullptr;
+bool plausibleEntry(const std::uint8_t* e) {
+    if (e[entry::USER] > MAX_USER_BYTE || (e[entry::NAME] & 0x7F) == ' ') return false;
+    for (std::size_t k = entry::NAME; k < entry::EXTENT; ++k) {
+        const int c = e[k] & 0x7F;
+        if (c < ' ' || c == 0x7F) return false;
+    }
+    return true;
 }
+
+bool Disk::readable(std::uint64_t at, std::size_t n) const { return allRead(read, at, n); }
 
 bool parseBadSectorMap(const std::string& text, BadSectorMap* map, int* badLine) {
     int number = 0;

@@ -14,6 +14,13 @@ namespace z18::fsck {
 
 // The largest header looked for before the disk.
 constexpr std::uint64_t MAX_HEADER = 65536;
+// The highest user byte a file may carry: some systems give files user areas up to 31, in the
+// five bits CP/M 2.2 reserves for the user number.
+constexpr int MAX_USER_BYTE = 31;
+
+// Whether a used entry could be one CP/M wrote, however damaged: a user byte a file may carry and
+// a name of printable characters that does not begin with a space.
+bool plausibleEntry(const std::uint8_t* entry);
 
 struct Disk {
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(IMAGE_SIZE, 0);  // zeros where unread

@@ -17,7 +17,6 @@ constexpr int EXTENT_MASK = EXTENTS_PER_S2 - 1;  // the extent byte's number
 constexpr int MAX_MODULE = 15;                   // s2 of the last 512 KiB of the largest file CP/M 2.2 makes
 constexpr std::uint8_t MODULE_FLAG = 0x80;       // bit 7 of s2, which CP/M does not compare
 constexpr int USER_AREAS = 16;
-constexpr int MAX_USER_BYTE = 31;
 constexpr int NAME_BYTES = static_cast<int>(KEY_SIZE - 1);  // the key less its user byte
 constexpr int NAME_WIDTH = static_cast<int>(entry::TYPE - entry::NAME);
 constexpr int TYPE_WIDTH = static_cast<int>(entry::EXTENT - entry::TYPE);
@@ -95,17 +94,6 @@ std::string hostBaseOf(const std::uint8_t* raw) {
     return joinName(field(raw + entry::NAME, NAME_WIDTH), field(raw + entry::TYPE, TYPE_WIDTH));
 }
 
-// Whether an entry could be one CP/M wrote, however damaged: a user byte a file may carry and a
-// name of printable characters that does not begin with a space.
-bool plausible(const std::uint8_t* e) {
-    if (e[entry::USER] > MAX_USER_BYTE || (e[entry::NAME] & 0x7F) == ' ') return false;
-    for (int k = 0; k < NAME_BYTES; ++k) {
-        const int c = e[entry::NAME + k] & 0x7F;
-        if (c < ' ' || c == 0x7F) return false;
-    }
-    return true;
-}
-
 // Why a directory sector holds no entries at all, or empty when it may: a drive's or a copier's
 // fill pattern (one byte, or a few bytes over and over, such as "BADSECTOR!" or 0xF6), or bytes
 // in which no used entry is plausible. A real directory sector never repeats itself like that,
@@ -124,7 +112,7 @@ std::string junkIn(const std::uint8_t* sector) {
     }
     for (int k = 0; k < ENTRIES_PER_SECTOR; ++k) {
         const std::uint8_t* e = sector + static_cast<std::size_t>(k) * ENTRY_SIZE;
-        if (e[entry::USER] == FILLER_BYTE || plausible(e)) return std::string();
+        if (e[entry::USER] == FILLER_BYTE || plausibleEntry(e)) return std::string();
     }
     return texts::FILL_NOISE;
 }
@@ -145,6 +133,13 @@ bool empty(const Disk& disk, int block) {
         seen = b;
     }
     return true;
+}
+
+// Whether record r of a file, which lies in `block` (at r modulo 16 there), was read whole.
+bool recordRead(const Disk& disk, int block, int r) {
+    return disk.readable(blockOffset(static_cast<unsigned>(block)) +
+                             static_cast<std::size_t>(r % RECORDS_PER_BLOCK) * RECORD_SIZE,
+                         RECORD_SIZE);
 }
 
 struct Entry {
@@ -232,6 +227,19 @@ private:
         }
         plan_.problems.push_back(p);
         return plan_.problems.size() - 1;
+    }
+
+    // The name made of a cleaned base and type that z18man accepts and no name in `taken` repeats,
+    // with "~1", "~2"... at the end of the base where it must; it joins `taken`.
+    std::string freeName(std::string base, const std::string& type, std::set<std::string>* taken) {
+        if (base.empty()) base = "FILE";
+        std::string candidate = joinName(base, type);
+        for (int n = 1; taken->count(candidate) != 0 || !makeCpmName(s_, nullptr, candidate); ++n) {
+            const std::string suffix = "~" + number(n);
+            candidate = joinName(base.substr(0, NAME_WIDTH - suffix.size()) + suffix, type);
+        }
+        taken->insert(candidate);
+        return candidate;
     }
 
     // A directory sector whose entries are lost: free in the repair, and no file is made of them.
@@ -473,7 +481,7 @@ private:
         for (Group& g : groups_) {
             if (!g.rename) continue;
             const Entry& first = entries_[g.entries[0]];
-            std::string base = cleanField(first.raw + entry::NAME, NAME_WIDTH);
+            const std::string base = cleanField(first.raw + entry::NAME, NAME_WIDTH);
             const std::string type = cleanField(first.raw + entry::TYPE, TYPE_WIDTH);
             if (g.clearBits && g.splitProblem < 0) {
                 // The name is sound but for bits z18man refuses: it stays, without them.
@@ -487,13 +495,7 @@ private:
                 problem(Code::NAME_ATTRIBUTES, g.entries[0], -1, {bits});
                 continue;
             }
-            if (base.empty()) base = "FILE";
-            std::string candidate = joinName(base, type);
-            for (int n = 1; anywhere.count(candidate) != 0 || !makeCpmName(s_, nullptr, candidate); ++n) {
-                const std::string suffix = "~" + number(n);
-                candidate = joinName(base.substr(0, NAME_WIDTH - suffix.size()) + suffix, type);
-            }
-            anywhere.insert(candidate);
+            const std::string candidate = freeName(base, type, &anywhere);
             g.name = candidate;
             g.rewriteKey = true;
             const int at = g.entries[0];
@@ -611,11 +613,7 @@ private:
                 for (int r = 0; r <= e.records; ++r) {
                     const int b =
                         r < e.records ? e.stored[static_cast<std::size_t>(r / RECORDS_PER_BLOCK)] : 0;
-                    const bool bad = b > 0 && b < BLOCK_COUNT &&
-                                     !plan_.disk.readable(
-                                         blockOffset(static_cast<unsigned>(b)) +
-                                             static_cast<std::size_t>(r % RECORDS_PER_BLOCK) * RECORD_SIZE,
-                                         RECORD_SIZE);
+                    const bool bad = b > 0 && b < BLOCK_COUNT && !recordRead(plan_.disk, b, r);
                     if (bad) {
                         if (first < 0) first = r;
                         if (blocks.empty() || blocks.back() != b) blocks.push_back(b);
@@ -642,8 +640,8 @@ private:
         std::uint8_t copy[ENTRY_SIZE];
         std::memcpy(copy, raw, ENTRY_SIZE);
         copy[entry::USER] = 0;
-        if (!plausible(copy) || (raw[entry::EXTENT] & ~EXTENT_MASK) != 0 || raw[entry::S2] > MAX_MODULE ||
-            raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT)
+        if (!plausibleEntry(copy) || (raw[entry::EXTENT] & ~EXTENT_MASK) != 0 ||
+            raw[entry::S2] > MAX_MODULE || raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT)
             return false;
         bool any = false;
         for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
@@ -736,17 +734,9 @@ private:
                         (undelete_.mask.chars[k] == '?' ||
                          undelete_.mask.chars[k] == static_cast<char>(first.raw[entry::NAME + k] & 0x7F));
             if (!match) continue;
-            std::string base = cleanField(first.raw + entry::NAME, NAME_WIDTH);
-            const std::string type = cleanField(first.raw + entry::TYPE, TYPE_WIDTH);
-            if (base.empty()) base = "FILE";
-            std::string candidate = joinName(base, type);
-            for (int n = 1; taken.count(candidate) != 0 || !makeCpmName(s_, nullptr, candidate); ++n) {
-                const std::string suffix = "~" + number(n);
-                candidate = joinName(base.substr(0, NAME_WIDTH - suffix.size()) + suffix, type);
-            }
-            taken.insert(candidate);
             f.restore = true;
-            f.name = candidate;
+            f.name = freeName(cleanField(first.raw + entry::NAME, NAME_WIDTH),
+                              cleanField(first.raw + entry::TYPE, TYPE_WIDTH), &taken);
             ++plan_.restored;
         }
     }
@@ -856,10 +846,7 @@ private:
                 continue;
             }
             for (int k = r; k < r + n && b > 0; ++k)
-                if (!plan_.disk.readable(blockOffset(static_cast<unsigned>(b)) +
-                                             static_cast<std::size_t>(k % RECORDS_PER_BLOCK) * RECORD_SIZE,
-                                         RECORD_SIZE))
-                    add(f->damaged, k, k);
+                if (!recordRead(plan_.disk, b, k)) add(f->damaged, k, k);
             r += n;
         }
     }
