@@ -26,18 +26,18 @@ constexpr int DIRECTORY_SECTORS = static_cast<int>(DIRECTORY_SIZE / SECTOR_SIZE)
 constexpr int ENTRIES_PER_SECTOR = static_cast<int>(SECTOR_SIZE / ENTRY_SIZE);
 
 std::string number(long long n) { return std::to_string(n); }
+// Puts first to last at the end of the runs, joined to the last run where they continue it.
+void addRun(std::vector<std::pair<int, int>>& runs, int first, int last) {
+    if (!runs.empty() && runs.back().second + 1 == first)
+        runs.back().second = last;
+    else
+        runs.emplace_back(first, last);
+}
 // Numbers in ascending order as ranges: "141-143, 150".
 std::string ranges(const std::vector<int>& list) {
-    std::string out;
-    for (std::size_t k = 0; k < list.size();) {
-        std::size_t end = k;
-        while (end + 1 < list.size() && list[end + 1] == list[end] + 1) ++end;
-        if (!out.empty()) out += ", ";
-        out += number(list[k]);
-        if (end > k) out += "-" + number(list[end]);
-        k = end + 1;
-    }
-    return out;
+    std::vector<std::pair<int, int>> runs;
+    for (int n : list) addRun(runs, n, n);
+    return runsText(runs);
 }
 std::string hexByte(int b) {
     static const char digits[] = "0123456789ABCDEF";
@@ -829,34 +829,20 @@ private:
     // The runs of records of a file that no block holds (holes, read as zeros) and of those whose
     // bytes salvage cannot give (a block off the disk, a sector that cannot be read).
     void measure(File* f) const {
-        const auto add = [](std::vector<std::pair<int, int>>& runs, int first, int last) {
-            if (!runs.empty() && runs.back().second + 1 == first)
-                runs.back().second = last;
-            else
-                runs.emplace_back(first, last);
-        };
         for (int r = 0; r < f->length;) {
             int n = 0;
             const int b = f->blockAt(r, &n);
             const Extent* x = f->extentAt(r);
             if (b <= 0 ||
                 (x != nullptr && x->lost[static_cast<std::size_t>((r - x->base) / RECORDS_PER_BLOCK)])) {
-                add(b == 0 ? f->holes : f->damaged, r, r + n - 1);
+                addRun(b == 0 ? f->holes : f->damaged, r, r + n - 1);
                 r += n;
                 continue;
             }
             for (int k = r; k < r + n && b > 0; ++k)
-                if (!recordRead(plan_.disk, b, k)) add(f->damaged, k, k);
+                if (!recordRead(plan_.disk, b, k)) addRun(f->damaged, k, k);
             r += n;
         }
-    }
-
-    static std::string recordRuns(const std::vector<std::pair<int, int>>& runs) {
-        std::string out;
-        for (const auto& run : runs)
-            out += (out.empty() ? "" : ", ") + number(run.first) +
-                   (run.second > run.first ? "-" + number(run.second) : std::string());
-        return out;
     }
 
     std::string bytesOf(const File& f) const {
@@ -868,7 +854,7 @@ private:
         for (const Group& g : groups_) {
             File f = fileOf(g.area, g.entries);
             measure(&f);
-            if (!f.holes.empty()) problem(Code::SPARSE, g.entries[0], -1, {recordRuns(f.holes)});
+            if (!f.holes.empty()) problem(Code::SPARSE, g.entries[0], -1, {runsText(f.holes)});
         }
         for (const ErasedFile& f : erased_) {
             const File file = fileOf(0, f.entries);
@@ -975,6 +961,14 @@ private:
 };
 
 }  // namespace
+
+std::string runsText(const std::vector<std::pair<int, int>>& runs) {
+    std::string out;
+    for (const auto& run : runs)
+        out += (out.empty() ? "" : ", ") + number(run.first) +
+               (run.second > run.first ? "-" + number(run.second) : std::string());
+    return out;
+}
 
 const Extent* File::extentAt(int record) const {
     for (const Extent& x : extents)

@@ -73,6 +73,9 @@ struct Undelete {
     CpmName mask;
 };
 
+// Runs of numbers, each its first and last, as the report names them: "0-15, 40".
+std::string runsText(const std::vector<std::pair<int, int>>& runs);
+
 // Works out everything from plan->disk, which readDisk has filled.
 void makePlan(Session& s, const Undelete& undelete, Plan* plan);
 

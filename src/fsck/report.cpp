@@ -11,12 +11,10 @@ namespace z18::fsck {
 
 namespace {
 
-std::string runs(const std::vector<std::pair<int, int>>& list) {
-    std::string out;
-    for (const auto& run : list)
-        out += (out.empty() ? "" : ", ") + std::to_string(run.first) +
-               (run.second > run.first ? "-" + std::to_string(run.second) : std::string());
-    return out;
+// The files of the directory, as the summary counts them.
+long liveFiles(const Plan& plan) {
+    return static_cast<long>(std::count_if(plan.files.begin(), plan.files.end(),
+                                           [](const File& f) { return f.kind == FileKind::LIVE; }));
 }
 
 // A JSON string of text that is ASCII already (names and paths go through shown() first).
@@ -116,8 +114,8 @@ std::string fileLine(const Plan& plan, std::size_t k, const Salvage& salvage) {
     line << whole << texts::BYTES;
     if (salvage.written[k] == Written::PARTIAL) line << texts::PARTIAL;
     if (salvage.written[k] == Written::NONE) line << texts::NOT_WRITTEN;
-    if (!f.damaged.empty()) line << texts::DAMAGED << runs(f.damaged);
-    if (!f.holes.empty()) line << texts::HOLES << runs(f.holes);
+    if (!f.damaged.empty()) line << texts::DAMAGED << runsText(f.damaged);
+    if (!f.holes.empty()) line << texts::HOLES << runsText(f.holes);
     if (f.kind == FileKind::LOST) {
         line << texts::LOST_LINE;
     } else if (f.troubles.empty()) {
@@ -132,10 +130,8 @@ std::string fileLine(const Plan& plan, std::size_t k, const Salvage& salvage) {
 }
 
 std::string summaryLine(const Options& o, const Plan& plan) {
-    const auto files = std::count_if(plan.files.begin(), plan.files.end(),
-                                     [](const File& f) { return f.kind == FileKind::LIVE; });
     std::ostringstream line;
-    line << shown(o.image) << ": " << files << texts::SUMMARY_FILES << plan.usedEntries
+    line << shown(o.image) << ": " << liveFiles(plan) << texts::SUMMARY_FILES << plan.usedEntries
          << texts::SUMMARY_ENTRIES << plan.usedBlocks << texts::SUMMARY_USED
          << (BLOCK_COUNT - 1 - plan.usedBlocks) << texts::SUMMARY_FREE << problemCount(plan)
          << texts::SUMMARY_PROBLEMS;
@@ -195,9 +191,7 @@ std::string jsonReport(const Options& o, const Plan& plan, const Salvage& salvag
             << ",\"failure\":" << json(repair.failure) << "}";
     else
         out << "null";
-    const auto files = std::count_if(plan.files.begin(), plan.files.end(),
-                                     [](const File& f) { return f.kind == FileKind::LIVE; });
-    out << ",\n\"summary\":{\"files\":" << files << ",\"entriesUsed\":" << plan.usedEntries
+    out << ",\n\"summary\":{\"files\":" << liveFiles(plan) << ",\"entriesUsed\":" << plan.usedEntries
         << ",\"blocksUsed\":" << plan.usedBlocks << ",\"blocksFree\":" << (BLOCK_COUNT - 1 - plan.usedBlocks)
         << ",\"problems\":" << problemCount(plan) << ",\"status\":" << status << "}}\n";
     return out.str();
