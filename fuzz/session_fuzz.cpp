@@ -393,8 +393,7 @@ void checkAddedFiles(MemEnv& env, const Bytes& oldImage, bool imageWasBlank, con
         const Bytes* image = &env.bytes(p.image);
         const Bytes* host = nullptr;
         for (const FoundEntry& f : found) {
-            if (f.attributes != ATTR_DIRECTORY && upper(f.name) == name &&
-                &env.bytes(p.hostDir + f.name) != image) {
+            if (!isFolder(f) && upper(f.name) == name && &env.bytes(p.hostDir + f.name) != image) {
                 host = &env.bytes(p.hostDir + f.name);
                 break;
             }

@@ -71,27 +71,14 @@ std::string parseArguments(Session& s, int argc, const char* const* argv, Option
 
 // The map's text, or false with the failure line.
 bool readMap(Session& s, const std::string& path, BadSectorMap* map, std::string* failure) {
-    const int handle = s.env.openFile(path, OpenMode::HostRead);
-    if (handle == CLOSED_HANDLE) {
-        *failure = failureLine(texts::MAP_CANNOT_READ, path, reasonOf(s));
-        return false;
-    }
-    std::uint64_t size = 0;
-    std::string text;
-    bool ok = s.env.fileSize(handle, &size) && size <= MAX_MAP_SIZE;
-    if (ok) {
-        text.assign(static_cast<std::size_t>(size), '\0');
-        std::size_t done = 0;
-        ok = size == 0 || (s.env.readAt(handle, 0, &text[0], text.size(), &done) && done == text.size());
-    }
-    const std::string why = ok ? std::string() : reasonOf(s);
-    s.env.closeFile(handle);
-    if (!ok) {
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+    if (!readAll(s, path, MAX_MAP_SIZE, &bytes, &why)) {
         *failure = failureLine(texts::MAP_CANNOT_READ, path, why);
         return false;
     }
     int line = 0;
-    if (parseBadSectorMap(text, map, &line)) return true;
+    if (parseBadSectorMap(std::string(bytes.begin(), bytes.end()), map, &line)) return true;
     *failure = failureLine(texts::MAP_BAD_1, path, std::string()) + texts::MAP_BAD_2 + std::to_string(line);
     return false;
 }

@@ -64,14 +64,10 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);
     std::string why;
-    bool ok = writeAll(s, handle, 0, image.data(), image.size(), &why) && flushed(s, handle, &why) &&
-              writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE, &why) &&
-              flushed(s, handle, &why);
-    if (!s.env.closeFile(handle) && ok) {
-        why = reasonOf(s);
-        ok = false;
-    }
-    if (!ok) {
+    const bool ok = writeAll(s, handle, 0, image.data(), image.size(), &why) && flushed(s, handle, &why) &&
+                    writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE, &why) &&
+                    flushed(s, handle, &why);
+    if (!closeWritten(s, handle, ok, &why)) {
         s.env.removeFile(part);
         repair->failure = failureLine(texts::NEW_CANNOT_WRITE, part, why);
         return false;

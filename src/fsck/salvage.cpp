@@ -13,9 +13,6 @@ namespace z18::fsck {
 
 namespace {
 
-// Holes and long runs go to the host in pieces of 64 KiB: a file CP/M wrote by random access may
-// reach 8 MB.
-constexpr std::size_t WRITE_PIECE = 65536;
 // The largest host file an earlier salvage may have left: the largest file CP/M addresses.
 constexpr std::uint64_t MAX_SALVAGED = 65536 * RECORD_SIZE;
 
@@ -64,22 +61,8 @@ const char* folderOf(const File& f) {
 }
 
 std::string join(const std::string& dir, const std::string& name) { return dir + "/" + name; }
-
-// A whole host file, or false when it cannot be read or is larger than `limit`.
-bool readHostFile(Session& s, const std::string& path, std::uint64_t limit,
-                  std::vector<std::uint8_t>* bytes) {
-    const int handle = s.env.openFile(path, OpenMode::HostRead);
-    if (handle == CLOSED_HANDLE) return false;
-    std::uint64_t size = 0;
-    bool ok = s.env.fileSize(handle, &size) && size <= limit;
-    if (ok) {
-        bytes->assign(static_cast<std::size_t>(size), 0);
-        std::size_t done = 0;
-        ok = size == 0 || (s.env.readAt(handle, 0, bytes->data(), bytes->size(), &done) && done == size);
-    }
-    s.env.closeFile(handle);
-    return ok;
-}
+// A subfolder's name without the "/" its text ends with ("erased/").
+std::string withoutSlash(const std::string& folder) { return folder.substr(0, folder.size() - 1); }
 
 // What an earlier salvage of this image left in the folder, if that is all it holds: its report,
 // partial files, and files under the names this run gives, each whole (kept) or the start of what
@@ -100,15 +83,14 @@ public:
 
 private:
     bool look(const std::string& under) {
-        const std::string dir =
-            under.empty() ? o_.salvageDir : join(o_.salvageDir, under.substr(0, under.size() - 1));
+        const std::string dir = under.empty() ? o_.salvageDir : join(o_.salvageDir, withoutSlash(under));
         std::vector<FoundEntry> found;
         s_.env.findFiles(join(dir, "*"), &found);
         // A name the listing does not show (one beginning with a dot) is no salvage's.
         if (static_cast<int>(found.size()) != s_.env.countDirectoryEntries(dir)) return false;
         for (const FoundEntry& e : found) {
             const std::string name = under + e.name;
-            if ((e.attributes & ATTR_DIRECTORY) != 0) {
+            if (isFolder(e)) {
                 const std::string folder = name + "/";
                 if (!under.empty() || (folder != texts::ERASED_FOLDER && folder != texts::LOST_FOLDER) ||
                     !look(folder))
@@ -124,8 +106,8 @@ private:
         std::vector<std::uint8_t> bytes;
         if (name == texts::REPORT_NAME) {
             const std::string mark = texts::CHECKING;
-            if (!readHostFile(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes) ||
-                bytes.size() < mark.size() || !std::equal(mark.begin(), mark.end(), bytes.begin()))
+            if (!readAll(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes) || bytes.size() < mark.size() ||
+                !std::equal(mark.begin(), mark.end(), bytes.begin()))
                 return false;
             ours_ = true;
             replaced_.push_back(name);
@@ -140,7 +122,7 @@ private:
             return true;
         }
         const auto k = planned_.find(name);
-        if (k == planned_.end() || !readHostFile(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes))
+        if (k == planned_.end() || !readAll(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes))
             return false;
         const File& f = plan_.files[k->second];
         const std::uint64_t whole = static_cast<std::uint64_t>(f.length) * RECORD_SIZE;
@@ -174,9 +156,8 @@ private:
 std::vector<std::string> hostPaths(const Plan& plan) {
     std::set<std::string> taken[3];
     taken[0].insert(folded(texts::REPORT_NAME));
-    taken[0].insert(
-        folded(std::string(texts::ERASED_FOLDER).substr(0, std::strlen(texts::ERASED_FOLDER) - 1)));
-    taken[0].insert(folded(std::string(texts::LOST_FOLDER).substr(0, std::strlen(texts::LOST_FOLDER) - 1)));
+    taken[0].insert(folded(withoutSlash(texts::ERASED_FOLDER)));
+    taken[0].insert(folded(withoutSlash(texts::LOST_FOLDER)));
     std::vector<std::string> paths;
     for (const File& f : plan.files)
         paths.push_back(folderOf(f) + hostName(f, &taken[static_cast<int>(f.kind)]));
@@ -220,7 +201,7 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
         const File& f = plan.files[k];
         const char* folder = folderOf(f);
         if (*folder != '\0') {
-            const std::string sub = join(o.salvageDir, std::string(folder, std::strlen(folder) - 1));
+            const std::string sub = join(o.salvageDir, withoutSlash(folder));
             if (!s.env.createDirectory(sub) && s.env.countDirectoryEntries(sub) < 0) {
                 salvage->failure = failureLine(texts::DIR_CANNOT_MAKE, sub, reasonOf(s));
                 break;
@@ -232,25 +213,18 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
             salvage->failure = failureLine(texts::FILE_CANNOT_WRITE, path, reasonOf(s));
             break;
         }
-        static const std::uint8_t kZeros[WRITE_PIECE] = {};
+        static const std::uint8_t kZeros[RUN_PIECE] = {};
         std::uint64_t done = 0;
         std::string why;
-        bool failed = false;
+        bool written = true;
         forEachRun(plan, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
-            if (failed) return;
+            if (!written) return;
             std::size_t moved = 0;
-            const bool ok = s.env.writeAt(handle, at, from != nullptr ? from : kZeros, n, &moved);
-            failed = !ok || moved != n;
-            if (failed) why = ok ? noSpace() : reasonOf(s);
-            done += std::min(moved, n);
+            written = writeAll(s, handle, at, from != nullptr ? from : kZeros, n, &why, &moved);
+            done += moved;
         });
-        // A file the host cannot close may not be whole on the disk.
-        if (!s.env.closeFile(handle) && !failed) {
-            why = reasonOf(s);
-            failed = true;
-        }
         salvage->bytes[k] = done;
-        if (!failed) {
+        if (closeWritten(s, handle, written, &why)) {
             salvage->written[k] = Written::WHOLE;
             continue;
         }
@@ -272,12 +246,10 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
     const int handle = s.env.createNewFile(path);
     std::string why;
     if (handle != CLOSED_HANDLE) {
-        salvage->reportWritten =
-            writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(report.data()), report.size(), &why);
-        if (!s.env.closeFile(handle) && salvage->reportWritten) {
-            why = reasonOf(s);
-            salvage->reportWritten = false;
-        }
+        salvage->reportWritten = closeWritten(
+            s, handle,
+            writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(report.data()), report.size(), &why),
+            &why);
         if (!salvage->reportWritten) s.env.removeFile(path);
     } else {
         why = reasonOf(s);

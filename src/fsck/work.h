@@ -47,16 +47,19 @@ struct Repair {
 
 // The name each file of the plan gets in a salvage folder.
 std::vector<std::string> hostPaths(const Plan& plan);
+// Holes and long runs go to the host in pieces of 64 KiB at most: a file CP/M wrote by random
+// access may reach 8 MB.
+constexpr std::size_t RUN_PIECE = 65536;
 // The bytes salvage writes for a file, every record at its place, as runs in file order: `from`
 // points at the disk's bytes, or is null for zeros (a hole, or bytes that cannot be had). A run
-// is at most 64 KiB.
+// is at most RUN_PIECE bytes.
 template <typename Visit>
 void forEachRun(const Plan& plan, const File& f, Visit visit);
 std::vector<std::uint8_t> salvagedBytes(const Plan& plan, const File& f);
 
 template <typename Visit>
 void forEachRun(const Plan& plan, const File& f, Visit visit) {
-    constexpr int PIECE = 512;  // records: 64 KiB
+    constexpr int PIECE = static_cast<int>(RUN_PIECE / RECORD_SIZE);
     for (int r = 0; r < f.length;) {
         int n = 0;
         const int b = f.blockAt(r, &n);
@@ -91,8 +94,16 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair);
 std::string reasonOf(Session& s);
 std::string noSpace();
 // Writes n bytes at offset in one call; false, with *why, when they are not all on their way.
+// *moved, where given, gets the number of bytes that went.
 bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
-              std::string* why);
+              std::string* why, std::size_t* moved = nullptr);
+// Closes a file that was written to: false, with *why, when the writes had failed already (`ok`
+// false, *why set by them) or the close fails, since the file may then not be whole on the disk.
+bool closeWritten(Session& s, int handle, bool ok, std::string* why);
+// A whole host file of at most `limit` bytes; false, with *why where given, when it cannot be
+// read or is larger.
+bool readAll(Session& s, const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* bytes,
+             std::string* why = nullptr);
 // "z18fsck: " + text + 'path', with the host's reason where there is one.
 std::string failureLine(const char* text, const std::string& path, const std::string& reason);
 
