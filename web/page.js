@@ -255,14 +255,20 @@
   }
 
   // A request that may change the image: the tool's result becomes the page's image.
+  // The open image changed, or another took its place: its check and the file in the viewer are
+  // of bytes it no longer holds.
+  function forgetViews() {
+    if (suspect && suspect.open) closeRescue();
+    closeViewer();
+  }
+
   function change(args, inputs) {
     const result = run(args, image.bytes, inputs);
     log(args, result);
     if (result.image && !sameBytes(result.image, image.bytes)) {
       image.bytes = result.image;
       unsaved = true;
-      if (suspect && suspect.open) closeRescue();
-      closeViewer();
+      forgetViews();
     }
     refresh();
     return result;
@@ -296,8 +302,7 @@
     if (!(await mayReplace())) return;
     image = { arg: name, name, bytes };
     unsaved = false;
-    if (suspect && suspect.open) closeRescue();
-    closeViewer();
+    forgetViews();
     showCatalogue(list);
   }
 
@@ -311,8 +316,7 @@
     if (result.status !== 0 || !result.image) return;
     image = { arg: name, name: toolFileName(name), bytes: result.image };
     unsaved = true;
-    if (suspect && suspect.open) closeRescue();
-    closeViewer();
+    forgetViews();
     refresh();
   }
 
@@ -452,7 +456,7 @@
     const touched = rows.filter((r) => names.includes(r.name));
     if (touched.length > names.length) {
       const text = 'The tool extracts a name from every user area that holds it. These files will be extracted:';
-      if ((await ask(text, touched.map(described), [{ label: 'Extract', value: 'ok' }])) !== 'ok') return;
+      if (!(await confirmed(text, touched.map(described), 'Extract', false))) return;
     }
     const extracted = [];
     for (const name of names) {
@@ -476,8 +480,7 @@
     const names = [...new Set(chosen.map((r) => r.name))];
     const touched = rows.filter((r) => names.includes(r.name));
     const areas = touched.length > names.length ? ' The tool erases a name from every user area that holds it.' : '';
-    const choice = await ask('Erase these files from ' + image.name + '?' + areas, touched.map(described), [{ label: 'Erase', value: 'ok', danger: true }]);
-    if (choice !== 'ok') return;
+    if (!(await confirmed('Erase these files from ' + image.name + '?' + areas, touched.map(described), 'Erase'))) return;
     for (const name of names) change([image.arg, '/e', name]);
   }
 
@@ -527,7 +530,12 @@
   async function mayReplace() {
     if (!unsaved) return true;
     const text = image.name + ' has changes that were not downloaded. Put them away?';
-    return (await ask(text, [], [{ label: 'Put away', value: 'ok', danger: true }])) === 'ok';
+    return confirmed(text, [], 'Put away');
+  }
+
+  // Whether the one choice besides Cancel was taken; `danger` marks one that changes the image.
+  async function confirmed(text, items, label, danger = true) {
+    return (await ask(text, items, [{ label, value: 'ok', danger }])) === 'ok';
   }
 
   async function readFile(file) {
@@ -536,10 +544,11 @@
 
   // ---- the check by z18fsck ----
 
-  function showRescue() {
-    $('rescue-part').hidden = false;
-    $('rescue-title').focus();
-    $('rescue-part').scrollIntoView({ block: 'start' });
+  // Shows one of the parts below the catalogue (the check, the viewer), its title in focus.
+  function reveal(part) {
+    $(part + '-part').hidden = false;
+    $(part + '-title').focus();
+    $(part + '-part').scrollIntoView({ block: 'start' });
   }
 
   function closeRescue() {
@@ -563,7 +572,7 @@
     $('open-repaired').hidden = true;
     // The check's code for an erased file that a repair can bring back.
     $('undelete').hidden = !/^I702 /m.test(result.text);
-    showRescue();
+    reveal('rescue');
   }
 
   function salvage() {
@@ -632,10 +641,8 @@
     if (!f) return;
     viewed = { row, bytes: f.bytes, hex: viewed ? viewed.hex : false };
     $('view-name').textContent = described(row);
-    $('view-part').hidden = false;
+    reveal('view');
     drawFile();
-    $('view-title').focus();
-    $('view-part').scrollIntoView({ block: 'start' });
   }
 
   function closeViewer() {
@@ -647,7 +654,8 @@
   // Only the lines in sight are in the document, so a whole disk's worth opens at once.
   function drawFile() {
     const { bytes, hex } = viewed;
-    const end = bytes.indexOf(CTRL_Z) < 0 ? bytes.length : bytes.indexOf(CTRL_Z);
+    const stop = bytes.indexOf(CTRL_Z);
+    const end = stop < 0 ? bytes.length : stop;
     if (hex) {
       viewed.lines = { count: Math.ceil(bytes.length / 16), at: (i) => hexLine(bytes, i * 16), width: 78 };
       $('view-info').textContent = bytes.length + ' bytes, offsets in hex.';
@@ -713,11 +721,11 @@
     }));
     $('quick').addEventListener('click', action(async () => {
       const text = 'Quick format ' + image.name + '? Its directory is emptied: every file in it is lost.';
-      if ((await ask(text, [], [{ label: 'Quick format', value: 'ok', danger: true }])) === 'ok') change([image.arg, '/q']);
+      if (await confirmed(text, [], 'Quick format')) change([image.arg, '/q']);
     }));
     $('full').addEventListener('click', action(async () => {
       const text = 'Full format ' + image.name + '? The whole disk is cleared: every file in it is lost.';
-      if ((await ask(text, [], [{ label: 'Full format', value: 'ok', danger: true }])) === 'ok') change([image.arg, '/f']);
+      if (await confirmed(text, [], 'Full format')) change([image.arg, '/f']);
     }));
     $('check').addEventListener('click', action(async () => check({ name: image.arg, bytes: image.bytes, open: true })));
     // The offer is taken before the action starts, which clears it.

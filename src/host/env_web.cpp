@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "host/posix_files.h"
 
@@ -52,10 +51,7 @@ public:
         // other end; so the path is looked at first, and only a regular file, or none yet, opened.
         struct stat st;
         if (::stat(hostPath(text).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            if (S_ISDIR(st.st_mode))
-                failed(EISDIR);
-            else
-                refused(HostErrorKind::NotAFile);
+            notAFile(st);
             return CLOSED_HANDLE;
         }
         return PosixFiles::openFile(text, mode);

@@ -89,6 +89,10 @@ bool PosixFiles::refused(HostErrorKind kind) {
     return false;
 }
 
+bool PosixFiles::notAFile(const struct stat& st) {
+    return S_ISDIR(st.st_mode) ? failed(EISDIR) : refused(HostErrorKind::NotAFile);
+}
+
 int PosixFiles::openFile(const std::string& text, OpenMode mode) {
     const std::string path = hostPath(text);
     const int access = modeWrites(mode) ? O_RDWR : O_RDONLY;
@@ -107,8 +111,7 @@ int PosixFiles::openFile(const std::string& text, OpenMode mode) {
 
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0 || failed(errno);
-    if (ok && !S_ISREG(st.st_mode))
-        ok = S_ISDIR(st.st_mode) ? failed(EISDIR) : refused(HostErrorKind::NotAFile);
+    if (ok && !S_ISREG(st.st_mode)) ok = notAFile(st);
     // A file with no write bit at all is write-protected by its owner's choice; honour that
     // even where the process could override it (root).
     if (ok && modeWrites(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)

@@ -42,6 +42,8 @@ protected:
     // Keep the cause of a failure and return false: an errno value, or one of this layer's rules.
     bool failed(int code);
     bool refused(HostErrorKind kind);
+    // The same for a path that st describes as no regular file: a folder, a device or a pipe.
+    bool notAFile(const struct stat& st);
 
 private:
     // Makes a change to the entries of a folder (a new name) last through a power cut.
