@@ -26,15 +26,6 @@ namespace {
     std::abort();
 }
 
-int runFsck(MemEnv& env, std::initializer_list<const char*> args, std::string* output) {
-    std::ostringstream out;
-    Session s(env, out);
-    const std::vector<const char*> argv(args);
-    const int status = fsck::runFsck(s, static_cast<int>(argv.size()), argv.data());
-    *output = out.str();
-    return status;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -53,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     env.putFile("disk.z18", image.data(), image.size());
 
     std::string out;
-    const int status = runFsck(env, {"z18fsck", "-x", "out", "-o", "new.z18", "-u", "disk.z18"}, &out);
+    const int status = z18test::fsckRun(env, {"-x", "out", "-o", "new.z18", "-u", "disk.z18"}, &out);
     if (status != fsck::EXIT_CLEAN && status != fsck::EXIT_PROBLEMS) broken("the run failed", out);
     if (env.bytes("disk.z18") != image) broken("the image changed", out);
     for (char c : out)
@@ -74,7 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!openImage(z18man, false) || !loadDirectory(z18man))
         broken("z18man refuses the repair", loaded.str());
     closeImage(z18man);
-    if (runFsck(env, {"z18fsck", "new.z18"}, &out) != fsck::EXIT_CLEAN)
-        broken("the repair is not clean", out);
+    if (z18test::fsckRun(env, {"new.z18"}, &out) != fsck::EXIT_CLEAN) broken("the repair is not clean", out);
     return 0;
 }

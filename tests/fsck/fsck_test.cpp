@@ -22,13 +22,7 @@ using namespace z18test;
 namespace {
 
 int fsck(const std::vector<std::string>& args, std::string* out) {
-    std::vector<const char*> argv{"z18fsck"};
-    for (const auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream text;
-    z18::Session s(*z18::defaultEnv(), text);
-    const int status = z18::fsck::runFsck(s, static_cast<int>(argv.size()), argv.data());
-    *out = text.str();
-    return status;
+    return fsckRun(*z18::defaultEnv(), args, out);
 }
 
 void setEntry(Bytes& image, int index, std::size_t at, std::initializer_list<int> bytes) {
@@ -390,15 +384,9 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
 TEST(Fsck, WhatAStoppedRunLeavesARerunTakesUp) {
     z18::MemEnv mem;
     mem.putFile("disk.z18", imageOfFiles({"A       TXT", "B       TXT", "C       TXT"}));
-    const auto run = [](z18::Env& env, std::vector<std::string> args, std::string* err) {
-        args.insert(args.begin(), "z18fsck");
-        std::vector<const char*> argv;
-        for (const auto& a : args) argv.push_back(a.c_str());
-        std::ostringstream out, errors;
-        z18::Session s(env, out);
-        const int status = z18::fsck::runFsck(s, errors, static_cast<int>(argv.size()), argv.data());
-        *err = errors.str();
-        return status;
+    const auto run = [](z18::Env& env, const std::vector<std::string>& args, std::string* err) {
+        std::string out;
+        return fsckRun(env, args, &out, err);
     };
     std::string err;
     z18::FaultEnv full(&mem);

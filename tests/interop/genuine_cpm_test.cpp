@@ -7,8 +7,8 @@
 #include <numeric>
 #include <random>
 
-#include "fsck/fsck.h"
 #include "support/cpmtools.h"
+#include "support/fsck_records.h"
 #include "support/test_support.h"
 
 using namespace z18test;
@@ -97,12 +97,9 @@ std::string writeImage(const Layout& l, const TempDir& dir, std::uint32_t seed) 
 Bytes hostFile(const std::string& path) { return fileExists(path) ? readFile(path) : Bytes{0xFF}; }
 std::string lower(char file) { return std::string(1, static_cast<char>(file - 'A' + 'a')) + ".dat"; }
 
-int runFsck(std::vector<std::string> args) {
-    std::ostringstream text;
-    z18::Session s(*z18::defaultEnv(), text);
-    std::vector<const char*> argv{"z18fsck"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    return z18::fsck::runFsck(s, static_cast<int>(argv.size()), argv.data());
+int runFsck(const std::vector<std::string>& args) {
+    std::string out;
+    return fsckRun(*z18::defaultEnv(), args, &out);
 }
 
 }  // namespace

@@ -1,15 +1,34 @@
-// What z18fsck's repair promises every file, checked on two of its plans: each record that
-// salvage found intact in the damaged image is in the repaired image, in the file of the name the
-// repair gave, at the same place and with the same bytes. The test and the fuzz target share it.
+// z18fsck in the tests and the fuzz target: a run of its command line, its plan of an image, and
+// what its repair promises every file, checked on two of its plans: each record that salvage
+// found intact in the damaged image is in the repaired image, in the file of the name the repair
+// gave, at the same place and with the same bytes.
 #pragma once
 
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "fsck/fsck.h"
 #include "fsck/plan.h"
 
 namespace z18test {
+
+// One z18fsck run on env with these words after the program's name: its exit status, what it
+// printed in *out, and its errors in *err where given (else in *out, as on one terminal).
+inline int fsckRun(z18::Env& env, const std::vector<std::string>& args, std::string* out,
+                   std::string* err = nullptr) {
+    std::vector<const char*> argv{"z18fsck"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream text, errors;
+    z18::Session s(env, text);
+    const int argc = static_cast<int>(argv.size());
+    const int status = err != nullptr ? z18::fsck::runFsck(s, errors, argc, argv.data())
+                                      : z18::fsck::runFsck(s, argc, argv.data());
+    *out = text.str();
+    if (err != nullptr) *err = errors.str();
+    return status;
+}
 
 // The plan of the image at path on env, as z18fsck makes it, with the bad-sector map `map`, and
 // bringing back every erased file where asked.
