@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the offline page (build/web/z18man.html, Emscripten) and runs its browser test: headless
-# Chromium drives the page from file:// and every result is compared with the native z18man's and
-# z18fsck's.
+# Runs the unit tests of the page's modules under Node, builds the offline page
+# (build/web/z18man.html, Emscripten) and runs its browser test: headless Chromium drives the page
+# from file:// and every result is compared with the native z18man's and z18fsck's.
 #
 #   scripts/web-test.sh [NATIVE-z18man]   (default: builds build/release/z18man)
 #
@@ -24,6 +24,9 @@ if [ -z "$native" ]; then
 fi
 # The check, salvage and repair in the page are held against the z18fsck beside that z18man.
 [ -x "$(dirname "$native")/z18fsck" ] || { echo "no z18fsck beside $native" >&2; exit 1; }
+
+echo "== unit tests of the page's modules (Node)"
+node --test web/test/modules_test.js </dev/null
 
 echo "== page build (Emscripten)"
 emcmake cmake -S . -B build/web -DCMAKE_BUILD_TYPE=MinSizeRel -DZ18_WERROR=ON >/dev/null

@@ -1,8 +1,9 @@
 // The page's entry points. `main` runs one z18man session exactly as the command line does, and
 // `z18_fsck` one z18fsck run, except that what they print is kept for the page to read instead of
-// going to a terminal. The tool's requests take a name, and a name may be held by several user
-// areas at once; `z18_files` and `z18_copy` let the page tell those files apart and show or hand
-// out each of them, through the tool's own image store and extraction.
+// going to a terminal. `z18_catalogue` gives the page the catalogue's rows as data, with what the
+// listing does not show (the user area, the first entry); `z18_narrow` lets it run a request on
+// one file alone, where a name reaches several files (one in each user area) or none (a name
+// stored in lower case, which no mask of the tool matches).
 #include <cstddef>
 #include <iostream>
 #include <sstream>
@@ -22,20 +23,22 @@ namespace {
 
 std::string lastOutput;
 
-// Opens the image at `path` for reading and loads its directory, as a catalogue does; a failure
-// leaves the tool's own message in the output.
-bool openForReading(z18::Session& s, const char* path) {
-    s.options = z18::OPT_CATALOGUE;
+// Opens the image at `path` and loads its directory; a failure leaves the tool's own message in
+// `out`. Every file is looked at, as a catalogue without a mask does.
+bool load(z18::Session& s, const char* path, z18::OptionFlags request) {
+    s.options = request;
     s.imageName = path;
-    return z18::openImage(s, false) && z18::loadDirectory(s);
+    return z18::openImage(s, false) && z18::loadDirectory(s) && z18::makeCpmName(s, &s.maskName, "*.*");
 }
 
-// Visits the first entry of every file, in directory order, as the catalogue finds them.
-template <typename Visit>
-void eachFile(z18::Session& s, Visit visit) {
-    z18::CpmName all;
-    z18::makeCpmName(s, &all, "*.*");
-    for (int index = z18::beginSearch(s, all); index >= 0; index = z18::nextMatch(s)) visit(index);
+// Whether the tool's mask of the name reaches the file that starts at `index`: it does not when
+// the directory holds the name in lower case, as the tool shows and matches names in upper case.
+bool reachedByName(z18::Session& s, const char* name, int index) {
+    z18::CpmName pattern;
+    if (!z18::makeCpmName(s, &pattern, name)) return false;
+    for (int i = z18::beginSearch(s, pattern); i >= 0; i = z18::nextMatch(s))
+        if (i == index) return true;
+    return false;
 }
 
 }  // namespace
@@ -45,52 +48,61 @@ extern "C" {
 const char* z18_output() { return lastOutput.data(); }
 std::size_t z18_output_size() { return lastOutput.size(); }
 
-// One line per file, in directory order: its first entry, its user area and its name as the
-// catalogue shows it, separated by tabs. 1 when the image loaded.
-int z18_files(const char* path) {
+// The catalogue of the image as data: its line of totals, then one line per file in the order the
+// listing has them, each with its first entry, user area, records, size in K, read-only and
+// hidden flags (0 or 1), whether the tool's mask of its name reaches it (0 or 1) and its name as
+// the listing shows it, separated by tabs. 1 when the image loaded; else 0, with the tool's
+// message as the output.
+int z18_catalogue(const char* path) {
     std::ostringstream out;
     z18::Session s(*z18::defaultEnv(), out);
     std::ostringstream list;
-    const bool ok = openForReading(s, path);
+    const bool ok = load(s, path, z18::OPT_CATALOGUE);
     if (ok) {
-        eachFile(s, [&](int index) {
-            z18::describeEntry(s, index);
-            list << index << '\t' << int{s.entryInfo.user} << '\t' << z18::visible(s.entryInfo.displayName)
+        z18::Catalogue c;
+        z18::gatherCatalogue(s, &c);
+        char line[64];
+        list.write(line, static_cast<std::streamsize>(z18::formatTotals(c, line, sizeof line))) << '\n';
+        for (int i = 0; i < c.count; ++i) {
+            const int k = c.order[i];
+            const z18::EntryInfo& row = c.rows[k];
+            list << c.entries[k] << '\t' << int{row.user} << '\t' << row.records << '\t' << row.sizeK << '\t'
+                 << row.readOnly << '\t' << row.hidden << '\t'
+                 << reachedByName(s, row.displayName, c.entries[k]) << '\t' << z18::visible(row.displayName)
                  << '\n';
-        });
+        }
     }
     z18::closeImage(s);
     lastOutput = ok ? list.str() : out.str();
     return ok ? 1 : 0;
 }
 
-// Extracts the one file whose first entry is `index` into the folder `into`, under its own name.
-// The directory in memory keeps only that file's user area (nothing is written back: the image is
-// open for reading), so the tool's own extraction by name finds that file alone. 1 when the
-// extraction ran, with its lines in the output; 0 when the image did not load (its message in the
-// output) or no file starts at that entry.
-int z18_copy(const char* path, int index, const char* into) {
+// Keeps, of the image at `path`, only the entries of the file whose first entry is `index`: every
+// other entry is freed and the directory written back. A request then run on it (an extraction of
+// every name) touches that file alone. 1 when done; 0 when the image did not load or no file
+// starts at that entry, with the tool's message, if any, as the output.
+int z18_narrow(const char* path, int index) {
     std::ostringstream out;
     z18::Session s(*z18::defaultEnv(), out);
-    bool found = false;
-    if (openForReading(s, path)) eachFile(s, [&](int i) { found = found || i == index; });
-    if (found) {
-        z18::describeEntry(s, index);
-        // Bit 7 of the user byte does not tell files apart, as the file's own entries are matched.
-        const int area = s.entryInfo.user & 0x7F;
-        for (int i = 0; i < z18::DIRECTORY_ENTRIES; ++i)
-            if ((s.entryAt(i)[z18::entry::USER] & 0x7F) != area)
-                s.entryAt(i)[z18::entry::USER] = z18::FILLER_BYTE;
-        s.options = z18::OPT_EXTRACT;
-        s.hostDir = into;
-        s.mask = s.entryInfo.displayName;
-        found = z18::makeCpmName(s, &s.maskName, s.mask);
-        if (found) z18::extractFiles(s);
+    // Narrowing erases the other files' entries: the image opens as an erase opens it.
+    bool done = load(s, path, z18::OPT_ERASE);
+    if (done) {
+        done = false;
+        for (int i = z18::beginSearch(s, s.maskName); i >= 0 && !done; i = z18::nextMatch(s))
+            done = i == index;
     }
-    z18::closeHostFile(s);
+    if (done) {
+        // The file's entries are the ones its own reading goes by: those of its key.
+        const z18::FileKey key = z18::keyOf(s, index);
+        bool kept[z18::DIRECTORY_ENTRIES] = {};
+        for (int i = z18::findExtent(s, key, 0); i >= 0; i = z18::findExtent(s, key, i + 1)) kept[i] = true;
+        for (int i = 0; i < z18::DIRECTORY_ENTRIES; ++i)
+            if (!kept[i]) s.entryAt(i)[z18::entry::USER] = z18::FILLER_BYTE;
+        done = z18::saveDirectory(s) != 0;
+    }
     z18::closeImage(s);
     lastOutput = out.str();
-    return found ? 1 : 0;
+    return done ? 1 : 0;
 }
 
 // A z18fsck command line, its words (without the program's name) one after another, each ended by

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -55,37 +56,48 @@ std::size_t formatRow(char* line, const EntryInfo& row) {
 }
 }  // namespace
 
-void listCatalogue(Session& s) {
-    s.out << texts::CAT_HEAD_1 << visible(s.imageName) << texts::CAT_HEAD_2 << visible(s.mask)
-          << texts::CAT_HEAD_3;
-    s.out << texts::CAT_COLUMNS << texts::CAT_RULE;
-
-    EntryInfo rows[DIRECTORY_ENTRIES];
-    int order[DIRECTORY_ENTRIES];
-    int count = 0;
-    int totalK = 0;
-
+void gatherCatalogue(Session& s, Catalogue* c) {
+    c->count = 0;
+    c->totalK = 0;
     for (int index = beginSearch(s, s.maskName); index >= 0; index = nextMatch(s)) {
         describeEntry(s, index);
         s.entryInfo.records = fileRecordCount(s, keyOf(s, index));
         s.entryInfo.sizeK = ((s.entryInfo.records + 15) / 16) * 2;
-        rows[count] = s.entryInfo;
+        const int count = c->count;
+        c->rows[count] = s.entryInfo;
+        c->entries[count] = index;
 
         // The place after every name not greater than the new one. The names placed so far are
         // in order, so the scan may start from the end: one comparison per row when the
         // directory already stands in name order, as it does on images filled in order.
         int p = count;
-        while (p > 0 && nameGreater(rows[order[p - 1]].displayName, rows[count].displayName)) --p;
-        std::memmove(order + p + 1, order + p, static_cast<std::size_t>(count - p) * sizeof order[0]);
-        order[p] = count;
+        while (p > 0 && nameGreater(c->rows[c->order[p - 1]].displayName, c->rows[count].displayName)) --p;
+        std::memmove(c->order + p + 1, c->order + p,
+                     static_cast<std::size_t>(count - p) * sizeof c->order[0]);
+        c->order[p] = count;
 
-        ++count;
-        totalK += s.entryInfo.sizeK;
+        ++c->count;
+        c->totalK += s.entryInfo.sizeK;
     }
+    c->freeK = 2 * countFreeBlocks(s);
+}
+
+std::size_t formatTotals(const Catalogue& c, char* line, std::size_t size) {
+    const int n = std::snprintf(line, size, texts::CAT_TOTALS, c.totalK, c.count, c.freeK);
+    return n < 0 ? 0 : std::min(static_cast<std::size_t>(n), size - 1);
+}
+
+void listCatalogue(Session& s) {
+    s.out << texts::CAT_HEAD_1 << visible(s.imageName) << texts::CAT_HEAD_2 << visible(s.mask)
+          << texts::CAT_HEAD_3;
+    s.out << texts::CAT_COLUMNS << texts::CAT_RULE;
+
+    Catalogue c;
+    gatherCatalogue(s, &c);
 
     char line[64];
-    for (int i = 0; i < count; ++i) {
-        s.out.write(line, static_cast<std::streamsize>(formatRow(line, rows[order[i]])));
+    for (int i = 0; i < c.count; ++i) {
+        s.out.write(line, static_cast<std::streamsize>(formatRow(line, c.rows[c.order[i]])));
         if (i % 2 == 0)
             s.out << '\t';
         else
@@ -97,10 +109,9 @@ void listCatalogue(Session& s) {
         }
     }
 
-    if (count % 2 == 1) newlineFlush(s);
+    if (c.count % 2 == 1) newlineFlush(s);
     newlineFlush(s);
-    std::snprintf(line, sizeof line, texts::CAT_TOTALS, totalK, count, 2 * countFreeBlocks(s));
-    s.out << line;
+    s.out.write(line, static_cast<std::streamsize>(formatTotals(c, line, sizeof line)));
     newlineFlush(s);
     newlineFlush(s);
 }

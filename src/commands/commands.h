@@ -1,9 +1,26 @@
 #pragma once
 
+#include <cstddef>
+
 #include "session/session.h"
 
 namespace z18 {
 
+// The catalogue's rows, each with its file's first entry, and its totals. rows[] stands in
+// directory order; order[] lists them as the catalogue does: by name, the files of one name in
+// directory order.
+struct Catalogue {
+    EntryInfo rows[DIRECTORY_ENTRIES];
+    int entries[DIRECTORY_ENTRIES];
+    int order[DIRECTORY_ENTRIES];
+    int count = 0;
+    int totalK = 0;
+    int freeK = 0;
+};
+// The files the session's mask matches, as the catalogue lists them.
+void gatherCatalogue(Session& s, Catalogue* c);
+// The line of totals under the listing, without its line end; returns its length.
+std::size_t formatTotals(const Catalogue& c, char* line, std::size_t size);
 void listCatalogue(Session& s);
 void addFiles(Session& s);
 void eraseFiles(Session& s);
