@@ -22,18 +22,25 @@ function reveal(part) {
   $(part + '-part').scrollIntoView({ block: 'start' });
 }
 
-// Scrolls the page on just enough that the end of no part shown lies under the outcome bar, which
-// stays at the foot of the window: the rows an add put at the table's end, the end of the file
-// in the viewer. The bar covers nothing once the page is scrolled to its end, so this stops.
+// Scrolls the page on just enough that nothing at the end of what an action shows lies under the
+// outcome bar, which stays at the foot of the window: no part of the table's last row or of its
+// totals (where an add puts rows), and not the end of the viewer or of any other part. The bar
+// covers nothing once the page is scrolled to its end, so this stops.
+const LINES = '#catalogue tbody tr:last-child, #totals';
+const PARTS = '#view-body, main section';
 function keepClear() {
   const bar = $('outcome');
   for (;;) {
     const { top, bottom } = bar.getBoundingClientRect();
-    const ends = [...document.querySelectorAll('main section:not([hidden])')].map((part) => part.getBoundingClientRect().bottom);
-    const under = ends.filter((end) => end > top + 0.5 && end <= bottom);
+    const covered = (e, whole) => {
+      const r = e.getBoundingClientRect();
+      return e.offsetParent && r.bottom > top + 0.5 && (whole ? r.top < bottom : r.bottom <= bottom + 0.5);
+    };
+    const under = [...document.querySelectorAll(LINES)].filter((e) => covered(e, true))
+      .concat([...document.querySelectorAll(PARTS)].filter((e) => covered(e, false)));
     const before = scrollY;
     if (under.length === 0) return;
-    scrollBy(0, Math.ceil(Math.max(...under) - top));
+    scrollBy(0, Math.ceil(Math.max(...under.map((e) => e.getBoundingClientRect().bottom)) - top));
     if (scrollY === before) return;
   }
 }

@@ -40,7 +40,8 @@ function emptyFolder(path) {
 
 // Every file under a folder, by its path below it, in name order.
 // A file's bytes are taken from its in-memory node, which nothing changes once the run is over,
-// rather than read through a stream.
+// rather than read through a stream. A file written whole at once holds a copy of the module's
+// signed view of its memory: the bytes are read as unsigned all the same.
 function readFolder(path, prefix = '') {
   const FS = tool.FS;
   const files = [];
@@ -48,7 +49,7 @@ function readFolder(path, prefix = '') {
     if (name === '.' || name === '..') continue;
     const node = FS.lookupPath(path + '/' + name).node;
     if (FS.isDir(node.mode)) files.push(...readFolder(path + '/' + name, prefix + name + '/'));
-    else files.push({ name: prefix + name, bytes: node.contents ? node.contents.subarray(0, node.usedBytes) : new Uint8Array(0) });
+    else files.push({ name: prefix + name, bytes: node.contents ? new Uint8Array(node.contents.buffer, node.contents.byteOffset, node.usedBytes) : new Uint8Array(0) });
   }
   return files;
 }

@@ -27,7 +27,7 @@ const terminal = (text) => text.split('\n').map((l) => l.split('\r').reduce((a, 
 
 // The native side of a request: a fresh folder with the image and the files to add, as the page
 // has. What it prints is logged, and its status lines and last line are what the page must show.
-function nativeRun(st, args, inputs = [], program = native) {
+function nativeRun(st, args, inputs = [], program = native, note = '') {
   const dir = fs.mkdtempSync(path.join(tmp, 'n-'));
   for (const sub of ['in', 'out']) fs.mkdirSync(path.join(dir, sub));
   const img = path.join(dir, program === native ? toolFile(args[0]) : args[args.length - 1]);
@@ -42,7 +42,7 @@ function nativeRun(st, args, inputs = [], program = native) {
   }
   const text = out.toString();
   if (st.log !== undefined) {
-    st.log += '$ ' + path.basename(program) + ' ' + args.map(quote).join(' ') + '\n' + terminal(text);
+    st.log += '$ ' + path.basename(program) + ' ' + args.map(quote).join(' ') + (note ? '    # ' + note : '') + '\n' + terminal(text);
     const lines = terminal(text).split('\n').filter((l) => l.trim());
     st.told.push(...lines.filter((l) => l.endsWith('!!!')), lines[lines.length - 1].trimEnd());
   }
@@ -141,12 +141,17 @@ const steps = {
   create: (name) => [async (p) => { await p.$eval('#new-name', (e) => (e.value = '')); await p.type('#new-name', name); await p.click('#new'); await idle(p); },
     (st) => { const r = nativeRun(Object.assign(st, { image: null }), [name, '/f']); if (r.status === 0) Object.assign(st, { image: r.image, arg: name, name: toolFile(name) }); }],
   open: (name, image, how) => [(p) => (how === 'drop' ? drop(p, 'header', [{ name, bytes: image }]) : choose(p, '#open', [{ name, bytes: image }])),
-    (st) => { const r = nativeRun({ image, log: '', told: st.told }, [name, '/c']); st.log += '$ z18man ' + quote(name) + ' /c\n' + terminal(r.text); if (r.status === 0) Object.assign(st, { image, arg: name, name }); }],
+    (st) => {
+      const r = nativeRun({ image, log: '', told: st.told }, [name, '/c']);
+      st.log += '$ z18man ' + quote(name) + ' /c\n' + terminal(r.text);
+      if (r.status === 0) Object.assign(st, { image, arg: name, name });
+      else st.told.push(`'${name}' is not opened` + (st.name ? `; ${st.name} stays open.` : '.'));
+    }],
   add: (files, how) => [(p) => (how === 'drop' ? drop(p, '#catalogue', files) : choose(p, '#add', files)),
     (st) => { st.image = nativeRun(st, [st.arg, '/a', 'in/*.*'], files).image; }],
   save: () => [async (p, ctx, st) => { const got = await download(ctx, () => p.click('#save')); check(got.name === st.name, 'saved as ' + got.name); same(got.bytes, st.image, 'downloaded image'); }, () => {}],
   // `areas` lists the files the request touches beyond the names, as the dialog names them.
-  extract: (names, areas) => [async (p, ctx, st) => {
+  extract: (names, areas, alone) => alone ? extractAlone(names[0], alone) : [async (p, ctx, st) => {
     await select(p, names);
     const got = await download(ctx, async () => { await p.click('#extract'); if (areas) await answer(p, areas); });
     const want = names.flatMap((n) => nativeRun({ image: st.image }, [st.arg, '/x', 'out/' + plain(n)]).files);
@@ -164,11 +169,13 @@ const steps = {
   users: (want) => [async (p) => check(JSON.stringify(await p.$$eval('#catalogue tbody td.user', (c) => c.map((e) => e.textContent))) === JSON.stringify(want), 'user areas'), () => {}],
   dropOnTable: (f, choice, says) => [async (p) => { await drop(p, '#catalogue', [f], null); await answer(p, [], choice); },
     (st) => (says ? st.told.push(says) : choice === 'open' ? steps.open(f.name, f.bytes)[1](st) : steps.add([f])[1](st))],
-  // The viewer of the file: its first lines in the text view and in the hex view, and the last line
-  // once scrolled to the end with the keyboard.
-  view: (name, text, hex) => [async (p, ctx, st) => {
-    const bytes = nativeRun({ image: st.image }, [st.arg, '/x', 'out/' + name]).files[0].bytes;
+  // The viewer of the file: its first lines in the text view and in the hex view (by default those
+  // of the native extraction), and the last line once scrolled to the end with the keyboard; with
+  // `alone`, an image holding that file alone, the native extraction is of that.
+  view: (name, text, hex, alone) => [async (p, ctx, st) => {
+    const bytes = alone ? nativeRun({ image: alone }, [st.arg, '/x', 'out/*.*']).files[0].bytes : nativeRun({ image: st.image }, [st.arg, '/x', 'out/' + name]).files[0].bytes;
     const last = hexLine(bytes, (Math.ceil(bytes.length / 16) - 1) * 16);
+    hex = hex || hexLine(bytes, 0);
     await p.focus(`#catalogue tbody button[aria-label="View ${name}"]`);
     await p.keyboard.press('Enter');
     await idle(p);
@@ -179,12 +186,29 @@ const steps = {
     await p.focus('#view-body');
     await p.keyboard.press('End');
     await p.waitForFunction((l) => document.getElementById('view-lines').textContent.endsWith(l + '\n'), {}, last);
+  }, () => {}, 'quiet'],
+  closeViewer: () => [async (p) => { await p.click('#view-close'); await idle(p); }, () => {}, 'quiet'],
+  // Erase selected, then Cancel in its dialog: nothing runs.
+  cancel: (names) => [async (p) => { await select(p, names); await p.click('#erase'); await answer(p, names, 'cancel'); await select(p, []); }, () => {}, 'quiet'],
+  // Every column of every row of the table in view, and the table not wider than its box.
+  fits: () => [async (p) => {
+    const out = await p.$eval('#catalogue', (t) => {
+      const box = t.parentElement.getBoundingClientRect();
+      const cells = [...t.querySelectorAll('tr > *')].filter((c) => { const r = c.getBoundingClientRect(); return r.left < box.left - 0.5 || r.right > box.right + 0.5; });
+      return { wide: t.parentElement.scrollWidth > t.parentElement.clientWidth, cells: cells.length, inside: box.right <= innerWidth };
+    });
+    check(!out.wide && out.cells === 0 && out.inside, 'the table does not fit: ' + JSON.stringify(out));
   }, () => {}],
   // z18fsck's check from the outcome's offer, or of the open image; its report, salvage and repair.
-  check: (offer) => [async (p) => { await p.click(offer ? '#outcome-check' : '#check'); await idle(p); },
+  check: (offer) => [async (p, ctx, st) => {
+    if (offer) check((await p.$eval('#outcome-check', (b) => b.textContent)).includes(`'${st.rescueName}'`), 'the offered check names no file');
+    await p.click(offer ? '#outcome-check' : '#check');
+    await idle(p);
+  },
     (st) => { Object.assign(st, st.rescue ? { fsck: st.rescue, fsckImage: st.rescueImage } : { fsck: toolFile(st.arg), fsckImage: st.image }); st.report = fsckRun(st, [st.fsck]); }],
   salvage: () => [async (p, ctx, st) => {
     check((await p.$eval('#rescue-report', (e) => e.textContent)) === st.report.text, 'report');
+    check(await p.$eval('#rescue-report', (e) => e.scrollWidth <= e.clientWidth), 'the report does not wrap');
     await unzipSame(await download(ctx, () => p.click('#salvage')), salvaged(st.fsckImage, st.fsck));
   }, (st) => fsckRun(st, ['-x', 'out', st.fsck])],
   // The repaired copy, or with `-u` (the Undelete button) the one with the erased files back.
@@ -206,7 +230,21 @@ function fsckRun(st, args) {
 }
 const made = (st, suffix) => st.fsck.replace(/\.z18$/, '') + suffix;
 // A damaged image is kept for the check of the outcome's offer.
-const openBad = (name, img, how) => [steps.open(name, img, how)[0], (st) => { steps.open(name, img, how)[1](st); Object.assign(st, { rescue: toolFile(name), rescueImage: img }); }];
+const openBad = (name, img, how) => [steps.open(name, img, how)[0], (st) => { steps.open(name, img, how)[1](st); Object.assign(st, { rescue: toolFile(name), rescueName: name, rescueImage: img }); }];
+// Extracting a file whose name is stored in lower case: the page runs the extraction on a copy
+// of the image holding that file alone; `alone` is such an image, made natively.
+const aloneNote = (name) => 'on a copy holding ' + name + ' alone (its name is stored in lower case)';
+const extractAlone = (name, alone) => [async (p, ctx, st) => {
+  await select(p, [name]);
+  const got = await download(ctx, () => p.click('#extract'));
+  const want = nativeRun({ image: alone }, [st.arg, '/x', 'out/*.*']).files;
+  check(want.length === 1 && got.name === want[0].name, 'extracted as ' + got.name);
+  same(got.bytes, want[0].bytes, got.name);
+}, (st) => {
+  const run = { image: alone, log: '', told: st.told };
+  nativeRun(run, [st.arg, '/x', 'out/*.*'], [], native, aloneNote(name));
+  st.log += run.log;
+}];
 
 // The zip of all files on the user-area image: z18fsck's salvage names, but a name held by one
 // file only keeps it (OTHER.TXT, in user area 3 alone).
@@ -227,6 +265,14 @@ const areas = moveToArea(moveToArea(makeImage([file('hello.txt', 300, 5), file('
   'HXLLO   TXT', 7, 'HELLO'), 'OXHER   TXT', 3, 'OTHER');
 const text = Buffer.from('FIRST LINE\r\n\tTABBED\x01\r\nLAST\r\n\x1aafter the end');
 const viewed = makeImage([{ name: 'text.txt', bytes: text }, file('big.bin', 346 * 1024, 9)]);
+// 40 files of the longest names, in user areas 0 and 15, one of them four digits of records.
+const twoAreas = Array.from({ length: 40 }, (_, i) => i).reduce((img, i) => (i % 2 ? moveToArea(img, `NAME${1000 + i}TXT`, 15, `NAME${1000 + i}`) : img),
+  makeImage(Array.from({ length: 40 }, (_, i) => file(`name${1000 + i}.txt`, i === 7 ? 130000 : 50 * i, i))));
+// README.TXT stored as "readme.txt", beside a file of an upper-case name; and an image of it alone.
+const readme = Buffer.from('HELLO\r\nLOWER\r\n\x1a');
+const lowered = (img) => moveToArea(img, 'README  TXT', 0, 'readme  txt');
+const lower = lowered(makeImage([{ name: 'readme.txt', bytes: readme }, file('other.txt', 40, 4)]));
+const loneReadme = lowered(makeImage([{ name: 'readme.txt', bytes: readme }]));
 const typeName = async (p, name) => { await p.$eval('#new-name', (e) => (e.value = '')); await p.type('#new-name', name); await p.click('#new'); await idle(p); };
 const scenarios = [
   ['a new image, three files added, downloaded', [steps.create('work'), steps.add(three), steps.save()]],
@@ -255,6 +301,10 @@ const scenarios = [
   ['an erased file brought back by z18fsck', [steps.open('erased.z18', some), steps.erase(['DATA.BIN']), steps.check(false), steps.salvage(),
     steps.repair(['-u'], '-undeleted.z18'), steps.openMade(), steps.save()]],
   ['the open image checked and salvaged, unchanged', [steps.open('areas.z18', areas), steps.check(false), steps.salvage(), steps.save()]],
+  ['40 files in two user areas: every column in view, a file viewed, an erase cancelled', [steps.open('two.z18', twoAreas), steps.fits(),
+    steps.view('NAME1038.TXT', []), steps.extract(['NAME1038.TXT']), steps.closeViewer(), steps.extract(['NAME1000.TXT']), steps.cancel(['NAME1001.TXT (user 15)'])]],
+  ['a name stored in lower case, viewed and extracted', [steps.open('lower.z18', lower), steps.view('README.TXT', ['HELLO', 'LOWER', ''], null, loneReadme),
+    steps.extract(['README.TXT'], null, loneReadme), steps.extract(['OTHER.TXT']), steps.save()]],
 ];
 (async () => {
   const browser = await puppeteer.launch({
@@ -281,19 +331,47 @@ const scenarios = [
         await page.goto(pageUrl);
         await page.waitForSelector('html[data-ready]');
         const st = { image: null, log: '', told: [] };
-        for (const [onPage, natively] of list) {
+        const said = () => page.$eval('#outcome-text', (e) => e.textContent);
+        for (const [onPage, natively, quiet] of list) {
           st.told = [];
           natively(st);
+          const before = await said();
           await onPage(page, ctx, st);
           // Every status line and the last line of the step's runs, or the page's own refusal, stand
-          // in the outcome, inside the window.
+          // in the outcome, inside the window; an action with nothing to tell shows nothing of the
+          // one before.
           const outcome = await page.$eval('#outcome', (e) => {
             const r = e.getBoundingClientRect();
             return { text: e.textContent, seen: r.height > 0 && r.top >= 0 && r.bottom <= innerHeight };
           });
           for (const line of st.told.slice(0, 5)) check(outcome.seen && (line === null || outcome.text.includes(line)), 'outcome ' + JSON.stringify(outcome) + ' lacks ' + line);
           if (st.told.includes(null)) check(/No image made: .*: /.test(outcome.text), 'refusal ' + outcome.text);
+          if (quiet && before) check(!(await said()).includes(before), 'the outcome is still the one before: ' + before);
+          // Nothing an action shows ends under the bar: the table's last row, the viewer's end.
+          const covered = await page.evaluate(() => {
+            const bar = document.getElementById('outcome').getBoundingClientRect();
+            const under = (e, whole) => { const r = e.getBoundingClientRect(); return e.offsetParent && r.bottom > bar.top + 1 && (whole ? r.top < bar.bottom : r.bottom <= bar.bottom); };
+            return [...document.querySelectorAll('#catalogue tbody tr:last-child')].filter((e) => under(e, true)).map((e) => e.textContent)
+              .concat([...document.querySelectorAll('#view-body')].filter((e) => under(e, false)).map((e) => e.id));
+          });
+          check(covered.length === 0, 'under the outcome bar after step ' + list.findIndex((x) => x[0] === onPage) + ': ' + covered);
         }
+        // The messages keep every line whole, as a terminal does: none is broken over two.
+        const broken = await page.$eval('#log', (log) => {
+          const range = document.createRange();
+          const found = [];
+          for (const node of log.childNodes) {
+            let at = 0;
+            for (const line of node.textContent.split('\n')) {
+              range.setStart(node, at);
+              range.setEnd(node, at + line.length);
+              if (new Set([...range.getClientRects()].map((r) => Math.round(r.top))).size > 1) found.push(line);
+              at += line.length + 1;
+            }
+          }
+          return found;
+        });
+        check(broken.length === 0, 'message lines broken: ' + broken.slice(0, 2));
         // The banner's version line names the build, which is all the two may differ in.
         const build = (t) => t.replace(/^(v[\d.]+ \().*( build, z18man project\))$/gm, '$1$2');
         const pane = await page.$eval('#log', (e) => e.textContent);
