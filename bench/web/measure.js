@@ -73,7 +73,7 @@ function nativeTime(image, args, withInputs) {
       const tool = [];
       for (let i = 0; i < runs; i++) {
         const start = performance.now();
-        const r = z18page.run(['w', ...args], img, files);
+        const r = z18page.run(['w', ...args], img, { inputs: files });
         whole.push(performance.now() - start);
         tool.push(r.toolMs);
       }
@@ -104,7 +104,9 @@ function nativeTime(image, args, withInputs) {
     const hex = [];
     const text = [];
     for (let i = 0; i < runs; i++) {
+      // Closing is an action of its own, which ends after this task.
       document.getElementById('view-close').click();
+      await new Promise((r) => setTimeout(r));
       open.push(timed('#catalogue tbody button[aria-label="View VIEW.TXT"]'));
       hex.push(timed('#view-hex'));
       text.push(timed('#view-text'));
