@@ -8,17 +8,9 @@
 
 #include "host/env.h"
 #include "session/geometry.h"
+#include "session/requests.h"
 
 namespace z18 {
-
-using OptionFlags = std::uint32_t;
-constexpr OptionFlags OPT_NEW_IMAGE = 0x01;
-constexpr OptionFlags OPT_FULL_FORMAT = 0x02;
-constexpr OptionFlags OPT_QUICK_FORMAT = 0x04;
-constexpr OptionFlags OPT_ADD = 0x08;
-constexpr OptionFlags OPT_ERASE = 0x10;
-constexpr OptionFlags OPT_EXTRACT = 0x20;
-constexpr OptionFlags OPT_CATALOGUE = 0x40;
 
 enum StatusCode : int {
     ST_IMAGE_EXISTS = -1,
