@@ -45,6 +45,7 @@ int runSession(Session& s, int argc, const char* const* argv) {
     s.hostHandle = CLOSED_HANDLE;
     printBanner(s);
 
+    // Kept by design, never taken here: no start-up step of these hosts can fail.
     if (!initFramework(s, argc > 0 ? argv[0] : nullptr)) {
         s.out << texts::FRAMEWORK_FAILED;
         newlineFlush(s);

@@ -45,7 +45,8 @@ struct Request {
 // order, though the command line never lets two through.
 inline constexpr Request REQUESTS[] = {
     {'c', OPT_CATALOGUE, FileArgument::Name, "*.*", 0},
-    {'f', OPT_FULL_FORMAT, FileArgument::None, nullptr, trait::FORMAT | trait::WRITES_IMAGE | trait::CREATES_IMAGE},
+    {'f', OPT_FULL_FORMAT, FileArgument::None, nullptr,
+     trait::FORMAT | trait::WRITES_IMAGE | trait::CREATES_IMAGE},
     {'q', OPT_QUICK_FORMAT, FileArgument::None, nullptr, trait::FORMAT | trait::WRITES_IMAGE},
     {'a', OPT_ADD, FileArgument::Path, nullptr,
      trait::AFTER_FORMAT | trait::WRITES_IMAGE | trait::CREATES_IMAGE | trait::SAVES_DIRECTORY},
