@@ -39,7 +39,7 @@ struct CpmName {
 // The display record of one directory entry.
 struct EntryInfo {
     std::uint8_t user = 0;
-    char displayName[13] = {};
+    char displayName[NAME_TEXT_SIZE + 1] = {};
     std::int32_t records = 0;
     std::int32_t sizeK = 0;
     std::int32_t readOnly = 0;
