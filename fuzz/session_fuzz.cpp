@@ -537,8 +537,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    // Which places this request may write: the image for formats, add and erase; host files in the
-    // target directory for extract; nothing else, ever.
+    // Which places this request may write: the image where its row says it writes; host files in
+    // the target directory for extract; nothing else, ever.
     const OptionFlags writers = optionsWith(trait::WRITES_IMAGE);
     const std::string extractDir = MemEnv::normalise(p.hostDir);
     auto mayWrite = [&](const std::string& key) {

@@ -11,9 +11,10 @@ void extractFiles(Session& s);
 
 // The procedure each request of session/requests.h runs; the formats have none (the driver's own
 // steps format the image before any command).
+using CommandProcedure = void (*)(Session& s);
 struct Command {
     OptionFlags option;
-    void (*run)(Session& s);
+    CommandProcedure run;
 };
 inline constexpr Command COMMANDS[] = {
     {OPT_CATALOGUE, listCatalogue},
@@ -23,7 +24,7 @@ inline constexpr Command COMMANDS[] = {
 };
 
 // The procedure of a request, or null for a format.
-constexpr void (*commandOf(OptionFlags option))(Session&) {
+constexpr CommandProcedure commandOf(OptionFlags option) {
     for (const Command& c : COMMANDS)
         if (c.option == option) return c.run;
     return nullptr;
