@@ -11,18 +11,21 @@ const decoder = new TextDecoder();
 const encoder = new TextEncoder();
 
 let tool = null; // the started module
+let requests = []; // z18man's requests as its own table has them: { switch, writes, ... }
 
 // Starts the module; input and output are plain devices, not a terminal, so the tool never waits
 // for a key.
 async function start() {
   const ignore = () => {};
   tool = await createZ18({ thisProgram: 'z18man', stdin: () => null, stdout: ignore, stderr: ignore, print: ignore, printErr: ignore });
+  tool.ccall('z18_requests', 'number', [], []);
+  requests = JSON.parse(output());
 }
 
 const ready = () => tool !== null;
 
-// Whether a z18man request may change the image: a listing and an extraction only read it.
-const writes = (args) => args[1] !== '/c' && args[1] !== '/x';
+// Whether a z18man request may change the image, which is then read back after the run.
+const writes = (args) => requests.some((r) => r.switch === args[1] && r.writes);
 
 function emptyFolder(path) {
   const FS = tool.FS;
