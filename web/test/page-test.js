@@ -220,7 +220,13 @@ const steps = {
   // Opens the image just made, after putting away the changes of the open one.
   openMade: () => [async (p) => { await p.click('#open-repaired'); await answer(p, [], 'ok', true); },
     (st) => steps.open(st.madeName, st.made)[1](st)],
-  screenshot: () => [async (p) => shot && p.viewport().width === 1280 && (await p.evaluate(() => scrollTo(0, 0)), await p.screenshot({ path: shot })), () => {}],
+  // The README's picture, from the top of the page, which is then scrolled back to where it was.
+  screenshot: () => [async (p) => {
+    if (!shot || p.viewport().width !== 1280) return;
+    const at = await p.evaluate(() => [scrollY, scrollTo(0, 0)][0]);
+    await p.screenshot({ path: shot });
+    await p.evaluate((y) => scrollTo(0, y), at);
+  }, () => {}],
 };
 // A native z18fsck run on the image being checked, logged as the page logs it.
 function fsckRun(st, args) {
