@@ -215,7 +215,7 @@ public:
     }
 
 private:
-    std::size_t problem(Code code, int index, long long n = -1, std::vector<std::string> parts = {}) {
+    std::size_t problem(Code code, int index, long long n = -1, Parts parts = {}) {
         Problem p;
         p.code = code;
         p.entry = index;
@@ -245,10 +245,9 @@ private:
     // A directory sector whose entries are lost: free in the repair, and no file is made of them.
     void leaveFree(int sector, Code code, const std::string& why) {
         std::memset(s_.directory + sector * SECTOR_SIZE, FILLER_BYTE, SECTOR_SIZE);
-        const std::size_t at =
-            problem(code, sector * ENTRIES_PER_SECTOR,
-                    static_cast<long long>(DIRECTORY_OFFSET / SECTOR_SIZE) + sector,
-                    why.empty() ? std::vector<std::string>() : std::vector<std::string>{why});
+        const std::size_t at = problem(code, sector * ENTRIES_PER_SECTOR,
+                                       static_cast<long long>(DIRECTORY_OFFSET / SECTOR_SIZE) + sector,
+                                       why.empty() ? Parts() : Parts{{Part::FILL, why}});
         plan_.problems[at].lastEntry = (sector + 1) * ENTRIES_PER_SECTOR - 1;
     }
 
@@ -258,7 +257,7 @@ private:
         const std::uint64_t size = disk.fileSize - disk.offset;
         if (size == IMAGE_SIZE) return;
         problem(size < IMAGE_SIZE ? Code::SHORT_FILE : Code::LONG_FILE, -1, static_cast<long long>(size),
-                {disk.offset > 0 ? texts::AFTER_HEADER : ""});
+                {{Part::AFTER, disk.offset > 0 ? texts::AFTER_HEADER : ""}});
     }
 
     void readDirectory() {
@@ -343,7 +342,7 @@ private:
             problem(!anyBlock   ? Code::USER_NO_DATA
                     : e.dropped ? Code::USER_NO_FILE
                                 : Code::USER_MOVED,
-                    i, user, {number(e.area)});
+                    i, user, {{Part::AREA, number(e.area)}});
             if (e.dropped) return;
         }
         // An entry with neither a name nor a block (a zeroed or wiped one) holds nothing to keep.
@@ -364,7 +363,7 @@ private:
             e.sound = false;
         }
         if (raw[entry::EXTENT] & ~EXTENT_MASK) {
-            problem(Code::EXTENT_BITS, i, -1, {hexByte(raw[entry::EXTENT])});
+            problem(Code::EXTENT_BITS, i, -1, {{Part::BYTE, hexByte(raw[entry::EXTENT])}});
             e.sound = false;
         }
         if (raw[entry::S1] > RECORD_SIZE) {
@@ -372,7 +371,7 @@ private:
             e.sound = false;
         }
         if (raw[entry::S2] & MODULE_FLAG) {
-            problem(Code::MODULE_BIT, i, -1, {hexByte(raw[entry::S2])});
+            problem(Code::MODULE_BIT, i, -1, {{Part::BYTE, hexByte(raw[entry::S2])}});
             e.sound = false;
         }
         // CP/M never gives an entry a block past its record count, nor counts a record whose
@@ -420,7 +419,8 @@ private:
                 if (module > MAX_MODULE) {
                     at = problem(Code::BIG_MODULE, i, module);
                 } else if (!kept.empty() && entries_[kept.back()].number == entries_[i].number) {
-                    at = problem(Code::SECOND_EXTENT, i, entries_[i].number, {number(kept.back())});
+                    at = problem(Code::SECOND_EXTENT, i, entries_[i].number,
+                                 {{Part::OTHER, number(kept.back())}});
                 } else {
                     kept.push_back(i);
                     continue;
@@ -492,7 +492,7 @@ private:
                 g.name = joinName(base, type);
                 anywhere.insert(g.name);
                 g.rewriteKey = true;
-                problem(Code::NAME_ATTRIBUTES, g.entries[0], -1, {bits});
+                problem(Code::NAME_ATTRIBUTES, g.entries[0], -1, {{Part::BITS, bits}});
                 continue;
             }
             const std::string candidate = freeName(base, type, &anywhere);
@@ -500,11 +500,13 @@ private:
             g.rewriteKey = true;
             const int at = g.entries[0];
             if (g.splitProblem >= 0)
-                plan_.problems[static_cast<std::size_t>(g.splitProblem)].parts.push_back(candidate);
+                plan_.problems[static_cast<std::size_t>(g.splitProblem)].parts.emplace_back(Part::NEW_NAME,
+                                                                                            candidate);
             else if (g.clashWith >= 0)
-                problem(Code::NAME_CLASH, at, g.area, {number(g.clashWith), candidate});
+                problem(Code::NAME_CLASH, at, g.area,
+                        {{Part::OTHER, number(g.clashWith)}, {Part::NEW_NAME, candidate}});
             else
-                problem(Code::BAD_NAME, at, -1, {candidate});
+                problem(Code::BAD_NAME, at, -1, {{Part::NEW_NAME, candidate}});
         }
     }
 
@@ -568,16 +570,17 @@ private:
                         cause.code = Code::BLOCK_TWICE;
                     } else {
                         cause.code = Code::BLOCK_SHARED;
-                        cause.parts = {number(owner->second), entries_[owner->second].shown};
+                        cause.parts = {{Part::OTHER, number(owner->second)},
+                                       {Part::OTHER_NAME, entries_[owner->second].shown}};
                     }
                     if (next < spare.size()) {
                         e.blocks[slot] = spare[next++];
                         plan_.zeroBlocks.push_back(e.blocks[slot]);
-                        cause.parts.push_back(number(e.blocks[slot]));
+                        cause.parts.emplace_back(Part::ZEROS, number(e.blocks[slot]));
                         problem(cause.code, i, b, cause.parts);
                     } else {
                         e.blocks[slot] = 0;
-                        problem(Code::BLOCK_LOST_HOLE, i, -1, {whatText(cause)});
+                        plan_.problems[problem(Code::BLOCK_LOST_HOLE, i)].claim = {cause};
                     }
                 }
             }
@@ -592,13 +595,15 @@ private:
                 if (e.records == 0 || e.blocks[e.counted() - 1] != 0) continue;
                 e.kept = e.held(e.blocks);
                 if (e.stored[e.counted() - 1] != 0) {
-                    problem(Code::COUNT_AFTER_CHANGES, i, -1, {number(e.kept)});
+                    problem(Code::COUNT_AFTER_CHANGES, i, -1, {{Part::COUNT, number(e.kept)}});
                     continue;
                 }
                 const long long named =
                     std::count_if(e.stored.begin(), e.stored.end(), [](int b) { return b != 0; });
                 problem(Code::COUNT_PAST_BLOCKS, i, e.records,
-                        {number(e.counted()), number(named), number(e.kept)});
+                        {{Part::NEED, number(e.counted())},
+                         {Part::NAMED, number(named)},
+                         {Part::COUNT, number(e.kept)}});
             }
     }
 
@@ -621,9 +626,9 @@ private:
                     }
                     if (first < 0) continue;
                     std::sort(blocks.begin(), blocks.end());
-                    const std::size_t at =
-                        problem(Code::UNREADABLE, i, e.base() + first,
-                                {(blocks.size() > 1 ? "blocks " : "block ") + ranges(blocks)});
+                    const std::size_t at = problem(
+                        Code::UNREADABLE, i, e.base() + first,
+                        {{Part::BLOCKS, (blocks.size() > 1 ? "blocks " : "block ") + ranges(blocks)}});
                     plan_.problems[at].high = e.base() + r - 1;
                     first = -1;
                     blocks.clear();
@@ -854,16 +859,18 @@ private:
         for (const Group& g : groups_) {
             File f = fileOf(g.area, g.entries);
             measure(&f);
-            if (!f.holes.empty()) problem(Code::SPARSE, g.entries[0], -1, {runsText(f.holes)});
+            if (!f.holes.empty()) problem(Code::SPARSE, g.entries[0], -1, {{Part::HOLES, runsText(f.holes)}});
         }
         for (const ErasedFile& f : erased_) {
             const File file = fileOf(0, f.entries);
             if (!f.lost.empty())
-                problem(Code::ERASED_LOST, f.entries[0], -1, {bytesOf(file), f.lost});
+                problem(Code::ERASED_LOST, f.entries[0], -1,
+                        {{Part::BYTES, bytesOf(file)}, {Part::WHY, f.lost}});
             else if (f.restore)
-                problem(Code::ERASED_BACK, f.entries[0], -1, {bytesOf(file), f.name});
+                problem(Code::ERASED_BACK, f.entries[0], -1,
+                        {{Part::BYTES, bytesOf(file)}, {Part::NEW_NAME, f.name}});
             else
-                problem(Code::ERASED, f.entries[0], -1, {bytesOf(file)});
+                problem(Code::ERASED, f.entries[0], -1, {{Part::BYTES, bytesOf(file)}});
         }
     }
 
@@ -915,7 +922,7 @@ private:
             for (; b <= last; ++b) blocks.push_back(b);
         }
         if (blocks.empty()) return;
-        const std::size_t at = problem(Code::LOST_DATA, -1, blocks.front(), {ranges(blocks)});
+        const std::size_t at = problem(Code::LOST_DATA, -1, blocks.front(), {{Part::BLOCKS, ranges(blocks)}});
         plan_.problems[at].high = blocks.back();
     }
 
