@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "fsck/repair.h"
+#include "fsck/report.h"
+#include "fsck/salvage.h"
 #include "fsck/texts.h"
 #include "fsck/work.h"
 #include "image/cpm_name.h"

@@ -1,8 +1,11 @@
 // What z18fsck tells: the check's lines, one line for each salvaged file, the summary, and the
 // same as one JSON document for scripts that rescue a shelf of disks.
+#include "fsck/report.h"
+
 #include <algorithm>
 #include <sstream>
 
+#include "fsck/salvage.h"
 #include "fsck/texts.h"
 #include "fsck/work.h"
 #include "session/status.h"

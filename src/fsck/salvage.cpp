@@ -1,11 +1,14 @@
 // Salvage: every file the plan found, written into a folder, with the report beside them. The
 // folder is made new, or taken empty, or taken back from an earlier salvage of the same image
 // that stopped (a full disk): whatever that left whole stays, what it left cut short goes.
+#include "fsck/salvage.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
 
+#include "fsck/report.h"
 #include "fsck/texts.h"
 #include "fsck/work.h"
 
@@ -162,14 +165,6 @@ std::vector<std::string> hostPaths(const Plan& plan) {
     for (const File& f : plan.files)
         paths.push_back(folderOf(f) + hostName(f, &taken[static_cast<int>(f.kind)]));
     return paths;
-}
-
-std::vector<std::uint8_t> salvagedBytes(const Plan& plan, const File& f) {
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(f.length) * RECORD_SIZE, 0);
-    forEachRun(plan, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
-        if (from != nullptr) std::memcpy(out.data() + at, from, n);
-    });
-    return out;
 }
 
 bool prepareSalvage(Session& s, const Options& o, const Plan& plan, Salvage* salvage) {
