@@ -10,7 +10,7 @@
 #include "support/disk_image.h"
 
 using namespace z18::fsck;
-using z18test::putEntry;
+using z18test::makeEntry;
 
 namespace {
 
@@ -22,7 +22,8 @@ struct Checked {
 
 struct PassRow {
     const char* pass;
-    std::function<void(Checked&)> make;  // entries and data on a blank disk that was read whole
+    std::vector<z18test::Bytes> entries;  // entry 0 on, on a blank disk that was read whole
+    std::function<void(Checked&)> more;   // data blocks, unread bytes, undelete, where the row needs them
     const char* codes;
     std::function<void(const Context&)> check;
 };
@@ -32,31 +33,26 @@ void data(Checked& r, int block) { r.plan.disk.bytes[z18::blockOffset(static_cas
 }  // namespace
 
 TEST(FsckPasses, EachDecidesOnWhatThePassesBeforeItLeft) {
+    const auto none = [](Checked&) {};
     const PassRow rows[] = {
         {"entries",
-         [](Checked& r) {
-             auto& img = r.plan.disk.bytes;
-             std::fill_n(img.begin() + z18::DIRECTORY_OFFSET + 512, 512, 0);  // entries 16-31
-             putEntry(img, 0, 0, "A       TXT", 0, 16, {1});
-             putEntry(img, 1, 19, "A       TXT", 2, 16, {2});  // joins its name's user area
-             putEntry(img, 2, 0, "\xC2       TXT", 0, 16, {3});
-             putEntry(img, 3, 0, "D       TXT", 0, 16, {4, 5});
-             putEntry(img, 4, 40, "<>      TXT", 0, 16, {6});  // no user area, no valid name: no file
-         },
+         {makeEntry(0, "A       TXT", 0, 16, {1}), makeEntry(19, "A       TXT", 2, 16, {2}),
+          makeEntry(0, "\xC2       TXT", 0, 16, {3}), makeEntry(0, "D       TXT", 0, 16, {4, 5}),
+          makeEntry(40, "<>      TXT", 0, 16, {6})},
+         [](Checked& r) { std::fill_n(r.plan.disk.bytes.begin() + z18::DIRECTORY_OFFSET + 512, 512, 0); },
          "P202 P301 P405 P303",
          [](const Context& c) {
-             EXPECT_EQ(c.directory[512 + 7], z18::FILLER_BYTE);
+             EXPECT_EQ(c.directory[512 + 7], z18::FILLER_BYTE);  // entries 16-31 are free
              EXPECT_TRUE(c.entries[1].area == 0 && !c.entries[1].dropped && !c.entries[1].sound);
              EXPECT_TRUE(!c.entries[2].nameValid && c.entries[2].onlyAttributes && c.entries[0].sound);
              EXPECT_TRUE(c.entries[3].blocks[1] == 0 && c.entries[3].stored[1] == 5 && c.entries[4].dropped);
          }},
         {"files",
-         [](Checked& r) {
-             putEntry(r.plan.disk.bytes, 0, 0, "C       DAT", 2, 16, {9});
-             putEntry(r.plan.disk.bytes, 1, 0, "C       DAT", 0, 128, {1, 2, 3, 4, 5, 6, 7, 8});
-             putEntry(r.plan.disk.bytes, 2, 0, "C       DAT", 0, 128, {11, 12, 13, 14, 15, 16, 17, 18});
-             putEntry(r.plan.disk.bytes, 3, 0, "c       DAT", 0, 16, {10});
-         },
+         {makeEntry(0, "C       DAT", 2, 16, {9}),
+          makeEntry(0, "C       DAT", 0, 128, {1, 2, 3, 4, 5, 6, 7, 8}),
+          makeEntry(0, "C       DAT", 0, 128, {11, 12, 13, 14, 15, 16, 17, 18}),
+          makeEntry(0, "c       DAT", 0, 16, {10})},
+         none,
          "P506 P304",
          [](const Context& c) {
              ASSERT_EQ(c.groups.size(), 3u);
@@ -65,13 +61,9 @@ TEST(FsckPasses, EachDecidesOnWhatThePassesBeforeItLeft) {
              EXPECT_TRUE(c.groups[2].entries == std::vector<int>{2} && c.entries[2].renumber);
          }},
         {"undelete",
-         [](Checked& r) {
-             r.undelete.wanted = true;
-             putEntry(r.plan.disk.bytes, 0, 0, "A       TXT", 0, 16, {1});
-             putEntry(r.plan.disk.bytes, 1, 0xE5, "A       TXT", 0, 16, {2});
-             putEntry(r.plan.disk.bytes, 2, 0xE5, "B       TXT", 0, 16, {1});
-             putEntry(r.plan.disk.bytes, 3, 0xE5, "D       TXT", 2, 16, {3});
-         },
+         {makeEntry(0, "A       TXT", 0, 16, {1}), makeEntry(0xE5, "A       TXT", 0, 16, {2}),
+          makeEntry(0xE5, "B       TXT", 0, 16, {1}), makeEntry(0xE5, "D       TXT", 2, 16, {3})},
+         [](Checked& r) { r.undelete.wanted = true; },
          "",
          [](const Context& c) {
              ASSERT_EQ(c.erased.size(), 3u);
@@ -80,12 +72,11 @@ TEST(FsckPasses, EachDecidesOnWhatThePassesBeforeItLeft) {
              EXPECT_EQ(c.erased[2].lost, "its first extent is gone");
              EXPECT_EQ(c.namedByErased, std::set<int>({1, 2, 3}));
          }},
+        // Block 2 continues A's run: A keeps it, and B gets the first empty block that nothing
+        // names, not block 3, which holds data.
         {"blocks",
-         [](Checked& r) {
-             putEntry(r.plan.disk.bytes, 0, 0, "A       TXT", 0, 32, {1, 2});
-             putEntry(r.plan.disk.bytes, 1, 0, "B       TXT", 0, 32, {9, 2});
-             data(r, 3);  // unnamed, but not empty: the last to be given as zeros
-         },
+         {makeEntry(0, "A       TXT", 0, 32, {1, 2}), makeEntry(0, "B       TXT", 0, 32, {9, 2})},
+         [](Checked& r) { data(r, 3); },
          "P403",
          [](const Context& c) {
              EXPECT_TRUE(c.entries[0].blocks[1] == 2 && !c.entries[0].lost[1]);
@@ -93,22 +84,17 @@ TEST(FsckPasses, EachDecidesOnWhatThePassesBeforeItLeft) {
              EXPECT_EQ(c.plan.zeroBlocks, std::vector<int>{4});
          }},
         {"records",
-         [](Checked& r) {
-             putEntry(r.plan.disk.bytes, 0, 0, "A       TXT", 0, 40, {1, 2});
-             putEntry(r.plan.disk.bytes, 1, 0, "B       TXT", 0, 16, {3});
-             r.plan.disk.read[z18::blockOffset(3) + 5 * z18::RECORD_SIZE + 9] = 0;
-         },
+         {makeEntry(0, "A       TXT", 0, 40, {1, 2}), makeEntry(0, "B       TXT", 0, 16, {3})},
+         [](Checked& r) { r.plan.disk.read[z18::blockOffset(3) + 5 * z18::RECORD_SIZE + 9] = 0; },
          "P504 P601",
          [](const Context& c) {
              EXPECT_TRUE(c.entries[0].kept == 32 && c.entries[1].kept == 16);
              EXPECT_TRUE(c.plan.problems[1].low == 5 && c.plan.problems[1].high == 5);
          }},
         {"directory",
-         [](Checked& r) {
-             putEntry(r.plan.disk.bytes, 0, 19, "a       T\xD8T", 0, 16, {1});
-             putEntry(r.plan.disk.bytes, 1, 0, "", 0, 0, {});
-             putEntry(r.plan.disk.bytes, 2, 0, "B       TXT", 0, 200, {2});
-         },
+         {makeEntry(19, "a       T\xD8T", 0, 16, {1}), makeEntry(0, "", 0, 0, {}),
+          makeEntry(0, "B       TXT", 0, 200, {2})},
+         none,
          "P301 P203 P501 P304 P504",
          [](const Context& c) {
              EXPECT_EQ(std::string(c.plan.directory, c.plan.directory + 12), "\3A       T\xD8T");
@@ -116,8 +102,8 @@ TEST(FsckPasses, EachDecidesOnWhatThePassesBeforeItLeft) {
              EXPECT_EQ(c.plan.directory[64 + z18::entry::RECORD_COUNT], 16);
          }},
         {"lost data",
+         {makeEntry(0, "A       TXT", 0, 16, {1})},
          [](Checked& r) {
-             putEntry(r.plan.disk.bytes, 0, 0, "A       TXT", 0, 16, {1});
              for (int b : {1, 10, 11, 12, 14}) data(r, b);
              std::fill_n(r.plan.disk.bytes.begin() + z18::blockOffset(13), z18::BLOCK_SIZE, 0);
          },
@@ -128,12 +114,9 @@ TEST(FsckPasses, EachDecidesOnWhatThePassesBeforeItLeft) {
              EXPECT_EQ(whatText(c.plan.problems[0]), "data that no file names, in blocks 10-12, 14");
          }},
         {"salvage list",
-         [](Checked& r) {
-             putEntry(r.plan.disk.bytes, 0, 0, "A       TXT", 0, 16, {1});
-             putEntry(r.plan.disk.bytes, 1, 40, "<>      TXT", 0, 16, {2});
-             putEntry(r.plan.disk.bytes, 2, 0xE5, "E       TXT", 0, 16, {3});
-             data(r, 4);
-         },
+         {makeEntry(0, "A       TXT", 0, 16, {1}), makeEntry(40, "<>      TXT", 0, 16, {2}),
+          makeEntry(0xE5, "E       TXT", 0, 16, {3})},
+         [](Checked& r) { data(r, 4); },
          "P303 I702 I705",
          [](const Context& c) {
              const auto& files = c.plan.files;
@@ -148,9 +131,12 @@ TEST(FsckPasses, EachDecidesOnWhatThePassesBeforeItLeft) {
         SCOPED_TRACE(row.pass);
         auto run = std::make_unique<Checked>();
         run->plan.disk.bytes = z18test::blankImage();
+        for (std::size_t i = 0; i < row.entries.size(); ++i)
+            std::copy(row.entries[i].begin(), row.entries[i].end(),
+                      z18test::entryIn(run->plan.disk.bytes, static_cast<int>(i)));
         run->plan.disk.read.assign(z18::IMAGE_SIZE, 1);
         run->plan.disk.fileSize = z18::IMAGE_SIZE;
-        row.make(*run);
+        row.more(*run);
         for (const Pass& pass : PASSES) {
             pass.run(run->c);
             if (std::string(pass.name) == row.pass) break;
