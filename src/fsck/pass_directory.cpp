@@ -17,10 +17,10 @@ void writeKey(std::uint8_t* key, const std::uint8_t* first, int area, const std:
     const std::size_t dot = name->find('.');
     const std::string base = name->substr(0, dot);
     const std::string type = dot == std::string::npos ? std::string() : name->substr(dot + 1);
-    for (int k = 0; k < NAME_WIDTH; ++k)
-        key[entry::NAME + k] = static_cast<std::uint8_t>(k < static_cast<int>(base.size()) ? base[k] : ' ');
-    for (int k = 0; k < TYPE_WIDTH; ++k)
-        key[entry::TYPE + k] = static_cast<std::uint8_t>((k < static_cast<int>(type.size()) ? type[k] : ' ') |
+    for (std::size_t k = 0; k < NAME_SIZE; ++k)
+        key[entry::NAME + k] = static_cast<std::uint8_t>(k < base.size() ? base[k] : ' ');
+    for (std::size_t k = 0; k < TYPE_SIZE; ++k)
+        key[entry::TYPE + k] = static_cast<std::uint8_t>((k < type.size() ? type[k] : ' ') |
                                                          (first[entry::TYPE + k] & ATTRIBUTE_BIT));
 }
 

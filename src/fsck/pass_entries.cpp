@@ -6,6 +6,7 @@
 
 #include "fsck/passes.h"
 #include "fsck/texts.h"
+#include "host/ascii.h"
 #include "image/cpm_name.h"
 
 namespace z18::fsck {
@@ -58,7 +59,7 @@ bool nameChecks(const std::uint8_t* raw, bool clearAttributes) {
     std::uint8_t e[ENTRY_SIZE];
     std::memcpy(e, raw, ENTRY_SIZE);
     if (clearAttributes)
-        for (int k = 0; k < NAME_WIDTH; ++k) e[entry::NAME + k] &= 0x7F;
+        for (std::size_t k = 0; k < NAME_SIZE; ++k) e[entry::NAME + k] &= NO_BIT_7;
     return storableName(e);
 }
 
@@ -106,9 +107,9 @@ void checkEntry(Context& c, int i, const std::map<std::string, int>& areaOfName)
     }
     // An entry with neither a name nor a block (a zeroed or wiped one) holds nothing to keep.
     bool printable = false;
-    for (int k = 0; k < NAME_BYTES; ++k) {
-        const int ch = raw[entry::NAME + k] & 0x7F;
-        printable = printable || (ch > ' ' && ch < 0x7F);
+    for (std::size_t k = 0; k < NAME_TYPE_SIZE; ++k) {
+        const std::uint8_t ch = raw[entry::NAME + k] & NO_BIT_7;
+        printable = printable || (ch != ' ' && isPrintableAscii(ch));
     }
     if (!printable && !anyBlock) {
         e.dropped = true;

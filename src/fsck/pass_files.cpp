@@ -102,12 +102,12 @@ void name(Context& c) {
     for (Group& g : c.groups) {
         if (!g.rename) continue;
         const Entry& first = c.entries[g.entries[0]];
-        const std::string base = cleanField(first.raw + entry::NAME, NAME_WIDTH);
-        const std::string type = cleanField(first.raw + entry::TYPE, TYPE_WIDTH);
+        const std::string base = cleanField(first.raw + entry::NAME, NAME_SIZE);
+        const std::string type = cleanField(first.raw + entry::TYPE, TYPE_SIZE);
         if (g.clearBits && g.splitProblem < 0) {
             // The name is sound but for bits z18man refuses: it stays, without them.
             std::string bits;
-            for (int k = 0; k < NAME_WIDTH; ++k)
+            for (std::size_t k = 0; k < NAME_SIZE; ++k)
                 if (first.raw[entry::NAME + k] & ATTRIBUTE_BIT)
                     bits += (bits.empty() ? "F" : ", F") + std::to_string(k + 1);
             g.name = joinName(base, type);

@@ -12,14 +12,14 @@ namespace {
 // The name a salvaged file starts from: the stored name and type without their attribute bits,
 // upper-cased as z18man shows names, trailing spaces dropped and inner ones kept.
 std::string hostBaseOf(const std::uint8_t* raw) {
-    const auto field = [](const std::uint8_t* bytes, int width) {
+    const auto field = [](const std::uint8_t* bytes, std::size_t width) {
         std::string text;
-        for (int k = 0; k < width; ++k) text += static_cast<char>(bytes[k] & 0x7F);
+        for (std::size_t k = 0; k < width; ++k) text += static_cast<char>(bytes[k] & NO_BIT_7);
         while (!text.empty() && text.back() == ' ') text.pop_back();
         upperCase(text);
         return text;
     };
-    return joinName(field(raw + entry::NAME, NAME_WIDTH), field(raw + entry::TYPE, TYPE_WIDTH));
+    return joinName(field(raw + entry::NAME, NAME_SIZE), field(raw + entry::TYPE, TYPE_SIZE));
 }
 
 // Salvage reads the image as it stands: every record at its place, zeros where no block holds

@@ -110,14 +110,14 @@ void bringBack(Context& c) {
         const Entry& first = c.entries[f.entries[0]];
         if (!f.lost.empty() || !c.undelete.wanted) continue;
         bool match = true;
-        for (int k = 0; k < NAME_BYTES && !c.undelete.all; ++k)
-            match =
-                match && (c.undelete.mask.chars[k] == '?' ||
-                          c.undelete.mask.chars[k] == static_cast<char>(first.raw[entry::NAME + k] & 0x7F));
+        for (std::size_t k = 0; k < NAME_TYPE_SIZE && !c.undelete.all; ++k)
+            match = match &&
+                    (c.undelete.mask.chars[k] == '?' ||
+                     c.undelete.mask.chars[k] == static_cast<char>(first.raw[entry::NAME + k] & NO_BIT_7));
         if (!match) continue;
         f.restore = true;
-        f.name = freeName(cleanField(first.raw + entry::NAME, NAME_WIDTH),
-                          cleanField(first.raw + entry::TYPE, TYPE_WIDTH), &taken);
+        f.name = freeName(cleanField(first.raw + entry::NAME, NAME_SIZE),
+                          cleanField(first.raw + entry::TYPE, TYPE_SIZE), &taken);
         ++c.plan.restored;
     }
 }

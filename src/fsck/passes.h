@@ -20,10 +20,6 @@ constexpr int EXTENT_MASK = EXTENTS_PER_S2 - 1;  // the extent byte's number
 constexpr int MAX_MODULE = 15;                   // s2 of the last 512 KiB of the largest file CP/M 2.2 makes
 constexpr std::uint8_t MODULE_FLAG = 0x80;       // bit 7 of s2, which CP/M does not compare
 constexpr int USER_AREAS = 16;
-constexpr int NAME_BYTES = static_cast<int>(KEY_SIZE - 1);  // the key less its user byte
-constexpr int NAME_WIDTH = static_cast<int>(entry::TYPE - entry::NAME);
-constexpr int TYPE_WIDTH = static_cast<int>(entry::EXTENT - entry::TYPE);
-constexpr std::uint8_t ATTRIBUTE_BIT = 0x80;
 constexpr int DIRECTORY_SECTORS = static_cast<int>(DIRECTORY_SIZE / SECTOR_SIZE);
 constexpr int ENTRIES_PER_SECTOR = static_cast<int>(SECTOR_SIZE / ENTRY_SIZE);
 
@@ -163,7 +159,7 @@ int extentPairOf(const std::uint8_t* raw);
 std::string maskedName(const std::uint8_t* raw);
 // One field of a stored name, made into characters every name check accepts: bit 7 cleared,
 // upper case, trailing spaces dropped, anything else refused replaced by "_".
-std::string cleanField(const std::uint8_t* bytes, int width);
+std::string cleanField(const std::uint8_t* bytes, std::size_t width);
 std::string joinName(const std::string& name, const std::string& type);
 // The name made of a cleaned base and type that z18man accepts and no name in `taken` repeats,
 // with "~1", "~2"... at the end of the base where it must; it joins `taken`.

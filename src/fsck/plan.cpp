@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "fsck/passes.h"
+#include "host/ascii.h"
 #include "image/cpm_name.h"
 
 namespace z18::fsck {
@@ -47,20 +48,21 @@ int extentPairOf(const std::uint8_t* raw) { return entryExtent(raw) / EXTENTS_PE
 
 std::string maskedName(const std::uint8_t* raw) {
     std::string name;
-    for (int k = 0; k < NAME_BYTES; ++k) name += static_cast<char>(raw[entry::NAME + k] & 0x7F);
+    for (std::size_t k = 0; k < NAME_TYPE_SIZE; ++k)
+        name += static_cast<char>(raw[entry::NAME + k] & NO_BIT_7);
     return name;
 }
 
-std::string cleanField(const std::uint8_t* bytes, int width) {
+std::string cleanField(const std::uint8_t* bytes, std::size_t width) {
     std::string field;
     // A zero byte ends a name where it stands, as a space does.
-    for (int i = 0; i < width; ++i)
-        field += (bytes[i] & 0x7F) == 0 ? ' ' : static_cast<char>(bytes[i] & 0x7F);
+    for (std::size_t i = 0; i < width; ++i)
+        field += (bytes[i] & NO_BIT_7) == 0 ? ' ' : static_cast<char>(bytes[i] & NO_BIT_7);
     upperCase(field);
     while (!field.empty() && field.back() == ' ') field.pop_back();
     for (char& c : field) {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u >= 0x7F || std::strchr(HOST_UNSAFE_IN_NAMES, c) != nullptr) c = '_';
+        if (u == ' ' || !isPrintableAscii(u) || std::strchr(HOST_UNSAFE_IN_NAMES, c) != nullptr) c = '_';
     }
     return field;
 }
@@ -74,7 +76,7 @@ std::string freeName(std::string base, const std::string& type, std::set<std::st
     std::string candidate = joinName(base, type);
     for (int n = 1; taken->count(candidate) != 0 || !parseCpmName(candidate, nullptr); ++n) {
         const std::string suffix = "~" + std::to_string(n);
-        candidate = joinName(base.substr(0, NAME_WIDTH - suffix.size()) + suffix, type);
+        candidate = joinName(base.substr(0, NAME_SIZE - suffix.size()) + suffix, type);
     }
     taken->insert(candidate);
     return candidate;
@@ -116,8 +118,7 @@ std::string ranges(const std::vector<int>& list) {
 }
 
 std::string hexByte(int b) {
-    static const char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[(b >> 4) & 0xF] + digits[b & 0xF];
+    return std::string("0x") + hexDigit(static_cast<unsigned>(b) >> 4) + hexDigit(static_cast<unsigned>(b));
 }
 
 std::string runsText(const std::vector<std::pair<int, int>>& runs) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "fsck/texts.h"
+#include "host/ascii.h"
 #include "session/geometry.h"
 
 namespace z18::fsck {
@@ -208,25 +209,24 @@ void collapse(std::vector<Problem>* problems) {
 }
 
 std::string storedName(const unsigned char* e) {
-    static constexpr char HEX[] = "0123456789ABCDEF";
     const auto field = [](const unsigned char* bytes, std::size_t width) {
         std::size_t n = width;
         while (n > 0 && bytes[n - 1] == ' ') --n;
         std::string out;
         for (std::size_t i = 0; i < n; ++i) {
             const unsigned char c = bytes[i];
-            if (c >= 0x20 && c < 0x7F) {
+            if (isPrintableAscii(c)) {
                 out += static_cast<char>(c);
             } else {
                 out += "\\x";
-                out += HEX[c >> 4];
-                out += HEX[c & 0xF];
+                out += hexDigit(c >> 4);
+                out += hexDigit(c);
             }
         }
         return out;
     };
-    const std::string name = field(e + entry::NAME, entry::TYPE - entry::NAME);
-    const std::string type = field(e + entry::TYPE, entry::EXTENT - entry::TYPE);
+    const std::string name = field(e + entry::NAME, NAME_SIZE);
+    const std::string type = field(e + entry::TYPE, TYPE_SIZE);
     return type.empty() ? name : name + "." + type;
 }
 

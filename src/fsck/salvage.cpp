@@ -11,6 +11,7 @@
 #include "fsck/report.h"
 #include "fsck/texts.h"
 #include "fsck/work.h"
+#include "host/ascii.h"
 
 namespace z18::fsck {
 
@@ -19,9 +20,8 @@ namespace {
 // The largest host file an earlier salvage may have left: the largest file CP/M addresses.
 constexpr std::uint64_t MAX_SALVAGED = 65536 * RECORD_SIZE;
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 std::string folded(std::string text) {
-    for (char& c : text) c = lower(c);
+    for (char& c : text) c = asciiLower(c);
     return text;
 }
 
