@@ -36,9 +36,8 @@ bool reservedOnWindows(const std::string& name) {
 
 // The host name of a salvaged file: its name without attribute bits, with every byte that some
 // host cannot hold in a name (control bytes, spaces and < > : " / \ | ? *) turned into "_"; "_"
-// in front of a name that Windows keeps for a device or that is empty, "." or ".."; "uN-" in
-// front for user area N other than 0; and, where the name is taken already (compared without
-// regard to case), "~1", "~2"... before its type.
+// in front of a name that Windows keeps for a device or that is empty, "." or ".."; then as
+// salvageName makes it.
 std::string hostName(const File& f, std::set<std::string>* taken) {
     std::string name = f.hostBase;
     for (char& c : name) {
@@ -46,15 +45,7 @@ std::string hostName(const File& f, std::set<std::string>* taken) {
         if (u <= 0x20 || u >= 0x7F || std::strchr("<>:\"/\\|?*", c) != nullptr) c = '_';
     }
     if (name.empty() || name == "." || name == ".." || reservedOnWindows(name)) name = "_" + name;
-    if (f.area != 0) name = "u" + std::to_string(f.area) + "-" + name;
-    std::string candidate = name;
-    for (int n = 1; taken->count(folded(candidate)) != 0; ++n) {
-        const std::size_t dot = name.rfind('.');
-        const std::size_t at = dot == std::string::npos || dot == 0 ? name.size() : dot;
-        candidate = name.substr(0, at) + "~" + std::to_string(n) + name.substr(at);
-    }
-    taken->insert(folded(candidate));
-    return candidate;
+    return salvageName(name, f.area, taken);
 }
 
 const char* folderOf(const File& f) {
@@ -155,6 +146,18 @@ private:
 };
 
 }  // namespace
+
+std::string salvageName(const std::string& base, int area, std::set<std::string>* taken) {
+    const std::string name = area != 0 ? "u" + std::to_string(area) + "-" + base : base;
+    std::string candidate = name;
+    for (int n = 1; taken->count(folded(candidate)) != 0; ++n) {
+        const std::size_t dot = name.rfind('.');
+        const std::size_t at = dot == std::string::npos || dot == 0 ? name.size() : dot;
+        candidate = name.substr(0, at) + "~" + std::to_string(n) + name.substr(at);
+    }
+    taken->insert(folded(candidate));
+    return candidate;
+}
 
 std::vector<std::string> hostPaths(const Plan& plan) {
     std::set<std::string> taken[3];

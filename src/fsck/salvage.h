@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@ namespace z18::fsck {
 
 // The name each file of the plan gets in a salvage folder.
 std::vector<std::string> hostPaths(const Plan& plan);
+// The name a file of user area `area`, called `base`, gets in a folder beside the names in
+// `taken`: "uN-" in front for a user area N other than 0, and "~1", "~2"... before its type where
+// the name is taken already. Hosts may not tell case apart, so `taken` holds names in lower case;
+// the name joins it so.
+std::string salvageName(const std::string& base, int area, std::set<std::string>* taken);
 // Holes and long runs go to the host in pieces of 64 KiB at most: a file CP/M wrote by random
 // access may reach 8 MB.
 constexpr std::size_t RUN_PIECE = 65536;
