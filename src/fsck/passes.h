@@ -92,12 +92,12 @@ struct Context {
 
 // The passes, in their order. Each names what it reads and what it writes.
 //
-// The image and every entry on its own. Reads plan.disk. Writes directory; of each used entry,
-// what it holds (`raw`, the names, `records`, `extentPair`, `stored`) and how it is judged on its
-// own (`area`, `dropped`, `sound`, `nameValid`, `onlyAttributes`, `blocks` with the slots past its
-// record count emptied, `lost` for blocks past the disk); namedAnywhere, plan.usedEntries, and the
-// problems of the image (101-103), of directory sectors (201, 202) and of single entries (203,
-// 301-303, 401, 405, 501-503, 508).
+// The image and every entry on its own. Reads plan.disk. Writes directory; `raw` and `used` of
+// every entry; of each used entry, what it holds (the names, `records`, `extentPair`,
+// `stored`) and how it is judged on its own (`area`, `dropped`, `sound`, `nameValid`,
+// `onlyAttributes`, `blocks` with the slots past its record count emptied, `lost` for blocks past
+// the disk); namedAnywhere, plan.usedEntries, and the problems of the image (101-103), of directory
+// sectors (201, 202) and of single entries (203, 301-303, 401, 405, 501-503, 508).
 void checkEntries(Context& c);
 // Entries into files: by user area and name, in extent order; a second entry for an extent and
 // one past what CP/M addresses become files of their own; each file keeps its name or gets a
@@ -123,9 +123,9 @@ void writeDirectory(Context& c);
 // Data no file holds: runs of blocks, not empty, that no entry salvage reads names. Reads
 // entries, erased and plan.disk. Writes lost and problem 705.
 void findLostData(Context& c);
-// The salvage list, with what it tells of each file: holes (701) and erased files (702-704).
-// Then the problems are put in order and repeats collapsed, so that each file's troubles are
-// the lines the report shows. Reads groups, entries, erased, lost and plan.disk. Writes the
+// The salvage list, with what it tells of each file: holes (701) and erased files (702-704). Then
+// the problems are put in order and repeats collapsed, so that each file's troubles are the lines
+// the report shows. Reads groups, entries, erased, lost, namedAnywhere and plan.disk. Writes the
 // `renumber` of dropped entries (salvaged as files of their own), plan.problems, plan.files and
 // plan.usedBlocks.
 void listFiles(Context& c);

@@ -42,8 +42,7 @@ enum class Kind { PROBLEM, INFO };
 enum class Part { Z18FSCK_PARTS(Z18FSCK_PART) };
 #undef Z18FSCK_PART
 
-// The parts a problem is given, each once.
-struct Problem;
+// The parts a problem is given, each once, with their text.
 using Parts = std::vector<std::pair<Part, std::string>>;
 
 struct Problem {
