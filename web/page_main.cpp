@@ -5,14 +5,17 @@
 // one file alone, where a name reaches several files (one in each user area) or none (a name
 // stored in lower case, which no mask of the tool matches).
 #include <cstddef>
+#include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands/commands.h"
 #include "fsck/fsck.h"
+#include "fsck/salvage.h"
 #include "host/env.h"
 #include "image/cpm_name.h"
 #include "image/directory.h"
@@ -40,6 +43,14 @@ bool reachedByName(z18::Session& s, const char* name, int index) {
     for (int i = z18::beginSearch(s, pattern); i >= 0; i = z18::nextMatch(s))
         if (i == index) return true;
     return false;
+}
+
+// The words the page passes in one buffer of `size` bytes, one after another, each ended by a zero
+// byte.
+std::vector<std::string> wordsOf(const char* words, int size) {
+    std::vector<std::string> list;
+    for (int at = 0; at < size; at += static_cast<int>(list.back().size()) + 1) list.emplace_back(words + at);
+    return list;
 }
 
 }  // namespace
@@ -127,14 +138,23 @@ int z18_requests() {
     return static_cast<int>(std::size(z18::REQUESTS));
 }
 
-// A z18fsck command line, its words (without the program's name) one after another, each ended by
-// a zero byte; returns z18fsck's exit status.
+// The names files handed out together take, as z18fsck's salvage names the files it writes: the
+// words are a user area and a name for each file, in order; the names come out one a line, in the
+// same order. Returns how many.
+int z18_file_names(const char* words, int size) {
+    const std::vector<std::string> pairs = wordsOf(words, size);
+    std::set<std::string> taken;
+    std::ostringstream out;
+    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
+        out << z18::fsck::salvageName(pairs[i + 1], std::atoi(pairs[i].c_str()), &taken) << '\n';
+    lastOutput = out.str();
+    return static_cast<int>(pairs.size() / 2);
+}
+
+// A z18fsck command line, its words (without the program's name); returns z18fsck's exit status.
 int z18_fsck(const char* words, int size) {
-    std::vector<std::string> args = {"z18fsck"};
-    for (int at = 0; at < size;) {
-        args.emplace_back(words + at);
-        at += static_cast<int>(args.back().size()) + 1;
-    }
+    std::vector<std::string> args = wordsOf(words, size);
+    args.insert(args.begin(), "z18fsck");
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::ostringstream out;

@@ -116,20 +116,13 @@ function catalogue(arg, image) {
 }
 
 // The names the files handed out together take, in order, from their own names and the user
-// areas they are to show: "uN-" before the name for user area N other than 0, and a name taken
-// already, whatever its case, gets "~1", "~2"... before its type, as z18fsck's salvage names the
-// files it writes.
+// areas they are to show, as z18fsck's salvage names the files it writes ("uN-" before the name
+// for user area N other than 0; "~1", "~2"... before the type of a name taken already, whatever
+// its case).
 function fileNames(list) {
-  const taken = new Set();
-  return list.map(({ name, area }) => {
-    const plain = area ? 'u' + area + '-' + name : name;
-    const dot = plain.lastIndexOf('.');
-    const at = dot > 0 ? dot : plain.length;
-    let candidate = plain;
-    for (let n = 1; taken.has(candidate.toLowerCase()); n++) candidate = plain.slice(0, at) + '~' + n + plain.slice(at);
-    taken.add(candidate.toLowerCase());
-    return candidate;
-  });
+  const words = encoder.encode(list.map(({ name, area }) => area + '\0' + name + '\0').join(''));
+  tool.ccall('z18_file_names', 'number', ['array', 'number'], [words, words.length]);
+  return output().split('\n').slice(0, list.length);
 }
 
 module.exports = { start, ready, run, catalogue, fileNames };
