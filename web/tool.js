@@ -27,20 +27,6 @@ const ready = () => tool !== null;
 // Whether a z18man request may change the image, which is then read back after the run.
 const writes = (args) => requests.some((r) => r.switch === args[1] && r.writes);
 
-function emptyFolder(path) {
-  const FS = tool.FS;
-  for (const name of FS.readdir(path)) {
-    if (name === '.' || name === '..') continue;
-    const full = path + '/' + name;
-    if (FS.isDir(FS.stat(full).mode)) {
-      emptyFolder(full);
-      FS.rmdir(full);
-    } else {
-      FS.unlink(full);
-    }
-  }
-}
-
 // Every file under a folder, by its path below it, in name order.
 // A file's bytes are taken from its in-memory node, which nothing changes once the run is over,
 // rather than read through a stream. A file written whole at once holds a copy of the module's
@@ -48,9 +34,10 @@ function emptyFolder(path) {
 function readFolder(path, prefix = '') {
   const FS = tool.FS;
   const files = [];
+  const folder = FS.lookupPath(path).node;
   for (const name of FS.readdir(path).sort()) {
     if (name === '.' || name === '..') continue;
-    const node = FS.lookupPath(path + '/' + name).node;
+    const node = FS.lookupNode(folder, name);
     if (FS.isDir(node.mode)) files.push(...readFolder(path + '/' + name, prefix + name + '/'));
     else files.push({ name: prefix + name, bytes: node.contents ? new Uint8Array(node.contents.buffer, node.contents.byteOffset, node.usedBytes) : new Uint8Array(0) });
   }
@@ -58,12 +45,14 @@ function readFolder(path, prefix = '') {
 }
 
 // The scratch folder as a run finds it: the image under `file`, the files to add in in/, an
-// empty out/.
+// empty out/. The folder is a file system of its own, which a new one replaces at once, however
+// many files the run before left there.
 function prepare(file, imageBytes, inputs = []) {
   const FS = tool.FS;
   FS.chdir('/');
-  if (!FS.analyzePath(WORK).exists) FS.mkdir(WORK);
-  emptyFolder(WORK);
+  if (FS.analyzePath(WORK).exists) FS.unmount(WORK);
+  else FS.mkdir(WORK);
+  FS.mount(FS.filesystems.MEMFS, {}, WORK);
   FS.mkdir(WORK + '/in');
   FS.mkdir(WORK + '/out');
   if (imageBytes) FS.writeFile(WORK + '/' + file, imageBytes);
