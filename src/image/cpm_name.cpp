@@ -8,7 +8,6 @@ namespace z18 {
 
 namespace {
 
-constexpr std::size_t MAX_TEXT = 12;
 constexpr char FORBIDDEN[] = "<>.,;:=[]%|()/\\";
 
 }  // namespace
@@ -41,9 +40,9 @@ void padField(char* dest, const char* text, int width) {
 int makeCpmName(Session& s, CpmName* dest, const std::string& input) {
     // The text ends at its first zero byte, as a display name does.
     const std::size_t length = std::strlen(input.c_str());
-    if (length == 0 || length > MAX_TEXT) return 0;
+    if (length == 0 || length > NAME_TEXT_SIZE) return 0;
 
-    char work[MAX_TEXT + 1];
+    char work[NAME_TEXT_SIZE + 1];
     std::memcpy(work, input.c_str(), length + 1);
     upperCase(work);
 
