@@ -93,10 +93,11 @@ template <typename T>
 class [[nodiscard]] HostResult {
 public:
     HostResult(T value) : value_(std::move(value)) {}
-    HostResult(HostStatus failure) : status_(failure) {}
+    // A status that says success gives no value, so it stands as a failure here too.
+    HostResult(HostStatus failure)
+        : status_(failure.ok() ? HostStatus(HostError{HostErrorKind::Other, 0}) : failure) {}
     bool ok() const { return status_.ok(); }
     const HostStatus& status() const { return status_; }
-    const HostError& error() const { return status_.error(); }
     // Only where ok().
     T& value() { return value_; }
     const T& value() const { return value_; }
@@ -195,7 +196,6 @@ public:
     static HostResult<HostFile> createNew(Env& env, const std::string& path);
 
     bool isOpen() const { return handle_ != CLOSED_HANDLE; }
-    int handle() const { return handle_; }
     // Gives up the handle without closing it: for a holder that keeps handles as integers.
     int release();
     // Closes the file now; closing one that is closed already succeeds.
