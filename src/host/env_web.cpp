@@ -36,6 +36,10 @@ EM_JS(int, syncFile, (int fd, int whole), {
     }
 });
 
+// Whether files are Node's real ones (z18man.js), where a FIFO or a device may stand at a path.
+// The page's in-memory file system holds only what the page put there.
+EM_JS(int, onRealFiles, (), { return typeof NODERAWFS != "undefined"; });
+
 // A file this host has open, known by its identity, whatever path named it.
 struct HeldFile {
     int fd;
@@ -48,9 +52,12 @@ class WebEnv final : public PosixFiles {
 public:
     HostResult<int> openFile(const std::string& text, OpenMode mode) override {
         // The runtime drops O_NONBLOCK before Node's open, which would then wait for a FIFO's
-        // other end; so the path is looked at first, and only a regular file, or none yet, opened.
+        // other end; so there the path is looked at first, and only a regular file, or none yet,
+        // opened. In memory nothing can wait, and each look at a missing name costs the runtime
+        // a thrown exception.
         struct stat st;
-        if (::stat(hostPath(text).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return notAFile(st);
+        if (onRealFiles() && ::stat(hostPath(text).c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return notAFile(st);
         return PosixFiles::openFile(text, mode);
     }
 

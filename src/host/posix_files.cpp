@@ -95,13 +95,14 @@ HostResult<int> PosixFiles::openFile(const std::string& text, OpenMode mode) {
     const int access = modeWrites(mode) ? O_RDWR : O_RDONLY;
     // O_NONBLOCK keeps a FIFO or device from stalling the open; it is refused below anyway.
     const int base = access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    bool existed = true;
-    int fd = ::open(path.c_str(), base);
-    if (fd < 0 && errno == ENOENT && modeCreates(mode)) {
-        existed = false;
-        fd = ::open(path.c_str(), base | O_CREAT | O_EXCL, 0666);
-    }
-    if (fd < 0) return failed(errno);
+    // A mode that creates tries that first, which takes one call where the file is new; where the
+    // name is taken, the plain open follows.
+    int fd = modeCreates(mode) ? ::open(path.c_str(), base | O_CREAT | O_EXCL, 0666) : -1;
+    const bool existed = fd < 0;
+    if (fd < 0 && modeCreates(mode) && errno != EEXIST) return failed(errno);
+    if (fd < 0) fd = ::open(path.c_str(), base);
+    // Taken, yet nothing to open: a link that points nowhere, which the create does not follow.
+    if (fd < 0) return failed(modeCreates(mode) && errno == ENOENT ? EEXIST : errno);
 
     struct stat st;
     HostStatus status = succeeded(::fstat(fd, &st) == 0);
