@@ -4,9 +4,7 @@
 // counts on: every record salvage found intact stays at its place, the image loads in z18man,
 // passes fsck.cpm and checks clean. The input image never changes.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -368,35 +366,25 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
     writeFile(d / "taken.z18", std::string("mine"));
     std::filesystem::create_directory(d / "full");
     writeFile(d / "full/keep", std::string("mine"));
-    // Each refusal says why, with the system's reason where it gave one (Windows words its own).
-    struct Refusal {
-        std::vector<std::string> args;
-        std::string line;
-        const char* reason;
-    };
-    const Refusal refused[] = {
-        {{}, "Usage: ", nullptr},
-        {{"-q", d / "disk.z18"}, "Usage: ", nullptr},
-        {{d / "none.z18"}, "cannot open image '" + d / "none.z18" + "'", "No such file or directory"},
-        {{"-o", d / "taken.z18", d / "disk.z18"},
-         "will not replace existing '" + d / "taken.z18" + "'\n",
-         nullptr},
+    // Each refusal says why, with the system's reason where it gave one; Windows words its own.
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{}, "Usage: "},
+        {{"-q", d / "disk.z18"}, "Usage: "},
+        {{d / "none.z18"}, "cannot open image '" + d / "none.z18" + "': No such file or directory\n"},
+        {{"-o", d / "taken.z18", d / "disk.z18"}, "will not replace existing '" + d / "taken.z18" + "'\n"},
         {{"-o", d / "none/new.z18", d / "disk.z18"},
-         "cannot create '" + d / "none/new.z18.part" + "'",
-         "No such file or directory"},
-        {{"-x", d / "full", d / "disk.z18"}, "is not empty or not a folder: '" + d / "full" + "'\n", nullptr},
+         "cannot create '" + d / "none/new.z18.part" + "': No such file or directory\n"},
+        {{"-x", d / "full", d / "disk.z18"}, "is not empty or not a folder: '" + d / "full" + "'\n"},
         {{"-x", d / "taken.z18", d / "disk.z18"},
-         "is not empty or not a folder: '" + d / "taken.z18" + "'",
-         "Not a directory"},
+         "is not empty or not a folder: '" + d / "taken.z18" + "': Not a directory\n"},
         {{"-x", d / "none/sub", d / "disk.z18"},
-         "cannot make salvage folder '" + d / "none/sub" + "'",
-         "No such file or directory"}};
+         "cannot make salvage folder '" + d / "none/sub" + "': No such file or directory\n"}};
     std::string out;
-    for (const Refusal& r : refused) {
-        EXPECT_EQ(fsck(r.args, &out), 2) << out;
-        const std::string want = r.reason == nullptr ? r.line
-                                 : windowsExe()      ? r.line + ": "
-                                                     : r.line + ": " + r.reason + "\n";
+    for (const auto& r : refused) {
+        EXPECT_EQ(fsck(r.first, &out), 2) << out;
+        const std::size_t reason = r.second.find("': ");
+        const std::string want =
+            windowsExe() && reason != std::string::npos ? r.second.substr(0, reason + 3) : r.second;
         EXPECT_NE(out.find(want), std::string::npos) << out;
     }
     EXPECT_EQ(readFile(d / "taken.z18"), Bytes({'m', 'i', 'n', 'e'}));
@@ -472,7 +460,7 @@ TEST(Fsck, EachHostFailureNamesItsOwnCause) {
          1,
          "report.txt",
          {"-x", "out", "disk.z18"},
-         "cannot write the report 'out/z18fsck-report.txt': Input/output error; it is printed above\n"},
+         "cannot write the report 'out/z18fsck-report.txt'"},
     };
     Bytes image = imageOfFiles({"A       TXT", "B       TXT", "C       TXT"});
     entryIn(image, 2)[0] = z18::FILLER_BYTE;  // C.TXT erased: salvage puts it into a folder of its own
@@ -485,8 +473,7 @@ TEST(Fsck, EachHostFailureNamesItsOwnCause) {
         env.inject(f.op, f.nth, z18::FaultEnv::Kind::Fail, f.path);
         std::string out, err;
         EXPECT_EQ(fsckRun(env, f.args, &out, &err), 2);
-        const std::string want = f.line.back() == '\n' ? f.line : f.line + ": Input/output error\n";
-        EXPECT_NE(err.find("z18fsck: " + want), std::string::npos) << err;
+        EXPECT_NE(err.find("z18fsck: " + f.line + ": Input/output error"), std::string::npos) << err;
     }
 }
 
@@ -500,17 +487,11 @@ TEST(Fsck, AnImageThatIsNoFileIsRefusedWithTheSystemsCause) {
     ASSERT_EQ(::symlink("nowhere", (d / "dangling").c_str()), 0);
     ASSERT_EQ(::symlink("loop", (d / "loop").c_str()), 0);
     ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0666), 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, (d / "socket").c_str(), sizeof address.sun_path - 1);
-    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     const std::pair<std::string, const char*> images[] = {
         {d / "folder", "Is a directory"},
         {d / "to-folder", "Is a directory"},
         {d / "fifo", "Not a regular file"},
         {"/dev/null", "Not a regular file"},
-        {d / "socket", "No such device or address"},
         {d / "dangling", "No such file or directory"},
         {d / "missing", "No such file or directory"},
         {d / "file/disk.z18", "Not a directory"},
@@ -523,5 +504,4 @@ TEST(Fsck, AnImageThatIsNoFileIsRefusedWithTheSystemsCause) {
         EXPECT_EQ(err, "z18fsck: cannot open image '" + image.first + "': " + image.second + "\n");
         EXPECT_EQ(out, "");
     }
-    ::close(listening);
 }

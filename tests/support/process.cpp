@@ -274,18 +274,7 @@ bool nodeExe() {
     return exe.size() > 3 && exe.compare(exe.size() - 3, 3, ".js") == 0;
 }
 
-std::string fsckExePath() {
-    const std::string man = exePath();
-    const std::size_t slash = man.rfind('/');
-    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t dot = man.find('.', name);
-    return man.substr(0, name) + "z18fsck" + (dot == std::string::npos ? std::string() : man.substr(dot));
-}
-
-namespace {
-
-// The command that runs program, one of the build under test, with args.
-std::vector<std::string> commandOf(const std::string& program, const std::vector<std::string>& args) {
+std::vector<std::string> exeCommand(const std::vector<std::string>& args) {
     // ctest runs the tests left out of the "exe" label with Z18_EXE_LABEL=0 (tests/CMakeLists.txt).
     const char* label = std::getenv("Z18_EXE_LABEL");
     if (label != nullptr && std::string(label) == "0")
@@ -294,38 +283,40 @@ std::vector<std::string> commandOf(const std::string& program, const std::vector
     std::vector<std::string> command;
     const char* wrapper = std::getenv("Z18MAN_WRAPPER");
     if (wrapper != nullptr && *wrapper != '\0') command.emplace_back(wrapper);
-    command.push_back(program);
+    command.push_back(exePath());
     command.insert(command.end(), args.begin(), args.end());
     return command;
-}
-
-ExeResult runCaptured(const std::vector<std::string>& command, const Launch& how) {
-    ExeResult r = runProgram(command, how);
-    if (windowsExe()) r.out = fromTextMode(r.out);
-    return r;
-}
-
-}  // namespace
-
-std::vector<std::string> exeCommand(const std::vector<std::string>& args) {
-    return commandOf(exePath(), args);
 }
 
 Child startExe(const std::vector<std::string>& args, const Launch& how) {
     return Child(exeCommand(args), how);
 }
 
-ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd) {
-    Launch how;
-    how.cwd = cwd;
-    return runCaptured(exeCommand(args), how);
+std::string fsckExePath() {
+    const std::string man = exePath();
+    const std::size_t slash = man.rfind('/');
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = man.find('.', name);
+    return man.substr(0, name) + "z18fsck" + (dot == std::string::npos ? std::string() : man.substr(dot));
 }
 
 ExeResult runFsckExe(const std::vector<std::string>& args, const std::string& cwd) {
+    std::vector<std::string> command = exeCommand(args);
+    command[command.size() - args.size() - 1] = fsckExePath();  // the program, after any wrapper
     Launch how;
     how.cwd = cwd;
     how.err = Stream{Stream::Output};
-    return runCaptured(commandOf(fsckExePath(), args), how);
+    ExeResult r = runProgram(command, how);
+    if (windowsExe()) r.out = fromTextMode(r.out);
+    return r;
+}
+
+ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd) {
+    Launch how;
+    how.cwd = cwd;
+    ExeResult r = runProgram(exeCommand(args), how);
+    if (windowsExe()) r.out = fromTextMode(r.out);
+    return r;
 }
 
 }  // namespace z18test
