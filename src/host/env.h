@@ -132,10 +132,9 @@ public:
     virtual HostResult<std::uint64_t> fileSize(int handle) = 0;
 
     // The entries of one directory that match a wildcard pattern ("dir/mask", or just "mask" for
-    // the current directory). Its "." and ".." are no files to find: a host whose system lists
-    // them for any mask leaves them out, the others offer them, as every name that begins with
-    // a dot, only to a mask that begins with one. Fails when the directory cannot be read whole
-    // or nothing matches.
+    // the current directory). The directory's own "." and ".." answer only a mask that begins
+    // with a dot, so that "*" lists what the directory holds and nothing else. Fails when the
+    // directory cannot be read whole or nothing matches.
     virtual HostResult<std::vector<FoundEntry>> findFiles(const std::string& pattern) = 0;
 
     // Waits for one key press on the console without echo; returns at once where there is no console.

@@ -131,6 +131,12 @@ bool isDotEntry(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Whether the mask of a search pattern (its last part) begins with a dot.
+bool asksForDots(const std::string& pattern) {
+    const std::size_t part = pattern.find_last_of("\\/:");
+    return pattern.compare(part == std::string::npos ? 0 : part + 1, 1, ".") == 0;
+}
+
 class WindowsEnv final : public Env {
 public:
     HostResult<int> openFile(const std::string& text, OpenMode mode) override {
@@ -185,9 +191,12 @@ public:
         WIN32_FIND_DATAA data;
         HANDLE search = FindFirstFileA(hostPath(pattern).c_str(), &data);
         if (search == INVALID_HANDLE_VALUE) return failed();
+        // A folder's own "." and ".." answer only a mask that begins with a dot, as on the other
+        // hosts: "*" must list the folder's contents and nothing else.
+        const bool dots = asksForDots(pattern);
         std::vector<FoundEntry> found;
         do {
-            if (isDotEntry(data.cFileName)) continue;
+            if (!dots && isDotEntry(data.cFileName)) continue;
             FoundEntry entry;
             entry.attributes = data.dwFileAttributes;
             entry.name = data.cFileName;
@@ -196,7 +205,7 @@ public:
         } while (FindNextFileA(search, &data));
         const HostStatus ended = endSearch(search);
         if (!ended.ok()) return ended;
-        // A mask that only "." or ".." answered found no file.
+        // A mask that only "." or ".." answered found nothing.
         if (found.empty()) return fail({HostErrorKind::NotFound, ERROR_FILE_NOT_FOUND});
         return found;
     }
