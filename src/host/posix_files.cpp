@@ -33,8 +33,10 @@ HostErrorKind kindOf(int code) {
     return HostErrorKind::Other;
 }
 
+HostStatus failure(int code) { return HostStatus(HostError{kindOf(code), code}); }
+
 // The outcome of a system call that reports failure through errno.
-HostStatus succeeded(bool done) { return done ? HostStatus() : HostStatus(HostError{kindOf(errno), errno}); }
+HostStatus succeeded(bool done) { return done ? HostStatus() : failure(errno); }
 
 // A transfer may be cut short by a signal or come in parts; it goes on until every byte has
 // moved, the file ends, or the host reports an error. Returns 0, or the errno of the error.
@@ -82,7 +84,7 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-HostStatus PosixFiles::failed(int code) { return HostStatus(HostError{kindOf(code), code}); }
+HostStatus PosixFiles::failed(int code) { return failure(code); }
 
 HostStatus PosixFiles::refused(HostErrorKind kind) { return HostStatus(HostError{kind, 0}); }
 
