@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/ascii.h"
 #include "run/command_line.h"
 #include "run/driver.h"
 #include "session/geometry.h"
@@ -81,8 +82,7 @@ bool sameRange(const Bytes& a, const Bytes& b, std::size_t from, std::size_t to)
 }
 
 std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : s) c = z18::asciiUpper(c);
     return s;
 }
 
@@ -538,9 +538,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    // Which places this request may write: the image for formats, add and erase; host files in the
-    // target directory for extract; nothing else, ever.
-    const OptionFlags writers = OPT_NEW_IMAGE | OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_ADD | OPT_ERASE;
+    // Which places this request may write: the image where its row says it writes; host files in
+    // the target directory for extract; nothing else, ever.
+    const OptionFlags writers = optionsWith(trait::WRITES_IMAGE);
     const std::string extractDir = MemEnv::normalise(p.hostDir);
     auto mayWrite = [&](const std::string& key) {
         if (key == p.image) return (p.options & writers) != 0;

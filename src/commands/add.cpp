@@ -38,7 +38,7 @@ int copyFile(Session& s, std::uint64_t records) {
             e = firstFreeEntry(s);
             std::uint8_t* fresh = s.entryAt(e);
             std::memset(fresh, 0, ENTRY_SIZE);
-            std::memcpy(fresh + entry::NAME, s.maskName.chars, 11);
+            std::memcpy(fresh + entry::NAME, s.maskName.chars, NAME_TYPE_SIZE);
         }
         if (s.hostBytesLeft == 0) break;
 

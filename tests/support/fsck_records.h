@@ -43,7 +43,7 @@ inline bool planOf(z18::Env& env, const std::string& path, z18::fsck::Plan* plan
     const bool read = image.ok() && z18::fsck::readDisk(image.value(), bad, &plan->disk).ok();
     z18::fsck::Undelete back;
     back.wanted = undelete;
-    if (read) z18::fsck::makePlan(s, back, plan);
+    if (read) z18::fsck::makePlan(back, plan);
     return read;
 }
 
