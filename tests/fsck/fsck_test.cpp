@@ -3,7 +3,9 @@
 // status, salvage to every file it writes and the bytes of each, and the repair to what a rescuer
 // counts on: every record salvage found intact stays at its place, the image loads in z18man,
 // passes fsck.cpm and checks clean. The input image never changes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -568,8 +570,9 @@ TEST(Fsck, EachHostFailureNamesItsOwnCause) {
     }
 }
 
-// An image that is no regular file is refused before anything is read, with the cause in the
-// system's own words (or the host's, where the system gave no number).
+// An image that is no regular file, or one another run holds for writing, is refused before
+// anything is read, with the cause in the system's own words (or the host's, where the system
+// gave no number).
 TEST(Fsck, AnImageThatIsNoFileIsRefusedWithTheSystemsCause) {
     TempDir d;
     writeFile(d / "file", std::string("x"));
@@ -578,6 +581,9 @@ TEST(Fsck, AnImageThatIsNoFileIsRefusedWithTheSystemsCause) {
     ASSERT_EQ(::symlink("nowhere", (d / "dangling").c_str()), 0);
     ASSERT_EQ(::symlink("loop", (d / "loop").c_str()), 0);
     ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0666), 0);
+    writeFile(d / "held", blankImage());
+    const int held = ::open((d / "held").c_str(), O_RDWR);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);  // as a writing z18man holds it
     const std::pair<std::string, const char*> images[] = {
         {d / "folder", "Is a directory"},
         {d / "to-folder", "Is a directory"},
@@ -588,6 +594,7 @@ TEST(Fsck, AnImageThatIsNoFileIsRefusedWithTheSystemsCause) {
         {d / "file/disk.z18", "Not a directory"},
         {d / "loop", "Too many levels of symbolic links"},
         {d / std::string(300, 'n'), "File name too long"},
+        {d / "held", "In use by another process"},
     };
     for (const auto& image : images) {
         std::string out, err;
@@ -595,4 +602,5 @@ TEST(Fsck, AnImageThatIsNoFileIsRefusedWithTheSystemsCause) {
         EXPECT_EQ(err, "z18fsck: cannot open image '" + image.first + "': " + image.second + "\n");
         EXPECT_EQ(out, "");
     }
+    ::close(held);
 }
