@@ -292,6 +292,8 @@ Child startExe(const std::vector<std::string>& args, const Launch& how) {
     return Child(exeCommand(args), how);
 }
 
+namespace {
+
 std::string fsckExePath() {
     const std::string man = exePath();
     const std::size_t slash = man.rfind('/');
@@ -299,6 +301,8 @@ std::string fsckExePath() {
     const std::size_t dot = man.find('.', name);
     return man.substr(0, name) + "z18fsck" + (dot == std::string::npos ? std::string() : man.substr(dot));
 }
+
+}  // namespace
 
 ExeResult runFsckExe(const std::vector<std::string>& args, const std::string& cwd) {
     std::vector<std::string> command = exeCommand(args);
