@@ -69,33 +69,40 @@ int openHostFile(Session& s, HostFileMode mode) {
     // On a case-sensitive host the add command must open the file under the name the search
     // found, not the upper-cased one it shows and stores.
     const std::string& name = extracting || s.foundName.empty() ? s.currentName : s.foundName;
-    s.hostHandle = s.env.openFile(s.hostDir + name, extracting ? OpenMode::HostCreate : OpenMode::HostRead);
+    s.hostHandle = s.env.openFile(s.hostDir + name, extracting ? OpenMode::HostCreate : OpenMode::HostRead)
+                       .valueOr(CLOSED_HANDLE);
     if (s.hostHandle == CLOSED_HANDLE) {
         reportStatus(s, extracting ? ST_FILE_EXISTS : ST_FILE_OPEN);
         return 0;
     }
     s.hostBytesLeft = 0;
-    if (!extracting && !s.env.fileSize(s.hostHandle, &s.hostBytesLeft)) {
-        s.env.closeFile(s.hostHandle);
-        s.hostHandle = CLOSED_HANDLE;
-        reportStatus(s, ST_FILE_OPEN);
-        return 0;
+    if (!extracting) {
+        const HostResult<std::uint64_t> size = s.env.fileSize(s.hostHandle);
+        if (!size.ok()) {
+            closeHostFile(s);
+            reportStatus(s, ST_FILE_OPEN);
+            return 0;
+        }
+        s.hostBytesLeft = size.value();
     }
     return 1;
 }
 
 void closeHostFile(Session& s) {
-    if (s.hostHandle != CLOSED_HANDLE) s.env.closeFile(s.hostHandle);
+    // Each write to the file was checked as it went; z18man reports nothing about a host file
+    // after its last one.
+    if (s.hostHandle != CLOSED_HANDLE) (void)s.env.closeFile(s.hostHandle);
     s.hostHandle = CLOSED_HANDLE;
 }
 
 void addFiles(Session& s) {
     const std::string pattern = s.hostDir + s.mask;
-    std::vector<FoundEntry> found;
-    if (!s.env.findFiles(pattern, &found)) {
+    const HostResult<std::vector<FoundEntry>> search = s.env.findFiles(pattern);
+    if (!search.ok()) {
         s.out << texts::ADD_BAD_PATTERN_1 << visible(pattern) << texts::ADD_BAD_PATTERN_2;
         return;
     }
+    const std::vector<FoundEntry>& found = search.value();
     s.out << texts::ADD_HEAD_1 << visible(s.imageName) << texts::ADD_HEAD_2 << visible(s.hostDir)
           << texts::ADD_HEAD_3 << visible(s.mask) << texts::ADD_HEAD_4;
 
