@@ -59,6 +59,12 @@ enum class HostErrorKind : std::uint8_t {
     Other,
 };
 
+// When a file's content last changed, as its file system keeps it.
+struct FileTime {
+    std::int64_t seconds = 0;  // since 1970-01-01 00:00 UTC
+    std::uint32_t nanoseconds = 0;
+};
+
 // Why a host call failed. `code` is the system's own number (errno, or GetLastError on Windows),
 // 0 where the refusal is a rule of this layer's rather than the system's.
 struct HostError {
@@ -93,6 +99,8 @@ public:
     // power cut cannot undo it or let later writes overtake it. False when the host cannot tell.
     virtual bool flush(int handle) = 0;
     virtual bool fileSize(int handle, std::uint64_t* size) = 0;
+    // When the file behind the handle was last written to, by anyone.
+    virtual bool modificationTime(int handle, FileTime* time) = 0;
 
     // Lists the entries of one directory that match a wildcard pattern ("dir/mask", or just "mask"
     // for the current directory). Returns false when the directory cannot be read whole or nothing

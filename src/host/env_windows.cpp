@@ -176,6 +176,21 @@ public:
         return true;
     }
 
+    bool modificationTime(int handle, FileTime* time) override {
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return badHandle();
+        FILETIME written;
+        if (!GetFileTime(h, nullptr, nullptr, &written)) return failed();
+        // Counted in 100-nanosecond steps from 1601, the start of the Gregorian cycle then current.
+        constexpr std::uint64_t kStepsPerSecond = 10000000;
+        constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+        const std::uint64_t steps =
+            (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+        time->seconds = static_cast<std::int64_t>(steps / kStepsPerSecond) - kSecondsFrom1601To1970;
+        time->nanoseconds = static_cast<std::uint32_t>(steps % kStepsPerSecond * 100);
+        return true;
+    }
+
     bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
         found->clear();
         WIN32_FIND_DATAA data;

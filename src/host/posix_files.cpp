@@ -157,6 +157,14 @@ bool PosixFiles::fileSize(int handle, std::uint64_t* size) {
     return true;
 }
 
+bool PosixFiles::modificationTime(int handle, FileTime* time) {
+    struct stat st;
+    if (::fstat(handle, &st) != 0) return failed(errno);
+    time->seconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    time->nanoseconds = static_cast<std::uint32_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
 bool PosixFiles::findFiles(const std::string& pattern, std::vector<FoundEntry>* found) {
     found->clear();
     const std::string path = hostPath(pattern);

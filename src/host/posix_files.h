@@ -19,6 +19,7 @@ public:
     bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                  std::size_t* done) override;
     bool fileSize(int handle, std::uint64_t* size) override;
+    bool modificationTime(int handle, FileTime* time) override;
     bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override;
     bool createDirectory(const std::string& path) override;
     int countDirectoryEntries(const std::string& path) override;

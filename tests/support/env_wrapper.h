@@ -22,6 +22,9 @@ public:
     }
     bool flush(int handle) override { return pass().flush(handle); }
     bool fileSize(int handle, std::uint64_t* size) override { return pass().fileSize(handle, size); }
+    bool modificationTime(int handle, FileTime* time) override {
+        return pass().modificationTime(handle, time);
+    }
     bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
         return pass().findFiles(pattern, found);
     }

@@ -126,6 +126,7 @@ void MemEnv::putFile(const std::string& path, Bytes bytes, bool readOnly) {
     node.readOnly = readOnly;
     keepSpare(node.bytes);
     node.bytes = std::move(bytes);
+    node.modified = tick();
 }
 
 void MemEnv::putFile(const std::string& path, const std::string& text, bool readOnly) {
@@ -220,6 +221,7 @@ bool MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size
         data.resize(want, 0);
     }
     std::memcpy(data.data() + at, buffer, n);
+    it->second.node->modified = tick();
     *done = n;
     return true;
 }
@@ -240,6 +242,13 @@ bool MemEnv::fileSize(int handle, std::uint64_t* size) {
     auto it = handles_.find(handle);
     if (it == handles_.end()) return fail(HostErrorKind::Other);
     *size = it->second.node->bytes.size();
+    return true;
+}
+
+bool MemEnv::modificationTime(int handle, FileTime* time) {
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) return fail(HostErrorKind::Other);
+    *time = it->second.node->modified;
     return true;
 }
 
