@@ -22,6 +22,10 @@ FileKey keyOf(const Session& s, int index) {
 
 int loadDirectory(Session& s) {
     if (!readImageAt(s, DIRECTORY_OFFSET, s.directory, DIRECTORY_SIZE)) return 0;
+    return mapDirectory(s);
+}
+
+int mapDirectory(Session& s) {
     std::memset(s.allocationMap, 0, sizeof s.allocationMap);
     markBlock(s, 0, 1);
 

@@ -12,7 +12,11 @@ struct FileKey {
 };
 FileKey keyOf(const Session& s, int index);
 
+// Reads the directory from the image and maps it. 1 done, 0 after reporting the failure.
 int loadDirectory(Session& s);
+// Checks every entry of the directory in hand (a valid name, blocks on the disk) and marks the
+// blocks they name in the allocation map, made afresh. 1 done, 0 after reporting a corrupted entry.
+int mapDirectory(Session& s);
 int saveDirectory(Session& s);
 
 int markBlock(Session& s, std::uint8_t block, int inUse);
