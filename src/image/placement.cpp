@@ -22,7 +22,8 @@ std::uint8_t recordCountByte(std::uint64_t records) {
 // An entry's extent byte names the last logical extent (8 blocks each) the file has reached in it.
 void finishEntry(Session& s, int e, int blocksPlaced, std::uint8_t recordCount) {
     std::uint8_t* bytes = s.entryAt(e);
-    bytes[entry::EXTENT] = static_cast<std::uint8_t>((blocksPlaced - 1) / (RECORDS_PER_EXTENT / RECORDS_PER_BLOCK));
+    bytes[entry::EXTENT] =
+        static_cast<std::uint8_t>((blocksPlaced - 1) / (RECORDS_PER_EXTENT / RECORDS_PER_BLOCK));
     bytes[entry::RECORD_COUNT] = recordCount;
 }
 
