@@ -264,7 +264,10 @@ FolderError Volume::removeFolder(const std::string& path) {
 FolderError Volume::create(const std::string& path, bool writable, FolderHandle* handle) {
     if (const FolderError e = this->writable(); e != FolderError::None) return e;
     const Place p = placeOf(path);
-    if (p.kind == Place::Root || (p.kind == Place::Area && areaExists(p.area))) return FolderError::Exists;
+    if (p.kind == Place::Root) return FolderError::Exists;
+    // "u1" to "u15" name the folders of the user areas, made or not; a file of area 0 of that
+    // name is "U1".
+    if (p.kind == Place::Area) return areaExists(p.area) ? FolderError::Exists : FolderError::Invalid;
     if (p.kind != Place::File || !areaExists(p.area)) return FolderError::NotFound;
     if (!p.validName) return FolderError::Invalid;
     if (liveNode(p.area, p.name) != nullptr || shownEntry(p.area, p.name) >= 0) return FolderError::Exists;
@@ -536,7 +539,8 @@ FolderError Volume::rename(const std::string& from, const std::string& to, bool 
     const int source = shownEntry(pf.area, pf.name);
     const int target = shownEntry(pt.area, pt.name);
     Node* nt = liveNode(pt.area, pt.name);
-    if (target == source || nt == nf) return FolderError::None;  // the same file: a change of case at most
+    // The same file under another spelling: nothing to change.
+    if (target == source || (nt != nullptr && nt == nf)) return FolderError::None;
     if (target >= 0 || nt != nullptr) {
         if (!replace) return FolderError::Exists;
         if (attributeBits(nt, target) & READ_ONLY) return FolderError::Denied;
@@ -578,6 +582,7 @@ FolderError Volume::rename(const std::string& from, const std::string& to, bool 
 
 FolderError Volume::setAttributeBits(const Found& f, std::uint8_t bits) {
     if (const FolderError e = writable(); e != FolderError::None) return e;
+    if (bits == attributeBits(f.node, f.entry)) return FolderError::None;
     // The bits are set on the image: a file still to be placed goes there first.
     if (f.node != nullptr) {
         if (const FolderError e = settle(*f.node); e != FolderError::None) return e;
