@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/ascii.h"
 #include "run/command_line.h"
 #include "run/driver.h"
 #include "session/geometry.h"
@@ -81,8 +82,7 @@ bool sameRange(const Bytes& a, const Bytes& b, std::size_t from, std::size_t to)
 }
 
 std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : s) c = z18::asciiUpper(c);
     return s;
 }
 

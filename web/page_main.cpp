@@ -77,9 +77,9 @@ int z18_copy(const char* path, int index, const char* into) {
     if (found) {
         z18::describeEntry(s, index);
         // Bit 7 of the user byte does not tell files apart, as the file's own entries are matched.
-        const int area = s.entryInfo.user & 0x7F;
+        const int area = s.entryInfo.user & z18::NO_BIT_7;
         for (int i = 0; i < z18::DIRECTORY_ENTRIES; ++i)
-            if ((s.entryAt(i)[z18::entry::USER] & 0x7F) != area)
+            if ((s.entryAt(i)[z18::entry::USER] & z18::NO_BIT_7) != area)
                 s.entryAt(i)[z18::entry::USER] = z18::FILLER_BYTE;
         s.options = z18::OPT_EXTRACT;
         s.hostDir = into;

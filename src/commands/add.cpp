@@ -17,7 +17,7 @@ namespace {
 // (the entries and blocks taken so far stay, as the half-made file).
 int copyFile(Session& s, std::uint64_t records) {
     std::uint8_t key[KEY_SIZE] = {0};
-    std::memcpy(key + entry::NAME, s.maskName.chars, KEY_SIZE - entry::NAME);
+    std::memcpy(key + entry::NAME, s.maskName.chars, NAME_TYPE_SIZE);
     Placement p;
     beginPlacement(s, p, key);
     for (std::uint64_t at = 0; s.hostBytesLeft > 0; at += BLOCK_SIZE) {

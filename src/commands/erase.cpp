@@ -20,7 +20,7 @@ void eraseFiles(Session& s) {
             if (ofFile(s.entryAt(j), key)) s.entryAt(j)[entry::USER] = FILLER_BYTE;
         ++erased;
         s.out << texts::ERASE_FILE_1;
-        s.out << visible(reinterpret_cast<const char*>(s.entryAt(a) + entry::NAME), 11);
+        s.out << visible(reinterpret_cast<const char*>(s.entryAt(a) + entry::NAME), NAME_TYPE_SIZE);
         s.out << texts::ERASE_FILE_2;
     }
     s.out << texts::ERASE_DONE_1 << erased << texts::ERASE_DONE_2;

@@ -48,7 +48,8 @@ std::string pathOf(const char* path) { return path != nullptr ? path : std::stri
 
 void fill(const FolderItem& item, struct stat* st) {
     std::memset(st, 0, sizeof *st);
-    st->st_mode = item.folder ? S_IFDIR | FOLDER_MODE : S_IFREG | (item.writable ? FILE_MODE : FILE_MODE & ~WRITE_BITS);
+    st->st_mode =
+        item.folder ? S_IFDIR | FOLDER_MODE : S_IFREG | (item.writable ? FILE_MODE : FILE_MODE & ~WRITE_BITS);
     st->st_nlink = item.links;
     st->st_uid = item.owner.user;
     st->st_gid = item.owner.group;
@@ -154,7 +155,8 @@ int write(const char*, const char* data, size_t n, off_t offset, struct fuse_fil
 }
 
 int truncate(const char* path, off_t size, struct fuse_file_info* fi) {
-    return answer(ops().resize(pathOf(path), fi != nullptr ? &fi->fh : nullptr, static_cast<std::uint64_t>(size)));
+    return answer(
+        ops().resize(pathOf(path), fi != nullptr ? &fi->fh : nullptr, static_cast<std::uint64_t>(size)));
 }
 
 int flush(const char*, struct fuse_file_info* fi) { return answer(ops().flush(fi->fh)); }
@@ -204,8 +206,8 @@ int getxattr(const char* path, const char* name, char* value, size_t size) {
 }
 
 int setxattr(const char* path, const char* name, const char* value, size_t size, int flags) {
-    return answer(ops().setAttribute(pathOf(path), name, std::string(value, size), (flags & XATTR_CREATE) != 0,
-                                     (flags & XATTR_REPLACE) != 0));
+    return answer(ops().setAttribute(pathOf(path), name, std::string(value, size),
+                                     (flags & XATTR_CREATE) != 0, (flags & XATTR_REPLACE) != 0));
 }
 
 int listxattr(const char* path, char* list, size_t size) {
@@ -216,7 +218,9 @@ int listxattr(const char* path, char* list, size_t size) {
     return e == FolderError::None ? giveBytes(bytes, list, size) : answer(e);
 }
 
-int removexattr(const char* path, const char* name) { return answer(ops().removeAttribute(pathOf(path), name)); }
+int removexattr(const char* path, const char* name) {
+    return answer(ops().removeAttribute(pathOf(path), name));
+}
 
 struct fuse_operations operations() {
     struct fuse_operations o;
@@ -263,12 +267,15 @@ std::string optionValue(const std::string& text) {
 
 }  // namespace
 
-FolderOwner processOwner() { return {static_cast<std::uint32_t>(::getuid()), static_cast<std::uint32_t>(::getgid())}; }
+FolderOwner processOwner() {
+    return {static_cast<std::uint32_t>(::getuid()), static_cast<std::uint32_t>(::getgid())};
+}
 
 int serveFolder(FolderOps& folder, const ServeRequest& request) {
     // The kernel checks each caller against the modes shown, which matters once other users are
     // let in (allow_other); the name of the image goes into the mount table.
-    std::string options = "default_permissions,fsname=" + optionValue(request.source) + ",subtype=" + request.program;
+    std::string options =
+        "default_permissions,fsname=" + optionValue(request.source) + ",subtype=" + request.program;
     for (const std::string& option : request.options) options += "," + option;
     std::vector<std::string> words = {request.program, "-o", options};
     if (request.debug) words.push_back("-d");

@@ -72,7 +72,8 @@ public:
     virtual FolderError stat(const std::string& path, FolderItem* item) = 0;
     virtual FolderError statOpen(FolderHandle handle, FolderItem* item) = 0;
     // Every name in a folder, with what stat would show for it.
-    virtual FolderError list(const std::string& path, std::vector<std::pair<std::string, FolderItem>>* items) = 0;
+    virtual FolderError list(const std::string& path,
+                             std::vector<std::pair<std::string, FolderItem>>* items) = 0;
     virtual FolderError makeFolder(const std::string& path) = 0;
     virtual FolderError removeFolder(const std::string& path) = 0;
     virtual FolderError remove(const std::string& path) = 0;
@@ -98,10 +99,11 @@ public:
     virtual FolderError setOwner(const std::string& path, std::uint32_t user, std::uint32_t group) = 0;
     virtual FolderError setTimes(const std::string& path) = 0;
 
-    virtual FolderError getAttribute(const std::string& path, const std::string& name, std::string* value) = 0;
+    virtual FolderError getAttribute(const std::string& path, const std::string& name,
+                                     std::string* value) = 0;
     // `mustBeNew` and `mustExist`: the create and replace flags of setxattr.
-    virtual FolderError setAttribute(const std::string& path, const std::string& name, const std::string& value,
-                                     bool mustBeNew, bool mustExist) = 0;
+    virtual FolderError setAttribute(const std::string& path, const std::string& name,
+                                     const std::string& value, bool mustBeNew, bool mustExist) = 0;
     virtual FolderError listAttributes(const std::string& path, std::vector<std::string>* names) = 0;
     virtual FolderError removeAttribute(const std::string& path, const std::string& name) = 0;
 
@@ -112,9 +114,9 @@ public:
 
 // How the folder is to be served.
 struct ServeRequest {
-    std::string program;     // the name the kernel's mount table and messages show
-    std::string source;      // what the mount table shows as mounted (the image)
-    std::string mountPoint;  // an empty folder
+    std::string program;               // the name the kernel's mount table and messages show
+    std::string source;                // what the mount table shows as mounted (the image)
+    std::string mountPoint;            // an empty folder
     std::vector<std::string> options;  // mount options for FUSE ("ro", "allow_other"...)
     bool foreground = false;           // stay in the foreground rather than detach
     bool debug = false;                // log every request on standard error

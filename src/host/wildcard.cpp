@@ -1,11 +1,10 @@
 // Host-side wildcard matching for the add command's directory search.
+#include "host/ascii.h"
 #include "host/env.h"
 
 namespace z18 {
 
 namespace {
-
-char fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Classic greedy matcher with one backtrack point: linear in practice, never exponential.
 bool globMatch(const std::string& name, const std::string& mask) {
@@ -17,7 +16,7 @@ bool globMatch(const std::string& name, const std::string& mask) {
         if (m < mask.size() && mask[m] == '*') {
             starMask = m++;
             starName = n;
-        } else if (m < mask.size() && (mask[m] == '?' || fold(mask[m]) == fold(name[n]))) {
+        } else if (m < mask.size() && (mask[m] == '?' || asciiUpper(mask[m]) == asciiUpper(name[n]))) {
             ++n;
             ++m;
         } else if (starMask != std::string::npos) {

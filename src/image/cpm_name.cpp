@@ -2,25 +2,23 @@
 
 #include <cstring>
 
+#include "host/ascii.h"
+
 namespace z18 {
 
 namespace {
 
 constexpr std::size_t MAX_TEXT = 12;
-constexpr std::size_t NAME_WIDTH = 8;
-constexpr std::size_t TYPE_WIDTH = 3;
 constexpr char FORBIDDEN[] = "<>.,;:=[]%|()/\\";
-
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 
 void upperCase(char* text) {
-    for (; *text; ++text) *text = upper(*text);
+    for (; *text; ++text) *text = asciiUpper(*text);
 }
 
 void upperCase(std::string& text) {
-    for (char& c : text) c = upper(c);
+    for (char& c : text) c = asciiUpper(c);
 }
 
 void padField(char* dest, const char* text, int width) {
@@ -53,24 +51,24 @@ int makeCpmName(Session& s, CpmName* dest, const std::string& input) {
     if (char* dot = std::strrchr(work, '.')) {
         *dot = '\0';
         typeText = dot + 1;
-        if (std::strlen(typeText) > TYPE_WIDTH) return 0;
+        if (std::strlen(typeText) > TYPE_SIZE) return 0;
     }
-    char type[TYPE_WIDTH + 1];
-    padField(type, typeText, TYPE_WIDTH);
+    char type[TYPE_SIZE + 1];
+    padField(type, typeText, TYPE_SIZE);
 
     const std::size_t nameLength = std::strlen(work);
-    if (nameLength == 0 || nameLength > NAME_WIDTH) return 0;
-    char name[NAME_WIDTH + 1];
-    padField(name, work, NAME_WIDTH);
+    if (nameLength == 0 || nameLength > NAME_SIZE) return 0;
+    char name[NAME_SIZE + 1];
+    padField(name, work, NAME_SIZE);
 
-    char all[NAME_WIDTH + TYPE_WIDTH];
-    std::memcpy(all, name, NAME_WIDTH);
-    std::memcpy(all + NAME_WIDTH, type, TYPE_WIDTH);
+    char all[NAME_TYPE_SIZE];
+    std::memcpy(all, name, NAME_SIZE);
+    std::memcpy(all + NAME_SIZE, type, TYPE_SIZE);
 
     bool spaceSeen = false;
     for (std::size_t i = 0; i < sizeof all; ++i) {
         const unsigned char c = static_cast<unsigned char>(all[i]);
-        const bool inName = i < NAME_WIDTH;
+        const bool inName = i < NAME_SIZE;
         if (c < 0x20 || c > 0x7E) return 0;
         if (c == ' ') {
             if (i == 0) return 0;
@@ -94,14 +92,14 @@ void describeEntry(Session& s, int index) {
     info.user = e[entry::USER];
 
     std::size_t n = 0;
-    for (std::size_t i = 0; i < NAME_WIDTH && e[entry::NAME + i] != ' '; ++i)
+    for (std::size_t i = 0; i < NAME_SIZE && e[entry::NAME + i] != ' '; ++i)
         info.displayName[n++] = static_cast<char>(e[entry::NAME + i]);
     if (n == 0) info.displayName[n++] = ' ';
 
-    if ((e[entry::TYPE] & 0x7F) != ' ') {
+    if ((e[entry::TYPE] & NO_BIT_7) != ' ') {
         info.displayName[n++] = '.';
-        for (std::size_t i = 0; i < TYPE_WIDTH; ++i) {
-            const char c = static_cast<char>(e[entry::TYPE + i] & 0x7F);
+        for (std::size_t i = 0; i < TYPE_SIZE; ++i) {
+            const char c = static_cast<char>(e[entry::TYPE + i] & NO_BIT_7);
             if (c == ' ') break;
             info.displayName[n++] = c;
         }
@@ -109,8 +107,8 @@ void describeEntry(Session& s, int index) {
     info.displayName[n] = '\0';
     upperCase(info.displayName);
 
-    info.readOnly = (e[entry::TYPE] & 0x80) ? 1 : 0;
-    info.hidden = (e[entry::TYPE + 1] & 0x80) ? 1 : 0;
+    info.readOnly = (e[entry::TYPE] & ATTRIBUTE_BIT) ? 1 : 0;
+    info.hidden = (e[entry::TYPE + 1] & ATTRIBUTE_BIT) ? 1 : 0;
 }
 
 }  // namespace z18

@@ -135,9 +135,9 @@ int nextMatch(Session& s) {
         const std::uint8_t* e = s.entryAt(i);
         if (e[entry::USER] == FILLER_BYTE || e[entry::EXTENT] > 1) continue;
         bool match = true;
-        for (int k = 0; k < 11 && match; ++k) {
+        for (std::size_t k = 0; k < NAME_TYPE_SIZE && match; ++k) {
             const char p = s.searchPattern[k];
-            match = p == '?' || static_cast<std::uint8_t>(p) == (e[entry::NAME + k] & 0x7F);
+            match = p == '?' || static_cast<std::uint8_t>(p) == (e[entry::NAME + k] & NO_BIT_7);
         }
         if (match) {
             s.searchCursor = i + 1;

@@ -5,7 +5,6 @@
 namespace z18 {
 
 namespace {
-constexpr std::uint8_t NO_BIT_7 = 0x7F;
 constexpr int EXTENT_BITS = EXTENTS_PER_S2 - 1;
 
 const std::uint8_t* entryOf(const std::uint8_t* directory, int index) {

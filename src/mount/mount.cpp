@@ -120,7 +120,8 @@ int runMount(Session& s, std::ostream& out, int argc, const char* const* argv, F
     // A folder over files would hide them for as long as it is mounted.
     const int inMountPoint = s.env.countDirectoryEntries(line.mountPoint);
     if (inMountPoint != 0) {
-        s.out << texts::MOUNT_PROGRAM << texts::MOUNT_POINT_1 << visible(line.mountPoint) << texts::MOUNT_POINT_2
+        s.out << texts::MOUNT_PROGRAM << texts::MOUNT_POINT_1 << visible(line.mountPoint)
+              << texts::MOUNT_POINT_2
               << (inMountPoint > 0 ? texts::MOUNT_POINT_NOT_EMPTY : errorText(s.env.lastError())) << '\n'
               << std::flush;
         return 1;

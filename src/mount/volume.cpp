@@ -13,8 +13,6 @@ namespace z18 {
 
 namespace {
 
-constexpr std::size_t NAME_CHARS = KEY_SIZE - entry::NAME;
-constexpr std::uint8_t ATTRIBUTE_BIT = 0x80;  // bit 7 of a name or type byte
 constexpr std::size_t READ_ONLY_BYTE = entry::TYPE;
 constexpr std::size_t SYSTEM_BYTE = entry::TYPE + 1;
 constexpr std::uint8_t READ_ONLY = 1, SYSTEM = 2;
@@ -36,11 +34,10 @@ std::string areaFolderName(int area) { return "u" + std::to_string(area); }
 
 // NAME.TYP as the catalogue shows an 8.3 name, without the dot where the type is blank.
 std::string shownName(const char* name) {
-    constexpr std::size_t NAME_WIDTH = 8;
     std::string text;
-    for (std::size_t i = 0; i < NAME_WIDTH && name[i] != ' '; ++i) text += name[i];
-    if (name[NAME_WIDTH] != ' ') text += '.';
-    for (std::size_t i = NAME_WIDTH; i < NAME_CHARS && name[i] != ' '; ++i) text += name[i];
+    for (std::size_t i = 0; i < NAME_SIZE && name[i] != ' '; ++i) text += name[i];
+    if (name[NAME_SIZE] != ' ') text += '.';
+    for (std::size_t i = NAME_SIZE; i < NAME_TYPE_SIZE && name[i] != ' '; ++i) text += name[i];
     return text;
 }
 
@@ -79,7 +76,7 @@ Volume::Place Volume::placeOf(const std::string& path) {
     CpmName cpm;
     // "?" and "*" would make a pattern of the name, which no file may carry.
     p.validName = name.find_first_of("?*") == std::string::npos && makeCpmName(s_, &cpm, name);
-    std::memcpy(p.name, cpm.chars, NAME_CHARS);
+    std::memcpy(p.name, cpm.chars, NAME_TYPE_SIZE);
     return p;
 }
 
@@ -92,7 +89,7 @@ int Volume::shownEntry(int area, const char* name) const {
         describeEntry(s_, i);
         CpmName shown;
         if (makeCpmName(s_, &shown, s_.entryInfo.displayName) &&
-            std::memcmp(shown.chars, name, NAME_CHARS) == 0)
+            std::memcmp(shown.chars, name, NAME_TYPE_SIZE) == 0)
             return i;
     }
     return -1;
@@ -100,7 +97,7 @@ int Volume::shownEntry(int area, const char* name) const {
 
 Volume::Node* Volume::liveNode(int area, const char* name) {
     for (Node& n : nodes_)
-        if (!n.removed && n.area == area && std::memcmp(n.name, name, NAME_CHARS) == 0) return &n;
+        if (!n.removed && n.area == area && std::memcmp(n.name, name, NAME_TYPE_SIZE) == 0) return &n;
     return nullptr;
 }
 
@@ -134,7 +131,7 @@ Volume::Node* Volume::nodeFor(const Found& f) {
     if (f.node != nullptr) return f.node;
     Node n;
     n.area = f.place.area;
-    std::memcpy(n.name, f.place.name, NAME_CHARS);
+    std::memcpy(n.name, f.place.name, NAME_TYPE_SIZE);
     nodes_.push_back(std::move(n));
     return &nodes_.back();
 }
@@ -275,7 +272,7 @@ FolderError Volume::create(const std::string& path, bool writable, FolderHandle*
     if (countFreeEntries(s_) - pendingNewFiles() < 1) return FolderError::NoSpace;
     Node n;
     n.area = p.area;
-    std::memcpy(n.name, p.name, NAME_CHARS);
+    std::memcpy(n.name, p.name, NAME_TYPE_SIZE);
     n.onImage = false;
     n.held = true;
     n.changed = true;
@@ -322,8 +319,10 @@ FolderError Volume::readImage(int entry, std::uint64_t offset, std::uint8_t* buf
         const std::uint64_t length = static_cast<std::uint64_t>(run.records) * RECORD_SIZE;
         const std::uint64_t want = offset + *done;
         if (want >= at + length) continue;
-        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(at + length - want, n - *done));
-        if (!readImageAt(s_, blockOffset(run.block) + (want - at), buffer + *done, part)) return FolderError::Io;
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(at + length - want, n - *done));
+        if (!readImageAt(s_, blockOffset(run.block) + (want - at), buffer + *done, part))
+            return FolderError::Io;
         *done += part;
     }
     return FolderError::None;
@@ -459,7 +458,7 @@ FolderError Volume::place(Node& n) {
     // The new version keeps the old one's user byte, name and attributes. Its entries leave the
     // directory in hand, but their blocks stay taken in the map: the new bytes go elsewhere.
     std::uint8_t key[KEY_SIZE] = {static_cast<std::uint8_t>(n.area)};
-    std::memcpy(key + entry::NAME, n.name, NAME_CHARS);
+    std::memcpy(key + entry::NAME, n.name, NAME_TYPE_SIZE);
     if (n.readOnly) key[READ_ONLY_BYTE] |= ATTRIBUTE_BIT;
     if (const int shown = shownEntry(n); shown >= 0) {
         const FileKey old = keyOf(s_, shown);
@@ -564,7 +563,7 @@ FolderError Volume::rename(const std::string& from, const std::string& to, bool 
         std::uint8_t* e = s_.entryAt(i);
         if (!ofFile(e, key)) continue;
         e[entry::USER] = static_cast<std::uint8_t>((e[entry::USER] & ATTRIBUTE_BIT) | pt.area);
-        for (std::size_t k = 0; k < NAME_CHARS; ++k)
+        for (std::size_t k = 0; k < NAME_TYPE_SIZE; ++k)
             e[entry::NAME + k] = static_cast<std::uint8_t>((e[entry::NAME + k] & ATTRIBUTE_BIT) | pt.name[k]);
     }
     if (const FolderError e = saveChanged(before); e != FolderError::None) {
@@ -573,7 +572,7 @@ FolderError Volume::rename(const std::string& from, const std::string& to, bool 
     }
     if (nf != nullptr) {
         nf->area = pt.area;
-        std::memcpy(nf->name, pt.name, NAME_CHARS);
+        std::memcpy(nf->name, pt.name, NAME_TYPE_SIZE);
     }
     return FolderError::None;
 }
@@ -596,10 +595,10 @@ FolderError Volume::setAttributeBits(const Found& f, std::uint8_t bits) {
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
         std::uint8_t* e = s_.entryAt(i);
         if (!ofFile(e, key)) continue;
-        e[READ_ONLY_BYTE] = static_cast<std::uint8_t>((bits & READ_ONLY) ? e[READ_ONLY_BYTE] | ATTRIBUTE_BIT
-                                                                          : e[READ_ONLY_BYTE] & ~ATTRIBUTE_BIT);
+        e[READ_ONLY_BYTE] = static_cast<std::uint8_t>(
+            (bits & READ_ONLY) ? e[READ_ONLY_BYTE] | ATTRIBUTE_BIT : e[READ_ONLY_BYTE] & ~ATTRIBUTE_BIT);
         e[SYSTEM_BYTE] = static_cast<std::uint8_t>((bits & SYSTEM) ? e[SYSTEM_BYTE] | ATTRIBUTE_BIT
-                                                                    : e[SYSTEM_BYTE] & ~ATTRIBUTE_BIT);
+                                                                   : e[SYSTEM_BYTE] & ~ATTRIBUTE_BIT);
     }
     return saveChanged(before);
 }
@@ -617,7 +616,8 @@ FolderError Volume::setMode(const std::string& path, std::uint32_t mode) {
 
 FolderError Volume::setOwner(const std::string& path, std::uint32_t user, std::uint32_t group) {
     Found f;
-    if (const FolderError e = findFile(path, &f); e != FolderError::None && e != FolderError::IsFolder) return e;
+    if (const FolderError e = findFile(path, &f); e != FolderError::None && e != FolderError::IsFolder)
+        return e;
     if (const FolderError e = writable(); e != FolderError::None) return e;
     const bool sameUser = user == SAME_OWNER || user == owner_.user;
     const bool sameGroup = group == SAME_OWNER || group == owner_.group;
@@ -628,7 +628,8 @@ FolderError Volume::setTimes(const std::string& path) {
     // The image keeps no times: every file shows the image's own. Taking the change lets copies
     // that keep times (cp -p, rsync -t) go through.
     Found f;
-    if (const FolderError e = findFile(path, &f); e != FolderError::None && e != FolderError::IsFolder) return e;
+    if (const FolderError e = findFile(path, &f); e != FolderError::None && e != FolderError::IsFolder)
+        return e;
     return writable();
 }
 

@@ -32,7 +32,8 @@ public:
 
     FolderError stat(const std::string& path, FolderItem* item) override;
     FolderError statOpen(FolderHandle handle, FolderItem* item) override;
-    FolderError list(const std::string& path, std::vector<std::pair<std::string, FolderItem>>* items) override;
+    FolderError list(const std::string& path,
+                     std::vector<std::pair<std::string, FolderItem>>* items) override;
     FolderError makeFolder(const std::string& path) override;
     FolderError removeFolder(const std::string& path) override;
     FolderError remove(const std::string& path) override;
@@ -61,13 +62,13 @@ private:
     struct Place {
         enum Kind { Root, Area, File, Nowhere } kind = Nowhere;
         int area = 0;
-        bool validName = false;  // a file: the name is a valid CP/M name
-        char name[11] = {};      // a file: its 8.3 name, upper case, space-filled
+        bool validName = false;          // a file: the name is a valid CP/M name
+        char name[NAME_TYPE_SIZE] = {};  // a file: its 8.3 name, upper case, space-filled
     };
     // A file while something holds it open, or a new one not yet on the image.
     struct Node {
         int area = 0;
-        char name[11] = {};
+        char name[NAME_TYPE_SIZE] = {};
         bool onImage = true;    // false: made here and not placed yet
         bool removed = false;   // erased or replaced while open: only its handles still see it
         bool held = false;      // `content` holds its bytes; otherwise they are read from the image
@@ -108,7 +109,8 @@ private:
     OpenFile* openFile(FolderHandle handle);
 
     // Reads bytes of the file that shows through entry from the image.
-    FolderError readImage(int entry, std::uint64_t offset, std::uint8_t* buffer, std::size_t n, std::size_t* done);
+    FolderError readImage(int entry, std::uint64_t offset, std::uint8_t* buffer, std::size_t n,
+                          std::size_t* done);
     FolderError hold(Node& n);
     // Puts a changed or new file on the image in place of its old version.
     FolderError settle(Node& n);

@@ -25,7 +25,15 @@ constexpr std::uint8_t FILLER_BYTE = 0xE5;
 constexpr std::size_t ALLOCATION_MAP_SIZE = 22;  // one bit per block, 176 bits
 constexpr int RECORDS_PER_BLOCK = static_cast<int>(BLOCK_SIZE / RECORD_SIZE);
 constexpr int RECORDS_PER_EXTENT = 128;
-constexpr std::size_t KEY_SIZE = 12;  // user byte, 8 name and 3 type bytes
+constexpr std::size_t NAME_SIZE = 8;  // the name bytes of an entry, space-filled
+constexpr std::size_t TYPE_SIZE = 3;
+constexpr std::size_t NAME_TYPE_SIZE = NAME_SIZE + TYPE_SIZE;  // the bytes a name pattern covers
+constexpr std::size_t KEY_SIZE = 1 + NAME_TYPE_SIZE;           // user byte, name and type
+
+// Bit 7 of a name or type byte is an attribute, no part of the character (on the first two type
+// bytes: read-only and hidden); CP/M compares names, user bytes and s2 without it.
+constexpr std::uint8_t ATTRIBUTE_BIT = 0x80;
+constexpr std::uint8_t NO_BIT_7 = 0x7F;
 
 static_assert(SECTOR_SIZE * SECTOR_COUNT == IMAGE_SIZE, "sectors fill the image");
 static_assert(DIRECTORY_ENTRIES * ENTRY_SIZE == DIRECTORY_SIZE, "entries fill the directory");
@@ -40,6 +48,7 @@ constexpr std::size_t S1 = 13;
 constexpr std::size_t S2 = 14;
 constexpr std::size_t RECORD_COUNT = 15;
 constexpr std::size_t BLOCKS = 16;
+static_assert(TYPE == NAME + NAME_SIZE && EXTENT == TYPE + TYPE_SIZE, "name and type fill the key");
 }  // namespace entry
 
 constexpr std::uint64_t blockOffset(unsigned block) {

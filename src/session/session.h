@@ -41,7 +41,7 @@ enum StatusCode : int {
 // An 11-character CP/M name or search pattern: 8 name and 3 type characters, space-filled, no dot,
 // followed by a zero byte.
 struct CpmName {
-    char chars[12] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\0'};
+    char chars[NAME_TYPE_SIZE + 1] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\0'};
 };
 
 // The display record of one directory entry.
@@ -84,7 +84,7 @@ struct Session {
 
     std::uint8_t directory[DIRECTORY_SIZE] = {};
     std::uint8_t allocationMap[ALLOCATION_MAP_SIZE] = {};
-    char searchPattern[11] = {};
+    char searchPattern[NAME_TYPE_SIZE] = {};
     int searchCursor = DIRECTORY_ENTRIES;
 
     EntryInfo entryInfo;

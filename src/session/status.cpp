@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/ascii.h"
 #include "session/texts.h"
 
 namespace z18 {
@@ -43,12 +44,11 @@ std::size_t keptSequence(const char* p, const char* end) {
 Visible visible(const char* text) { return {text, std::strlen(text)}; }
 
 std::ostream& operator<<(std::ostream& out, Visible name) {
-    static constexpr char HEX[] = "0123456789ABCDEF";
     const char* run = name.text;  // the bytes since the last escape, written in one go
     const char* end = name.text + name.size;
     for (const char* at = name.text; at != end;) {
         const auto c = static_cast<unsigned char>(*at);
-        if (c >= 0x20 && c < 0x7F) {
+        if (isPrintableAscii(c)) {
             ++at;
             continue;
         }
@@ -57,7 +57,7 @@ std::ostream& operator<<(std::ostream& out, Visible name) {
             continue;
         }
         out.write(run, at - run);
-        const char escaped[4] = {'\\', 'x', HEX[c >> 4], HEX[c & 0xF]};
+        const char escaped[4] = {'\\', 'x', hexDigit(c >> 4), hexDigit(c)};
         out.write(escaped, sizeof escaped);
         run = ++at;
     }
