@@ -1,0 +1,124 @@
+// What the tests of the mounted folder and its fuzz target share: a folder over an image on the
+// in-memory host, files copied in and out the way cp does it, and z18man's own view of the image.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/directory.h"
+#include "image/image_file.h"
+#include "mount/volume.h"
+#include "run/driver.h"
+#include "support/disk_image.h"
+#include "support/fault_env.h"
+#include "support/mem_env.h"
+
+namespace mounttest {
+
+using z18test::Bytes;
+using Files = std::map<std::string, Bytes>;
+const std::string IMAGE = "disk.z18";
+const z18::FolderOwner OWNER{1000, 100};
+
+// One run of z18man on the image of env; its output in *output where asked.
+inline int z18man(z18::Env& env, std::vector<std::string> args, std::string* output = nullptr) {
+    std::ostringstream out;
+    z18::Session s(env, out);
+    args.insert(args.begin(), {"z18man", "disk"});
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    const int status = z18::runSession(s, static_cast<int>(argv.size()), argv.data());
+    if (output != nullptr) *output = out.str();
+    return status;
+}
+
+// z18man's view of an image: every file its extract writes (all user areas in one folder, as it
+// writes them), by name. Empty with *loads false where the image does not load.
+inline Files extracted(const Bytes& image, bool* loads = nullptr) {
+    z18::MemEnv env;
+    env.putFile(IMAGE, image);
+    env.makeDirectory("out");
+    const bool ok = z18man(env, {"/x", "out/*.*"}) == 0 && z18man(env, {"/c"}) == 0;
+    if (loads != nullptr) *loads = ok;
+    Files files;
+    for (const auto& node : env.tree())
+        if (ok && node.first.compare(0, 4, "out/") == 0) files[node.first.substr(4)] = node.second.bytes;
+    return files;
+}
+
+// A folder over the image "disk.z18" of its own in-memory host.
+struct Mounted {
+    explicit Mounted(const Bytes& image, bool readOnly = false) {
+        env.putFile(IMAGE, image);
+        open(readOnly);
+    }
+    void open(bool readOnly) {
+        z18::nameImage(s, IMAGE);
+        s.imageHandle = faults.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite);
+        if (s.imageHandle == z18::CLOSED_HANDLE || !z18::loadDirectory(s)) return;
+        volume = std::make_unique<z18::Volume>(s, readOnly, OWNER);
+    }
+    Bytes image() const { return env.bytes(IMAGE); }
+
+    // A file written as cp writes it: made (or emptied), written in pieces, closed.
+    z18::FolderError put(const std::string& path, const Bytes& data, std::size_t piece = 4096) {
+        z18::FolderHandle h = 0;
+        z18::FolderError e = volume->open(path, true, true, &h);
+        if (e == z18::FolderError::NotFound) e = volume->create(path, true, &h);
+        for (std::size_t at = 0; e == z18::FolderError::None && at < data.size(); at += piece)
+            e = volume->write(h, at, data.data() + at, std::min(piece, data.size() - at));
+        if (h == 0) return e;
+        const z18::FolderError closed = volume->flush(h);
+        volume->release(h);
+        return e != z18::FolderError::None ? e : closed;
+    }
+    // A file's bytes as a read through the folder gives them; *e says why there are none.
+    Bytes get(const std::string& path, z18::FolderError* e = nullptr) {
+        z18::FolderHandle h = 0;
+        z18::FolderError err = volume->open(path, false, false, &h);
+        Bytes data(z18::IMAGE_SIZE);
+        std::size_t done = 0;
+        if (err == z18::FolderError::None) err = volume->read(h, 0, data.data(), data.size(), &done);
+        if (h != 0) volume->release(h);
+        if (e != nullptr) *e = err;
+        data.resize(done);
+        return data;
+    }
+    // Every file of the folder, by path below it ("A.TXT", "u3/B.TXT"), with its bytes.
+    Files files() {
+        Files all;
+        std::vector<std::pair<std::string, z18::FolderItem>> top, inner;
+        volume->list("/", &top);
+        for (const auto& item : top) {
+            if (!item.second.folder) {
+                all[item.first] = get("/" + item.first);
+                continue;
+            }
+            volume->list("/" + item.first, &inner);
+            for (const auto& file : inner) all[item.first + "/" + file.first] = get("/" + item.first + "/" + file.first);
+        }
+        return all;
+    }
+
+    z18::MemEnv env;
+    z18::FaultEnv faults{&env};  // passes every call on unless a test arms it
+    std::ostringstream log;
+    z18::Session s{faults, log};
+    std::unique_ptr<z18::Volume> volume;
+};
+
+// A blank image formatted by z18man, with files added one /a each, in order.
+inline Bytes imageWith(const Files& hostFiles, const std::vector<std::string>& order) {
+    z18::MemEnv env;
+    z18man(env, {"/f"});
+    for (const std::string& name : order) {
+        env.putFile("in/" + name, hostFiles.at(name));
+        z18man(env, {"/a", "in/" + name});
+    }
+    return env.bytes(IMAGE);
+}
+
+}  // namespace mounttest
