@@ -43,8 +43,9 @@ Outcome runMount(z18::MemEnv& env, std::vector<std::string> args) {
 }
 
 const std::string USAGE = z18::texts::MOUNT_USAGE;
-const std::string FSCK = "z18mount: 'z18fsck disk.z18' tells what is wrong with the image; "
-                         "'z18fsck -o NEW.z18 disk.z18' writes a repaired copy\n";
+const std::string FSCK =
+    "z18mount: 'z18fsck disk.z18' tells what is wrong with the image; "
+    "'z18fsck -o NEW.z18 disk.z18' writes a repaired copy\n";
 
 }  // namespace
 
@@ -63,20 +64,36 @@ TEST(MountLine, RefusalsSayWhyAndServeNothing) {
     z18test::putEntry(corrupt, 5, 0, "50%     COM", 0, 0, {});
     const std::vector<Case> cases = {
         {"no words", image, {}, "z18mount: an image and a mount point are needed\n" + USAGE},
-        {"three words", image, {"disk", "mnt", "x"}, "z18mount: one image and one mount point only, not also x\n" + USAGE},
+        {"three words",
+         image,
+         {"disk", "mnt", "x"},
+         "z18mount: one image and one mount point only, not also x\n" + USAGE},
         {"unknown option", image, {"-x", "disk", "mnt"}, "z18mount: unknown option -x\n" + USAGE},
         {"-o alone", image, {"disk", "mnt", "-o"}, "z18mount: option -o needs a value\n" + USAGE},
-        {"missing image", image, {"nothere", "mnt"},
+        {"missing image",
+         image,
+         {"nothere", "mnt"},
          "Can't open image 'nothere.z18' !!!\nz18mount: No such file or directory\n"},
-        {"bad size", [](z18::MemEnv& env) { env.putFile(IMAGE, Bytes(1000)), env.makeDirectory("mnt"); },
-         {"disk", "mnt"}, "Image 'disk.z18' has bad size !!!\n" + FSCK},
-        {"corrupted entry", [&corrupt](z18::MemEnv& env) { env.putFile(IMAGE, corrupt), env.makeDirectory("mnt"); },
-         {"disk.z18", "mnt"}, "Corrupted directory entry '50%.COM' !!!\n" + FSCK},
-        {"mount point not empty", [&image](z18::MemEnv& env) { image(env), env.putFile("mnt/x", "x"); },
-         {"disk", "mnt"}, "z18mount: cannot mount on 'mnt': the folder is not empty\n"},
-        {"mount point missing", image, {"disk", "nomnt"},
+        {"bad size",
+         [](z18::MemEnv& env) { env.putFile(IMAGE, Bytes(1000)), env.makeDirectory("mnt"); },
+         {"disk", "mnt"},
+         "Image 'disk.z18' has bad size !!!\n" + FSCK},
+        {"corrupted entry",
+         [&corrupt](z18::MemEnv& env) { env.putFile(IMAGE, corrupt), env.makeDirectory("mnt"); },
+         {"disk.z18", "mnt"},
+         "Corrupted directory entry '50%.COM' !!!\n" + FSCK},
+        {"mount point not empty",
+         [&image](z18::MemEnv& env) { image(env), env.putFile("mnt/x", "x"); },
+         {"disk", "mnt"},
+         "z18mount: cannot mount on 'mnt': the folder is not empty\n"},
+        {"mount point missing",
+         image,
+         {"disk", "nomnt"},
          "z18mount: cannot mount on 'nomnt': No such file or directory\n"},
-        {"mount point a file", image, {"disk", "disk.z18"}, "z18mount: cannot mount on 'disk.z18': Not a directory\n"},
+        {"mount point a file",
+         image,
+         {"disk", "disk.z18"},
+         "z18mount: cannot mount on 'disk.z18': Not a directory\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -130,7 +147,8 @@ TEST(MountLine, OptionsLocksAndReadOnly) {
 
     for (const char* ask : {"--help", "-h", "--version", "-V"}) {
         r = runMount(env, {ask});
-        EXPECT_EQ(r.out, ask[1] == 'h' || ask[2] == 'h' ? USAGE : std::string(z18::texts::MOUNT_VERSION)) << ask;
+        EXPECT_EQ(r.out, ask[1] == 'h' || ask[2] == 'h' ? USAGE : std::string(z18::texts::MOUNT_VERSION))
+            << ask;
         EXPECT_EQ(r.status, 0);
     }
 }

@@ -49,6 +49,52 @@ inline Files extracted(const Bytes& image, bool* loads = nullptr) {
     return files;
 }
 
+// A file written as cp writes it: made (or emptied), written in pieces, closed.
+inline z18::FolderError put(z18::Volume& v, const std::string& path, const Bytes& data,
+                            std::size_t piece = 4096) {
+    z18::FolderHandle h = 0;
+    z18::FolderError e = v.open(path, true, true, &h);
+    if (e == z18::FolderError::NotFound) e = v.create(path, true, &h);
+    for (std::size_t at = 0; e == z18::FolderError::None && at < data.size(); at += piece)
+        e = v.write(h, at, data.data() + at, std::min(piece, data.size() - at));
+    if (h == 0) return e;
+    const z18::FolderError closed = v.flush(h);
+    v.release(h);
+    return e != z18::FolderError::None ? e : closed;
+}
+
+// A file's bytes as a read through the folder gives them; *e says why there are none.
+inline Bytes get(z18::Volume& v, const std::string& path, z18::FolderError* e = nullptr) {
+    z18::FolderHandle h = 0;
+    z18::FolderItem item;
+    z18::FolderError err = v.stat(path, &item);
+    if (err == z18::FolderError::None) err = v.open(path, false, false, &h);
+    Bytes data(static_cast<std::size_t>(item.size) + 1);  // one more: a read past the end gives nothing
+    std::size_t done = 0;
+    if (err == z18::FolderError::None) err = v.read(h, 0, data.data(), data.size(), &done);
+    if (h != 0) v.release(h);
+    if (e != nullptr) *e = err;
+    data.resize(done);
+    return data;
+}
+
+// Every file of the folder, by path below it ("A.TXT", "u3/B.TXT"), with its bytes.
+inline Files files(z18::Volume& v) {
+    Files all;
+    std::vector<std::pair<std::string, z18::FolderItem>> top, inner;
+    v.list("/", &top);
+    for (const auto& item : top) {
+        if (!item.second.folder) {
+            all[item.first] = get(v, "/" + item.first);
+            continue;
+        }
+        v.list("/" + item.first, &inner);
+        for (const auto& file : inner)
+            all[item.first + "/" + file.first] = get(v, "/" + item.first + "/" + file.first);
+    }
+    return all;
+}
+
 // A folder over the image "disk.z18" of its own in-memory host.
 struct Mounted {
     explicit Mounted(const Bytes& image, bool readOnly = false) {
@@ -57,51 +103,16 @@ struct Mounted {
     }
     void open(bool readOnly) {
         z18::nameImage(s, IMAGE);
-        s.imageHandle = faults.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite);
+        s.imageHandle =
+            faults.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite);
         if (s.imageHandle == z18::CLOSED_HANDLE || !z18::loadDirectory(s)) return;
         volume = std::make_unique<z18::Volume>(s, readOnly, OWNER);
     }
     Bytes image() const { return env.bytes(IMAGE); }
 
-    // A file written as cp writes it: made (or emptied), written in pieces, closed.
-    z18::FolderError put(const std::string& path, const Bytes& data, std::size_t piece = 4096) {
-        z18::FolderHandle h = 0;
-        z18::FolderError e = volume->open(path, true, true, &h);
-        if (e == z18::FolderError::NotFound) e = volume->create(path, true, &h);
-        for (std::size_t at = 0; e == z18::FolderError::None && at < data.size(); at += piece)
-            e = volume->write(h, at, data.data() + at, std::min(piece, data.size() - at));
-        if (h == 0) return e;
-        const z18::FolderError closed = volume->flush(h);
-        volume->release(h);
-        return e != z18::FolderError::None ? e : closed;
-    }
-    // A file's bytes as a read through the folder gives them; *e says why there are none.
-    Bytes get(const std::string& path, z18::FolderError* e = nullptr) {
-        z18::FolderHandle h = 0;
-        z18::FolderError err = volume->open(path, false, false, &h);
-        Bytes data(z18::IMAGE_SIZE);
-        std::size_t done = 0;
-        if (err == z18::FolderError::None) err = volume->read(h, 0, data.data(), data.size(), &done);
-        if (h != 0) volume->release(h);
-        if (e != nullptr) *e = err;
-        data.resize(done);
-        return data;
-    }
-    // Every file of the folder, by path below it ("A.TXT", "u3/B.TXT"), with its bytes.
-    Files files() {
-        Files all;
-        std::vector<std::pair<std::string, z18::FolderItem>> top, inner;
-        volume->list("/", &top);
-        for (const auto& item : top) {
-            if (!item.second.folder) {
-                all[item.first] = get("/" + item.first);
-                continue;
-            }
-            volume->list("/" + item.first, &inner);
-            for (const auto& file : inner) all[item.first + "/" + file.first] = get("/" + item.first + "/" + file.first);
-        }
-        return all;
-    }
+    z18::FolderError put(const std::string& path, const Bytes& data, std::size_t piece = 4096);
+    Bytes get(const std::string& path, z18::FolderError* e = nullptr);
+    Files files();
 
     z18::MemEnv env;
     z18::FaultEnv faults{&env};  // passes every call on unless a test arms it
@@ -109,6 +120,14 @@ struct Mounted {
     z18::Session s{faults, log};
     std::unique_ptr<z18::Volume> volume;
 };
+
+inline z18::FolderError Mounted::put(const std::string& path, const Bytes& data, std::size_t piece) {
+    return mounttest::put(*volume, path, data, piece);
+}
+inline Bytes Mounted::get(const std::string& path, z18::FolderError* e) {
+    return mounttest::get(*volume, path, e);
+}
+inline Files Mounted::files() { return mounttest::files(*volume); }
 
 // A blank image formatted by z18man, with files added one /a each, in order.
 inline Bytes imageWith(const Files& hostFiles, const std::vector<std::string>& order) {

@@ -81,13 +81,14 @@ TEST(MountReading, FilesAreWhatTheExtractWrites) {
     z18test::putEntry(image, 1, 0, "ORDER   DAT", 1, 128, first);
     z18test::putEntry(image, 2, 0, z18test::withBits("ORDER   DAT", {8}), 3, 128, second);
     z18test::putEntry(image, 3, 0, "GAP     DAT", 1, 128, {41, 42, 43, 44, 45, 46, 47, 48, 49, 50});
-    z18test::putEntry(image, 4, 0, "GAP     DAT", 5, 128, {51});  // after a missing extent pair
+    z18test::putEntry(image, 4, 0, "GAP     DAT", 5, 128, {51});   // after a missing extent pair
     z18test::putEntry(image, 5, 0, "SHORT", 0, 100, {52, 0, 53});  // the count runs past a hole
     z18test::putEntry(image, 6, 0, "lower   txt", 0, 3, {54});
     z18test::putEntry(image, 7, 3, "OTHER", 0, 16, {55});
     Mounted m(image);
     const Files ours = m.files(), theirs = extracted(image);
-    EXPECT_EQ(names(*m.volume, "/"), (std::vector<std::string>{"u3", "ORDER.DAT", "GAP.DAT", "SHORT", "LOWER.TXT"}));
+    EXPECT_EQ(names(*m.volume, "/"),
+              (std::vector<std::string>{"u3", "ORDER.DAT", "GAP.DAT", "SHORT", "LOWER.TXT"}));
     for (const auto& file : ours) {
         const std::size_t slash = file.first.find('/');
         const std::string name = slash == std::string::npos ? file.first : file.first.substr(slash + 1);
@@ -117,7 +118,8 @@ TEST(MountRules, NamesAreasAndAttributes) {
 
     // User areas: u1 to u15 only, made by mkdir, kept until rmdir once empty; "U3" stays a file.
     EXPECT_EQ(v.makeFolder("/u3"), FolderError::None);
-    for (const char* no : {"/u0", "/u16", "/x", "/u3/x", "/U5"}) EXPECT_EQ(v.makeFolder(no), FolderError::NotPermitted) << no;
+    for (const char* no : {"/u0", "/u16", "/x", "/u3/x", "/U5"})
+        EXPECT_EQ(v.makeFolder(no), FolderError::NotPermitted) << no;
     ASSERT_EQ(m.put("/u3/b.txt", HELLO), FolderError::None);
     ASSERT_EQ(m.put("/U3", HELLO), FolderError::None);
     EXPECT_EQ(names(v, "/"), (std::vector<std::string>{"u3", "A.TXT", "U3"}));
@@ -139,9 +141,11 @@ TEST(MountRules, NamesAreasAndAttributes) {
     EXPECT_EQ(v.rename("/A.TXT", "/B.TXT", true), FolderError::Denied);
     EXPECT_EQ(v.rename("/U3", "/A.TXT", true), FolderError::Denied);
     EXPECT_EQ(v.resize("/A.TXT", nullptr, 0), FolderError::Denied);
-    const std::vector<std::pair<std::string, FolderError>> values = {
-        {"RS", FolderError::None}, {"X", FolderError::Invalid}, {"RR", FolderError::Invalid},
-        {"r", FolderError::Invalid}, {"S", FolderError::None}};
+    const std::vector<std::pair<std::string, FolderError>> values = {{"RS", FolderError::None},
+                                                                     {"X", FolderError::Invalid},
+                                                                     {"RR", FolderError::Invalid},
+                                                                     {"r", FolderError::Invalid},
+                                                                     {"S", FolderError::None}};
     for (const auto& value : values)
         EXPECT_EQ(v.setAttribute("/A.TXT", z18::ATTRIBUTES_NAME, value.first, false, false), value.second)
             << value.first;
@@ -247,11 +251,13 @@ TEST(MountRules, FailedImageWrites) {
     Mounted m(blank());
     ASSERT_EQ(m.put("/KEEP", HELLO), FolderError::None);
     const Bytes before = m.image();
-    m.faults.inject(z18::FaultEnv::Op::Write, m.faults.calls(z18::FaultEnv::Op::Write) + 2, z18::FaultEnv::Kind::Short);
+    m.faults.inject(z18::FaultEnv::Op::Write, m.faults.calls(z18::FaultEnv::Op::Write) + 2,
+                    z18::FaultEnv::Kind::Short);
     EXPECT_EQ(m.put("/KEEP", randomBytes(9000, 1)), FolderError::Io);
     EXPECT_EQ(z18test::directoryOf(m.image()), z18test::directoryOf(before));
     EXPECT_EQ(m.get("/KEEP"), z18test::padded(HELLO));
-    m.faults.inject(z18::FaultEnv::Op::Flush, m.faults.calls(z18::FaultEnv::Op::Flush) + 2, z18::FaultEnv::Kind::Fail);
+    m.faults.inject(z18::FaultEnv::Op::Flush, m.faults.calls(z18::FaultEnv::Op::Flush) + 2,
+                    z18::FaultEnv::Kind::Fail);
     EXPECT_EQ(m.put("/NEXT", randomBytes(9000, 2)), FolderError::Io);
     EXPECT_EQ(m.put("/LAST", HELLO), FolderError::Io);
     EXPECT_EQ(m.volume->remove("/KEEP"), FolderError::Io);
