@@ -303,7 +303,7 @@ FolderError Volume::open(const std::string& path, bool write, bool truncate, Fol
         // the file and a crash before its close leave the old file whole.
         n->content.clear();
         n->held = n->changed = true;
-        n->failed = false;
+        n->failure = FolderError::None;
     }
     *handle = nextHandle_++;
     handles_[*handle] = OpenFile{n, write};
@@ -362,13 +362,14 @@ FolderError Volume::hold(Node& n) {
 FolderError Volume::write(FolderHandle handle, std::uint64_t offset, const void* data, std::size_t n) {
     OpenFile* of = openFile(handle);
     if (of == nullptr || !of->write) return FolderError::Denied;
-    if (offset > MOST_BYTES || n > MOST_BYTES - offset) return FolderError::NoSpace;
     Node& node = *of->node;
-    if (const FolderError e = hold(node); e != FolderError::None) return e;
+    const FolderError e = offset > MOST_BYTES || n > MOST_BYTES - offset ? FolderError::NoSpace : hold(node);
+    // A write that did not happen would leave a gap in what the close places: the whole change is
+    // given up instead, and the file keeps what it held.
+    if (e != FolderError::None) return node.failure = e;
     if (node.content.size() < offset + n) node.content.resize(static_cast<std::size_t>(offset + n), 0);
     if (n > 0) std::memcpy(node.content.data() + offset, data, n);
     node.changed = true;
-    node.failed = false;
     return FolderError::None;
 }
 
@@ -389,9 +390,10 @@ FolderError Volume::resize(const std::string& path, const FolderHandle* handle, 
     if (e == FolderError::None) {
         n->content.resize(static_cast<std::size_t>(size), 0);
         n->changed = true;
-        n->failed = false;
         // A truncate by name is whole in itself: nothing will close it.
         if (handle == nullptr) e = settle(*n);
+    } else if (handle != nullptr) {
+        n->failure = e;
     }
     if (handle == nullptr) dropIfUnused(n);
     return e;
@@ -407,17 +409,26 @@ void Volume::release(FolderHandle handle) {
     OpenFile* of = openFile(handle);
     if (of == nullptr) return;
     Node* n = of->node;
+    const bool wrote = of->write;
     handles_.erase(handle);
     --n->opens;
     // Bytes written after the last flush (through a mapping, say) still go to the image; a change
-    // whose placing failed and was reported is given up, and the file keeps what it held.
-    if (!n->failed) settle(*n);
+    // whose placing failed and was reported is given up, and the file keeps what it held: other
+    // handles read the image again, and a new file that never got there is gone.
+    if (n->failure == FolderError::None) {
+        settle(*n);
+    } else if (wrote) {
+        n->removed = !n->onImage;
+        n->held = n->removed;
+        n->changed = false;
+        n->failure = FolderError::None;
+        if (!n->held) n->content.clear();
+    }
     dropIfUnused(n);
 }
 
 void Volume::unmounting() {
-    for (Node& n : nodes_)
-        if (!n.failed) settle(n);
+    for (Node& n : nodes_) settle(n);
 }
 
 // ---- Putting changes on the image ------------------------------------------------------------
@@ -440,9 +451,8 @@ FolderError Volume::saveChanged(const std::uint8_t* before) {
 
 FolderError Volume::settle(Node& n) {
     if (!n.changed || n.removed) return FolderError::None;
-    const FolderError e = place(n);
-    n.failed = e != FolderError::None;
-    return e;
+    if (n.failure == FolderError::None) n.failure = place(n);
+    return n.failure;
 }
 
 FolderError Volume::place(Node& n) {

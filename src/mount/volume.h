@@ -69,12 +69,12 @@ private:
     struct Node {
         int area = 0;
         char name[NAME_TYPE_SIZE] = {};
-        bool onImage = true;    // false: made here and not placed yet
-        bool removed = false;   // erased or replaced while open: only its handles still see it
-        bool held = false;      // `content` holds its bytes; otherwise they are read from the image
-        bool changed = false;   // `content` differs from the image
-        bool failed = false;    // placing the change failed since the last write: it is given up
-        bool readOnly = false;  // a new file made write-protected
+        bool onImage = true;   // false: made here and not placed yet
+        bool removed = false;  // erased or replaced while open: only its handles still see it
+        bool held = false;     // `content` holds its bytes; otherwise they are read from the image
+        bool changed = false;  // `content` differs from the image
+        FolderError failure = FolderError::None;  // why the change could not be placed: it is given up
+        bool readOnly = false;                    // a new file made write-protected
         int opens = 0;
         std::vector<std::uint8_t> content;
     };

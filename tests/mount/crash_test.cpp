@@ -39,17 +39,24 @@ std::vector<Step> script() {
     };
     return {
         {"copy in", [](z18::Volume& v) { return put(v, "/NEW1.DAT", randomBytes(3 * 2048, 10)); }},
-        {"copy in two entries", [](z18::Volume& v) { return put(v, "/NEW2.DAT", randomBytes(17 * 2048 + 100, 11)); }},
+        {"copy in two entries",
+         [](z18::Volume& v) { return put(v, "/NEW2.DAT", randomBytes(17 * 2048 + 100, 11)); }},
         {"overwrite larger", [](z18::Volume& v) { return put(v, "/OLD1.DAT", randomBytes(5 * 2048, 12)); }},
         {"overwrite smaller", [](z18::Volume& v) { return put(v, "/OLD2.DAT", randomBytes(3000, 13)); }},
         {"append", append},
         {"rename over", [](z18::Volume& v) { return v.rename("/NEW1.DAT", "/OLD3.DAT", true); }},
-        {"move to area 2", [](z18::Volume& v) { return v.makeFolder("/u2"), v.rename("/NEW2.DAT", "/u2/N.DAT", true); }},
+        {"move to area 2",
+         [](z18::Volume& v) { return v.makeFolder("/u2"), v.rename("/NEW2.DAT", "/u2/N.DAT", true); }},
         {"erase", [](z18::Volume& v) { return v.remove("/OLD4.DAT"); }},
         {"truncate", [](z18::Volume& v) { return v.resize("/OLD1.DAT", nullptr, 1000); }},
-        {"attributes", [](z18::Volume& v) { return v.setAttribute("/OLD2.DAT", z18::ATTRIBUTES_NAME, "RS", false, false); }},
-        {"no room", [](z18::Volume& v) { return put(v, "/u2/N.DAT", randomBytes(160 * 2048, 14)); }, FolderError::NoSpace},
-        {"copy into the freed blocks", [](z18::Volume& v) { return put(v, "/LAST.DAT", randomBytes(12 * 2048, 15)); }},
+        {"attributes",
+         [](z18::Volume& v) {
+             return v.setAttribute("/OLD2.DAT", z18::ATTRIBUTES_NAME, "RS", false, false);
+         }},
+        {"no room", [](z18::Volume& v) { return put(v, "/u2/N.DAT", randomBytes(160 * 2048, 14)); },
+         FolderError::NoSpace},
+        {"copy into the freed blocks",
+         [](z18::Volume& v) { return put(v, "/LAST.DAT", randomBytes(12 * 2048, 15)); }},
     };
 }
 
@@ -164,7 +171,9 @@ std::string firstBadState(const Recorded& r, std::uint64_t* states) {
                 // before that step or after it.
                 std::size_t k = stepOf(r, first);
                 for (std::size_t i = 0; i < w.pages.size(); ++i)
-                    if (choice[i] > 0) k = std::max(k, stepOf(r, static_cast<std::size_t>(w.madeBy[i][choice[i]] - r.log.data())));
+                    if (choice[i] > 0)
+                        k = std::max(
+                            k, stepOf(r, static_cast<std::size_t>(w.madeBy[i][choice[i]] - r.log.data())));
                 const Files &before = r.views[k], &after = r.views[k + 1];
                 const Bytes image = stateOf(durable, w, choice);
                 bool loads = false;
@@ -175,13 +184,18 @@ std::string firstBadState(const Recorded& r, std::uint64_t* states) {
                 all.insert(after.begin(), after.end());
                 all.insert(now.begin(), now.end());
                 for (const auto& file : all) {
-                    auto in = [&file](const Files& f) { auto it = f.find(file.first); return it == f.end() ? nullptr : &it->second; };
+                    auto in = [&file](const Files& f) {
+                        auto it = f.find(file.first);
+                        return it == f.end() ? nullptr : &it->second;
+                    };
                     const Bytes *was = in(before), *will = in(after), *is = in(now);
                     const bool same = (is == nullptr ? was == nullptr : was != nullptr && *was == *is) ||
                                       (is == nullptr ? will == nullptr : will != nullptr && *will == *is);
                     if (bad.empty() && !same) bad = "'" + file.first + "' is neither as before nor as after";
                 }
-                if (!bad.empty()) bad = steps[k].what + ", flush " + std::to_string(flushes) + " (" + describe(w, choice) + "): " + bad;
+                if (!bad.empty())
+                    bad = steps[k].what + ", flush " + std::to_string(flushes) + " (" + describe(w, choice) +
+                          "): " + bad;
                 return bad.empty();
             },
             states);
@@ -198,13 +212,13 @@ TEST(MountCrash, EveryStateHoldsEachFileOldOrNew) {
     const Recorded run = record(0);
     std::uint64_t states = 0;
     EXPECT_EQ(firstBadState(run, &states), "");
-    std::cout << "[ crash    ] mount session: " << run.stepEnds.size() << " steps, " << run.flushes << " flushes, "
-              << states << " states\n";
+    std::cout << "[ crash    ] mount session: " << run.stepEnds.size() << " steps, " << run.flushes
+              << " flushes, " << states << " states\n";
     for (int drop = 1; drop <= run.flushes; ++drop) {
         std::uint64_t ignored = 0;
         const std::string bad = firstBadState(record(drop), &ignored);
         EXPECT_NE(bad, "") << "flush " << drop << " left out, and no bad state found";
-        std::cout << "[ crash    ] mount session, flush " << drop << " of " << run.flushes << " left out: " << bad
-                  << "\n";
+        std::cout << "[ crash    ] mount session, flush " << drop << " of " << run.flushes
+                  << " left out: " << bad << "\n";
     }
 }
