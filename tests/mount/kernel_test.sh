@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# z18mount in the kernel, driven as users drive a folder: cp, rsync --inplace, Python's os and
+# shutil, several processes at once, a kill -9 in the middle of copies. Each image is then judged
+# by z18man (/c, /x), z18fsck and cpmtools (cpmls, cpmcp, fsck.cpm -n).
+#   tests/mount/kernel_test.sh BUILD_DIR      (run by scripts/mount-test.sh, as root or a FUSE user)
+set -uo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for m in "$work"/m*; do mountpoint -q "$m" 2>/dev/null && fusermount3 -u "$m"; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+cp "$here/../support/diskdefs" .
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+z18man() { "$build/z18man" "$@"; }
+z18fsck() { "$build/z18fsck" "$@"; }
+
+# mounted IMAGE MNT [OPTION...]: z18mount in the foreground, in the background, until MNT is a
+# mount point; its process id in $pid.
+mounted() {
+    local image=$1 mnt=$2
+    shift 2
+    mkdir -p "$mnt"
+    "$build/z18mount" -f "$@" "$image" "$mnt" 2>>mount.log &
+    pid=$!
+    pids+=("$pid")
+    for _ in $(seq 100); do mountpoint -q "$mnt" && return 0; sleep 0.05; done
+    fail "$image did not mount on $mnt: $(cat mount.log)"
+    return 1
+}
+# unmounted MNT: unmounts, and waits for z18mount to end and let go of the image.
+unmounted() { fusermount3 -u "$1" && wait "$pid"; }
+# sound IMAGE: z18man loads it, z18fsck and fsck.cpm find nothing wrong.
+sound() {
+    z18man "$1" /c >/dev/null || fail "z18man does not load $1"
+    z18fsck "$1" >/dev/null || fail "z18fsck finds problems in $1: $(z18fsck "$1" | tail -3)"
+    fsck.cpm -f z18 -n "$1" >/dev/null 2>&1 || fail "fsck.cpm -n finds problems in $1"
+}
+# whole SRC FILE: FILE holds SRC's bytes, filled up with zeros to whole 128-byte records.
+whole() {
+    python3 -c 'import sys; a = open(sys.argv[1], "rb").read(); b = open(sys.argv[2], "rb").read()
+sys.exit(0 if b == a + bytes(-len(a) % 128) else 1)' "$1" "$2"
+}
+
+mkdir in
+for spec in a.txt:100 b.com:0 c.dat:2048 d.bin:16385 e.bin:40000 f.bin:70000 g:5; do
+    head -c "${spec#*:}" /dev/urandom >"in/${spec%%:*}"
+done
+names=(a.txt b.com c.dat d.bin e.bin f.bin g)
+
+echo "-- cp in, one per file: the image as z18man /a leaves it, read back by every tool"
+z18man added /f >/dev/null
+for n in "${names[@]}"; do z18man added /a "in/$n" >/dev/null; done
+z18man disk /f >/dev/null
+mounted disk.z18 m1
+for n in "${names[@]}"; do cp "in/$n" m1/ || fail "cp $n"; done
+[ "$(ls m1 | tr '\n' ' ')" = "A.TXT B.COM C.DAT D.BIN E.BIN F.BIN G " ] || fail "ls shows: $(ls m1)"
+for n in "${names[@]}"; do whole "in/$n" "m1/$n" || fail "m1/$n reads back other bytes"; done
+[ "$(stat -c %Y m1/A.TXT)" = "$(stat -c %Y disk.z18)" ] || fail "a file's time is not the image's"
+[ "$(stat -f -c '%S %b %f %c %d' m1)" = "2048 175 $((174 - 1 - 0 - 1 - 9 - 20 - 35 - 1)) 64 54" ] ||
+    fail "statfs: $(stat -f -c '%S %b %f %c %d' m1)"
+grep -q "Can't open image 'disk.z18' !!!" <<<"$(z18man disk /e A.TXT)" || fail "z18man wrote the image while it was mounted"
+unmounted m1
+cmp -s disk.z18 added.z18 || fail "the image differs from z18man /a's"
+sound disk.z18
+mkdir x1 c1
+(cd x1 && z18man ../disk /x '*.*' >/dev/null)
+cpmcp -f z18 disk.z18 '0:*' c1/ 2>/dev/null || fail "cpmcp cannot copy the files out"
+for n in "${names[@]}"; do
+    N=$(tr a-z A-Z <<<"$n")
+    whole "in/$n" "x1/$N" || fail "z18man /x gives other bytes for $N"
+    whole "in/$n" "c1/$n" || fail "cpmcp gives other bytes for $n"
+done
+
+echo "-- rsync --inplace, Python's os and shutil, areas, attributes, refusals"
+mounted disk.z18 m1
+head -c 30000 /dev/urandom >in/e.bin
+rsync --inplace -t in/e.bin m1/E.BIN || fail "rsync --inplace"
+whole in/e.bin m1/E.BIN || fail "rsync --inplace left other bytes"
+python3 - m1 in <<'EOF' || fail "the Python checks (above)"
+import errno, os, shutil, sys
+m, src = sys.argv[1], sys.argv[2]
+bad = []
+def expect(code, what, f, *args):
+    try:
+        f(*args)
+        bad.append(f"{what}: no error")
+    except OSError as e:
+        if e.errno != code: bad.append(f"{what}: {errno.errorcode[e.errno]}")
+os.mkdir(f"{m}/u3")
+shutil.copy(f"{src}/a.txt", f"{m}/u3/moved.txt")
+expect(errno.ENOTEMPTY, "rmdir of an area with files", os.rmdir, f"{m}/u3")
+os.rename(f"{m}/u3/MOVED.TXT", f"{m}/C.DAT")                   # over a file, across areas
+os.rmdir(f"{m}/u3")
+expect(errno.EPERM, "mkdir of another folder", os.mkdir, f"{m}/docs")
+for name in [".hidden", "a.b.c", "LONGNAME12.TXT", "x<y"]:
+    expect(errno.EINVAL, f"a file named {name}", open, f"{m}/{name}", "w")
+os.setxattr(f"{m}/G", "user.cpm.attributes", b"RS")
+if os.stat(f"{m}/G").st_mode & 0o222: bad.append("R shows write bits")
+expect(errno.EACCES, "writing a read-only file", open, f"{m}/G", "a")
+expect(errno.EACCES, "erasing a read-only file", os.remove, f"{m}/G")
+os.chmod(f"{m}/G", 0o644)
+if os.getxattr(f"{m}/g", "user.cpm.attributes") != b"S": bad.append("chmod u+w did not clear R alone")
+with open(f"{m}/full.bin", "wb") as f:                          # too large: the close says so
+    f.write(os.urandom(150 * 2048))
+    expect(errno.ENOSPC, "a file larger than the free space", f.close)
+if "FULL.BIN" in os.listdir(m): bad.append("the file that did not fit is left behind")
+os.chown(f"{m}/G", os.getuid(), -1)
+expect(errno.EPERM, "chown to another user", os.chown, f"{m}/G", os.getuid() + 1, -1)
+for line in bad: print(line)
+sys.exit(1 if bad else 0)
+EOF
+cp -p in/a.txt m1/P.TXT || fail "cp -p"
+unmounted m1
+grep -q "^C.DAT            1    2K  --" <<<"$(z18man disk /c)" || fail "the rename over C.DAT is not in the catalogue"
+sound disk.z18
+
+echo "-- read-only: -o ro, and an image without write permission; refusals"
+cp disk.z18 ro.z18 && chmod a-w ro.z18
+mounted ro.z18 m2
+grep -q "write-protected: mounted read-only" mount.log || fail "no word of the write-protected image"
+touch m2/NEW 2>/dev/null && fail "a write-protected image took a new file"
+z18man ro /c >/dev/null || fail "z18man cannot read an image mounted read-only"
+unmounted m2
+mounted disk.z18 m2 -o ro
+rm m2/A.TXT 2>/dev/null && fail "-o ro erased a file"
+unmounted m2
+mkdir -p full && touch full/x
+out=$("$build/z18mount" disk.z18 full 2>&1) && fail "mounted on a folder that is not empty"
+[ "$out" = "z18mount: cannot mount on 'full': the folder is not empty" ] || fail "not-empty refusal: $out"
+out=$("$build/z18mount" nothere m2 2>&1) && fail "mounted a missing image"
+[ "$out" = "Can't open image 'nothere.z18' !!!"$'\n'"z18mount: No such file or directory" ] || fail "missing: $out"
+"$build/z18mount" disk m2 && sleep 0.2 && mountpoint -q m2 && umount m2 || fail "detached mount and umount"
+sleep 0.3
+
+echo "-- several processes at once"
+z18man busy /f >/dev/null
+mounted busy.z18 m3
+mkdir many && for i in $(seq 20); do head -c $((i * 1500)) /dev/urandom >many/f$i.dat; done
+(for i in $(seq 20); do cp many/f$i.dat m3/; done) &
+writer=$!
+(for _ in $(seq 30); do ls -l m3 >/dev/null; done) &
+lister=$!
+python3 -c 'import os, sys
+for _ in range(30):
+    for n in os.listdir(sys.argv[1]):
+        try: open(os.path.join(sys.argv[1], n), "rb").read()
+        except FileNotFoundError: pass' m3 || fail "a reader failed while files were copied in"
+wait $writer $lister || fail "a copy or a listing failed alongside the others"
+for i in $(seq 20); do whole many/f$i.dat m3/F$i.DAT || fail "F$i.DAT copied alongside others is torn"; done
+unmounted m3
+sound busy.z18
+
+echo "-- kill -9 in the middle of copies"
+for round in 1 2 3; do
+    z18man killed /f >/dev/null
+    (for n in "${names[@]}"; do z18man killed /a "in/$n" >/dev/null; done)
+    mounted killed.z18 m4
+    : >copied
+    (for i in $(seq 20); do
+        cp many/f$i.dat m4/ 2>/dev/null && echo "F$i.DAT" >>copied
+        cp many/f$((21 - i)).dat m4/E.BIN 2>/dev/null
+    done) &
+    copier=$!
+    sleep "0.$((RANDOM % 5 + 1))"
+    kill -9 "$pid"
+    wait "$copier" "$pid" 2>/dev/null
+    fusermount3 -u m4 2>/dev/null || umount -l m4
+    sound killed.z18
+    rm -rf x4 && mkdir x4 && (cd x4 && z18man ../killed /x '*.*' >/dev/null)
+    # A copy whose close returned is on the disk; any other file is whole or not there.
+    while read -r n; do [ -f "x4/$n" ] || fail "round $round: $n was closed, and is lost"; done <copied
+    for f in x4/*; do
+        n=$(basename "$f")
+        case $n in
+            F*.DAT) whole "many/$(tr A-Z a-z <<<"$n")" "$f" || fail "round $round: $n is torn" ;;
+            E.BIN) ok=0
+                for i in $(seq 20); do whole "many/f$i.dat" "$f" && ok=1; done
+                whole in/e.bin "$f" && ok=1
+                [ $ok = 1 ] || fail "round $round: E.BIN is neither old nor any of the new ones" ;;
+        esac
+    done
+done
+
+[ $failed -eq 0 ] && echo "== the mounted folder passed in the kernel"
+exit $failed
