@@ -57,7 +57,9 @@ struct Model {
     int next = 1;
 };
 
-std::string folderPath(int area, const std::string& name) { return area == 0 ? name : "u" + std::to_string(area) + "/" + name; }
+std::string folderPath(int area, const std::string& name) {
+    return area == 0 ? name : "u" + std::to_string(area) + "/" + name;
+}
 std::string upper(std::string text) {
     for (char& c : text) c = z18::asciiUpper(c);
     return text;
@@ -83,7 +85,8 @@ void compareWithZ18man(const Model& m, const Bytes& image) {
     for (const auto& file : theirs) {
         bool found = false;
         for (const auto& p : m.paths)
-            found = found || (p.first.substr(p.first.find('/') + 1) == file.first && m.contents.at(p.second) == file.second);
+            found = found || (p.first.substr(p.first.find('/') + 1) == file.first &&
+                              m.contents.at(p.second) == file.second);
         if (!found) broken("z18man extracts other bytes", file.first);
     }
 }
@@ -110,8 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     z18::Volume& v = *mounted.volume;
     const int faultCall = (setup >> 3) & 7;
     if (faultCall > 0)
-        mounted.faults.inject(setup & 0x40 ? z18::FaultEnv::Op::Flush : z18::FaultEnv::Op::Write,
-                              faultCall, setup & 0x80 ? z18::FaultEnv::Kind::Short : z18::FaultEnv::Kind::Fail);
+        mounted.faults.inject(setup & 0x40 ? z18::FaultEnv::Op::Flush : z18::FaultEnv::Op::Write, faultCall,
+                              setup & 0x80 ? z18::FaultEnv::Kind::Short : z18::FaultEnv::Kind::Fail);
 
     Model m;
     for (const auto& file : mounted.files()) {
@@ -155,7 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::copy(bytes.begin(), bytes.end(), now.begin() + static_cast<long>(at));
                 const std::uint64_t blocks = z18::blocksFor(now.size());
                 if (e == FolderError::None && blocks > space.freeBlocks) broken("placed without room", path);
-                if (e == FolderError::NoSpace && blocks <= space.freeBlocks && z18::entriesFor(now.size()) <= space.freeFiles)
+                if (e == FolderError::NoSpace && blocks <= space.freeBlocks &&
+                    z18::entriesFor(now.size()) <= space.freeFiles)
                     broken("no room reported where there was room", path);
                 if (e == FolderError::None && (!valid || !areaThere || m.readOnly.count(id) || readOnly))
                     broken("a write that must fail was done", path);
@@ -176,13 +180,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const std::string targetKey = folderPath(targetArea, upper(targetName));
                 e = v.rename(path, "/" + folderPath(targetArea, targetName), (op & 0x10) == 0);
                 if (e != FolderError::None || targetKey == key) break;
-                if (m.paths.count(targetKey) && m.readOnly.count(m.paths[targetKey])) broken("replaced a read-only file", targetKey);
+                if (m.paths.count(targetKey) && m.readOnly.count(m.paths[targetKey]))
+                    broken("replaced a read-only file", targetKey);
                 m.paths[targetKey] = id;
                 m.paths.erase(key);
                 break;
             }
             case 4:
-                e = (op & 0x10) ? v.removeFolder("/u" + std::to_string(area)) : v.makeFolder("/u" + std::to_string(area));
+                e = (op & 0x10) ? v.removeFolder("/u" + std::to_string(area))
+                                : v.makeFolder("/u" + std::to_string(area));
                 if (e == FolderError::None && (op & 0x10)) m.areas.erase(area);
                 if (e == FolderError::None && !(op & 0x10)) m.areas.insert(area);
                 break;
@@ -204,7 +210,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             case 7: {  // a reader kept open across what follows
                 z18::FolderHandle h = 0;
-                if (readers.size() < 4 && v.open(path, false, false, &h) == FolderError::None) readers.push_back({h, id});
+                if (readers.size() < 4 && v.open(path, false, false, &h) == FolderError::None)
+                    readers.push_back({h, id});
                 break;
             }
             case 8: {  // a kept reader reads everything, then goes
@@ -243,7 +250,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ostringstream out;
         z18::Session s(env, out);
         const char* argv[] = {"z18fsck", "disk.z18"};
-        if (z18::fsck::runFsck(s, 2, argv) != z18::fsck::EXIT_CLEAN) broken("z18fsck finds problems", out.str());
+        if (z18::fsck::runFsck(s, 2, argv) != z18::fsck::EXIT_CLEAN)
+            broken("z18fsck finds problems", out.str());
     }
     return 0;
 }
