@@ -68,6 +68,8 @@ void* init(struct fuse_conn_info* conn, struct fuse_config* cfg) {
     cfg->entry_timeout = NAME_SECONDS;
     cfg->negative_timeout = 0;
     cfg->kernel_cache = 0;
+    // A close of a descriptor that could not write has nothing to put on the disk.
+    cfg->no_rofd_flush = 1;
     // An open that empties a file arrives as one request, so the old bytes can stay until the new
     // ones are placed.
     if (conn->capable & FUSE_CAP_ATOMIC_O_TRUNC) conn->want |= FUSE_CAP_ATOMIC_O_TRUNC;
@@ -272,11 +274,15 @@ FolderOwner processOwner() {
 }
 
 int serveFolder(FolderOps& folder, const ServeRequest& request) {
-    // The kernel checks each caller against the modes shown, which matters once other users are
-    // let in (allow_other); the name of the image goes into the mount table.
-    std::string options =
-        "default_permissions,fsname=" + optionValue(request.source) + ",subtype=" + request.program;
-    for (const std::string& option : request.options) options += "," + option;
+    // The name of the image goes into the mount table.
+    std::string options = "fsname=" + optionValue(request.source) + ",subtype=" + request.program;
+    for (const std::string& option : request.options) {
+        options += "," + option;
+        // Where other users are let in, the kernel checks each of them against the modes shown.
+        // Only then: the checks want fresh attributes of every folder on a path, which cost a
+        // request to this process at every step (the folder refuses what CP/M refuses itself).
+        if (option == "allow_other" || option == "allow_root") options += ",default_permissions";
+    }
     std::vector<std::string> words = {request.program, "-o", options};
     if (request.debug) words.push_back("-d");
     std::vector<char*> argv;
