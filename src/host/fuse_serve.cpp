@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace z18 {
@@ -274,8 +276,10 @@ FolderOwner processOwner() {
 }
 
 int serveFolder(FolderOps& folder, const ServeRequest& request) {
-    // The name of the image goes into the mount table.
-    std::string options = "fsname=" + optionValue(request.source) + ",subtype=" + request.program;
+    // The image goes into the mount table by its full path, which means something from anywhere.
+    char* full = ::realpath(request.source.c_str(), nullptr);
+    std::string options = "fsname=" + optionValue(full != nullptr ? full : request.source) + ",subtype=" + request.program;
+    std::free(full);
     for (const std::string& option : request.options) {
         options += "," + option;
         // Where other users are let in, the kernel checks each of them against the modes shown.
