@@ -278,7 +278,8 @@ FolderOwner processOwner() {
 int serveFolder(FolderOps& folder, const ServeRequest& request) {
     // The image goes into the mount table by its full path, which means something from anywhere.
     char* full = ::realpath(request.source.c_str(), nullptr);
-    std::string options = "fsname=" + optionValue(full != nullptr ? full : request.source) + ",subtype=" + request.program;
+    std::string options =
+        "fsname=" + optionValue(full != nullptr ? full : request.source) + ",subtype=" + request.program;
     std::free(full);
     for (const std::string& option : request.options) {
         options += "," + option;

@@ -25,6 +25,10 @@ int countFreeBlocks(const Session& s);
 int countFreeEntries(const Session& s);
 int firstFreeEntry(const Session& s);
 int findExtent(const Session& s, const FileKey& key, int start);
+// Frees every entry CP/M counts as the file's, wherever it stands: one left behind would keep its
+// blocks and join the next file of that name as one of its extents. The blocks stay marked in the
+// allocation map until the directory is mapped again.
+void freeEntries(Session& s, const FileKey& key);
 int fileRecordCount(const Session& s, const FileKey& key);
 
 int beginSearch(Session& s, const CpmName& pattern);

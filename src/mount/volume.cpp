@@ -474,8 +474,7 @@ FolderError Volume::place(Node& n) {
         const FileKey old = keyOf(s_, shown);
         const int first = extentEntry(s_.directory, old, 0);
         std::memcpy(key, s_.entryAt(first >= 0 ? first : shown), KEY_SIZE);
-        for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
-            if (ofFile(s_.entryAt(i), old)) s_.entryAt(i)[entry::USER] = FILLER_BYTE;
+        freeEntries(s_, old);
     }
     const std::uint64_t size = n.content.size();
     if (entriesFor(size) > static_cast<std::uint64_t>(countFreeEntries(s_)) ||
@@ -519,10 +518,7 @@ FolderError Volume::remove(const std::string& path) {
     if (shown < 0) return FolderError::None;  // made here and never placed
     std::uint8_t before[DIRECTORY_SIZE];
     std::memcpy(before, s_.directory, DIRECTORY_SIZE);
-    // Every entry CP/M counts as the file's goes, as the erase request does it.
-    const FileKey key = keyOf(s_, shown);
-    for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
-        if (ofFile(s_.entryAt(i), key)) s_.entryAt(i)[entry::USER] = FILLER_BYTE;
+    freeEntries(s_, keyOf(s_, shown));
     const FolderError e = saveChanged(before);
     if (e != FolderError::None && n != nullptr) n->removed = false;
     return e;
@@ -563,11 +559,7 @@ FolderError Volume::rename(const std::string& from, const std::string& to, bool 
     std::memcpy(before, s_.directory, DIRECTORY_SIZE);
     // The file replaced and the new name go in one write of the directory: after a power cut the
     // target name holds either file whole.
-    if (target >= 0) {
-        const FileKey old = keyOf(s_, target);
-        for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
-            if (ofFile(s_.entryAt(i), old)) s_.entryAt(i)[entry::USER] = FILLER_BYTE;
-    }
+    if (target >= 0) freeEntries(s_, keyOf(s_, target));
     const FileKey key = keyOf(s_, source);
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
         std::uint8_t* e = s_.entryAt(i);

@@ -111,9 +111,13 @@ private:
     // Reads bytes of the file that shows through entry from the image.
     FolderError readImage(int entry, std::uint64_t offset, std::uint8_t* buffer, std::size_t n,
                           std::size_t* done);
+    // Reads the file's bytes into its content, where they are not there yet.
     FolderError hold(Node& n);
-    // Puts a changed or new file on the image in place of its old version.
+    // Puts a changed or new file on the image, unless its change was given up: the error that
+    // gave it up, or that placing it gives.
     FolderError settle(Node& n);
+    // The file's content as a new version in blocks that are free now, written and flushed, then
+    // one write of the directory in place of the old version's entries, flushed.
     FolderError place(Node& n);
     // Gives the file its R and S bits, in every entry of it.
     FolderError setAttributeBits(const Found& f, std::uint8_t bits);
