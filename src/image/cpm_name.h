@@ -15,6 +15,9 @@ void padField(char* dest, const char* text, int width);
 // a rejection changes nothing.
 int makeCpmName(Session& s, CpmName* dest, const std::string& text);
 
+// The name as the catalogue shows it (NAME.TYP, upper case, no dot where the type is blank) of the
+// 11 name and type bytes of an entry, attribute bits of the type left out; text takes 13 bytes.
+void displayName(const std::uint8_t* nameType, char* text);
 // Fills user, displayName, readOnly and hidden of s.entryInfo from directory entry index.
 void describeEntry(Session& s, int index);
 

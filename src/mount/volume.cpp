@@ -22,22 +22,19 @@ constexpr std::uint64_t MOST_BYTES = static_cast<std::uint64_t>(BLOCK_COUNT - 1)
 constexpr std::uint32_t LONGEST_NAME = 12;  // 8 + dot + 3
 constexpr std::uint32_t WRITE_BITS = 0222;
 
+std::string areaFolderName(int area) { return "u" + std::to_string(area); }
+
 // The area a top-level name opens: 1 to 15 for "u1" to "u15", spelled exactly so; 0 for any
 // other name, which is a file of area 0.
 int areaNumber(const std::string& text) {
     for (int area = 1; area < USER_AREAS; ++area)
-        if (text == "u" + std::to_string(area)) return area;
+        if (text == areaFolderName(area)) return area;
     return 0;
 }
 
-std::string areaFolderName(int area) { return "u" + std::to_string(area); }
-
-// NAME.TYP as the catalogue shows an 8.3 name, without the dot where the type is blank.
 std::string shownName(const char* name) {
-    std::string text;
-    for (std::size_t i = 0; i < NAME_SIZE && name[i] != ' '; ++i) text += name[i];
-    if (name[NAME_SIZE] != ' ') text += '.';
-    for (std::size_t i = NAME_SIZE; i < NAME_TYPE_SIZE && name[i] != ' '; ++i) text += name[i];
+    char text[LONGEST_NAME + 1];
+    displayName(reinterpret_cast<const std::uint8_t*>(name), text);
     return text;
 }
 
