@@ -2,9 +2,10 @@
 # z18mount in the kernel, driven as users drive a folder: cp, rsync --inplace, Python's os and
 # shutil, several processes at once, a kill -9 in the middle of copies. Each image is then judged
 # by z18man (/c, /x), z18fsck and cpmtools (cpmls, cpmcp, fsck.cpm -n).
-#   tests/mount/kernel_test.sh BUILD_DIR      (run by scripts/mount-test.sh, as root or a FUSE user)
+# Its first part, the command line and the refusals, mounts nothing and needs no FUSE.
+#   tests/mount/kernel_test.sh BUILD_DIR [refusals|kernel]     (run by scripts/mount-test.sh)
 set -uo pipefail
-build=$(cd "$1" && pwd)
+build=$(cd "$1" && pwd) part=${2:-all}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 pids=()
@@ -47,6 +48,35 @@ whole() {
     python3 -c 'import sys; a = open(sys.argv[1], "rb").read(); b = open(sys.argv[2], "rb").read()
 sys.exit(0 if b == a + bytes(-len(a) % 128) else 1)' "$1" "$2"
 }
+
+# refused STATUS OUTPUT ARG...: z18mount ARG... ends with STATUS and prints OUTPUT, mounting nothing.
+refused() {
+    local want=$1 text=$2 out status=0
+    shift 2
+    out=$("$build/z18mount" "$@" 2>&1) || status=$?
+    [ "$status $out" = "$want $text" ] || fail "z18mount $*: status $status, printed: $out"
+}
+if [ "$part" != kernel ]; then
+    echo "-- the command line and refusals"
+    z18man disk /f >/dev/null && mkdir -p empty full && touch full/x && head -c 1000 disk.z18 >short.z18
+    python3 -c 'import sys; d = bytearray(open("disk.z18", "rb").read()); d[9216:9248] = bytes(32)
+d[9217:9228] = b"50%     COM"; open("corrupt.z18", "wb").write(d)'
+    fsck="z18mount: 'z18fsck %s' tells what is wrong with the image; 'z18fsck -o NEW.z18 %s' writes a repaired copy"
+    usage=$("$build/z18mount" --help) && grep -q '^Usage: z18mount' <<<"$usage" || fail "--help: $usage"
+    refused 0 "z18mount v1.2" --version
+    refused 1 "z18mount: an image and a mount point are needed"$'\n'"$usage"
+    refused 1 "z18mount: unknown option -x"$'\n'"$usage" -x disk empty
+    refused 1 "z18mount: option -o needs a value"$'\n'"$usage" disk empty -o
+    refused 1 "z18mount: one image and one mount point only, not also x"$'\n'"$usage" disk empty x
+    refused 1 "Can't open image 'nothere.z18' !!!"$'\n'"z18mount: No such file or directory" nothere empty
+    refused 1 "Image 'short.z18' has bad size !!!"$'\n'"$(printf "$fsck" short.z18 short.z18)" short empty
+    refused 1 "Corrupted directory entry '50%.COM' !!!"$'\n'"$(printf "$fsck" corrupt.z18 corrupt.z18)" corrupt.z18 empty
+    refused 1 "z18mount: cannot mount on 'full': the folder is not empty" disk full
+    refused 1 "z18mount: cannot mount on 'nomnt': No such file or directory" disk nomnt
+    refused 1 "z18mount: cannot mount on 'disk.z18': Not a directory" disk disk.z18
+    rm disk.z18
+fi
+[ "$part" != refusals ] || exit $failed
 
 mkdir in
 for spec in a.txt:100 b.com:0 c.dat:2048 d.bin:16385 e.bin:40000 f.bin:70000 g:5; do
@@ -121,21 +151,17 @@ unmounted m1
 grep -q "^C.DAT            1    2K  --" <<<"$(z18man disk /c)" || fail "the rename over C.DAT is not in the catalogue"
 sound disk.z18
 
-echo "-- read-only: -o ro, and an image without write permission; refusals"
+echo "-- read-only: -o ro, and an image without write permission"
 cp disk.z18 ro.z18 && chmod a-w ro.z18
 mounted ro.z18 m2
 grep -q "write-protected: mounted read-only" mount.log || fail "no word of the write-protected image"
 touch m2/NEW 2>/dev/null && fail "a write-protected image took a new file"
 z18man ro /c >/dev/null || fail "z18man cannot read an image mounted read-only"
 unmounted m2
-mounted disk.z18 m2 -o ro
+mounted disk.z18 m2 -o ro,allow_other
 rm m2/A.TXT 2>/dev/null && fail "-o ro erased a file"
+grep -q " $PWD/m2 fuse.z18mount ro,.*default_permissions,allow_other" /proc/mounts || fail "options: $(grep m2 /proc/mounts)"
 unmounted m2
-mkdir -p full && touch full/x
-out=$("$build/z18mount" disk.z18 full 2>&1) && fail "mounted on a folder that is not empty"
-[ "$out" = "z18mount: cannot mount on 'full': the folder is not empty" ] || fail "not-empty refusal: $out"
-out=$("$build/z18mount" nothere m2 2>&1) && fail "mounted a missing image"
-[ "$out" = "Can't open image 'nothere.z18' !!!"$'\n'"z18mount: No such file or directory" ] || fail "missing: $out"
 "$build/z18mount" disk m2 && sleep 0.2 && mountpoint -q m2 && umount m2 || fail "detached mount and umount"
 sleep 0.3
 

@@ -49,6 +49,13 @@ inline Files extracted(const Bytes& image, bool* loads = nullptr) {
     return files;
 }
 
+// The image "disk.z18" of the session's host opened for a folder, with its directory loaded.
+inline bool loadImage(z18::Session& s, bool readOnly) {
+    z18::nameImage(s, IMAGE);
+    s.imageHandle = s.env.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite);
+    return s.imageHandle != z18::CLOSED_HANDLE && z18::loadDirectory(s);
+}
+
 // A file written as cp writes it: made (or emptied), written in pieces, closed.
 inline z18::FolderError put(z18::Volume& v, const std::string& path, const Bytes& data,
                             std::size_t piece = 4096) {
@@ -102,11 +109,7 @@ struct Mounted {
         open(readOnly);
     }
     void open(bool readOnly) {
-        z18::nameImage(s, IMAGE);
-        s.imageHandle =
-            faults.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite);
-        if (s.imageHandle == z18::CLOSED_HANDLE || !z18::loadDirectory(s)) return;
-        volume = std::make_unique<z18::Volume>(s, readOnly, OWNER);
+        if (loadImage(s, readOnly)) volume = std::make_unique<z18::Volume>(s, readOnly, OWNER);
     }
     Bytes image() const { return env.bytes(IMAGE); }
 
