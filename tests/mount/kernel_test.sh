@@ -43,10 +43,10 @@ sound() {
     z18fsck "$1" >/dev/null || fail "z18fsck finds problems in $1: $(z18fsck "$1" | tail -3)"
     fsck.cpm -f z18 -n "$1" >/dev/null 2>&1 || fail "fsck.cpm -n finds problems in $1"
 }
-# whole SRC FILE: FILE holds SRC's bytes, filled up with zeros to whole 128-byte records.
+# whole FILE SRC...: FILE holds one SRC's bytes, filled up with zeros to whole 128-byte records.
 whole() {
-    python3 -c 'import sys; a = open(sys.argv[1], "rb").read(); b = open(sys.argv[2], "rb").read()
-sys.exit(0 if b == a + bytes(-len(a) % 128) else 1)' "$1" "$2"
+    python3 -c 'import sys; b = open(sys.argv[1], "rb").read(); srcs = [open(s, "rb").read() for s in sys.argv[2:]]
+sys.exit(0 if any(b == a + bytes(-len(a) % 128) for a in srcs) else 1)' "$@"
 }
 
 # refused STATUS OUTPUT ARG...: z18mount ARG... ends with STATUS and prints OUTPUT, mounting nothing.
@@ -91,7 +91,7 @@ z18man disk /f >/dev/null
 mounted disk.z18 m1
 for n in "${names[@]}"; do cp "in/$n" m1/ || fail "cp $n"; done
 [ "$(ls m1 | tr '\n' ' ')" = "A.TXT B.COM C.DAT D.BIN E.BIN F.BIN G " ] || fail "ls shows: $(ls m1)"
-for n in "${names[@]}"; do whole "in/$n" "m1/$n" || fail "m1/$n reads back other bytes"; done
+for n in "${names[@]}"; do whole "m1/$n" "in/$n" || fail "m1/$n reads back other bytes"; done
 [ "$(stat -c %Y m1/A.TXT)" = "$(stat -c %Y disk.z18)" ] || fail "a file's time is not the image's"
 [ "$(stat -f -c '%S %b %f %c %d' m1)" = "2048 175 $((174 - 1 - 0 - 1 - 9 - 20 - 35 - 1)) 64 54" ] ||
     fail "statfs: $(stat -f -c '%S %b %f %c %d' m1)"
@@ -104,15 +104,15 @@ mkdir x1 c1
 cpmcp -f z18 disk.z18 '0:*' c1/ 2>/dev/null || fail "cpmcp cannot copy the files out"
 for n in "${names[@]}"; do
     N=$(tr a-z A-Z <<<"$n")
-    whole "in/$n" "x1/$N" || fail "z18man /x gives other bytes for $N"
-    whole "in/$n" "c1/$n" || fail "cpmcp gives other bytes for $n"
+    whole "x1/$N" "in/$n" || fail "z18man /x gives other bytes for $N"
+    whole "c1/$n" "in/$n" || fail "cpmcp gives other bytes for $n"
 done
 
 echo "-- rsync --inplace, Python's os and shutil, areas, attributes, refusals"
 mounted disk.z18 m1
 head -c 30000 /dev/urandom >in/e.bin
 rsync --inplace -t in/e.bin m1/E.BIN || fail "rsync --inplace"
-whole in/e.bin m1/E.BIN || fail "rsync --inplace left other bytes"
+whole m1/E.BIN in/e.bin || fail "rsync --inplace left other bytes"
 python3 - m1 in <<'EOF' || fail "the Python checks (above)"
 import errno, os, shutil, sys
 m, src = sys.argv[1], sys.argv[2]
@@ -179,7 +179,7 @@ for _ in range(30):
         try: open(os.path.join(sys.argv[1], n), "rb").read()
         except FileNotFoundError: pass' m3 || fail "a reader failed while files were copied in"
 wait $writer $lister || fail "a copy or a listing failed alongside the others"
-for i in $(seq 20); do whole many/f$i.dat m3/F$i.DAT || fail "F$i.DAT copied alongside others is torn"; done
+for i in $(seq 20); do whole m3/F$i.DAT many/f$i.dat || fail "F$i.DAT copied alongside others is torn"; done
 unmounted m3
 sound busy.z18
 
@@ -202,16 +202,8 @@ for round in 1 2 3; do
     rm -rf x4 && mkdir x4 && (cd x4 && z18man ../killed /x '*.*' >/dev/null)
     # A copy whose close returned is on the disk; any other file is whole or not there.
     while read -r n; do [ -f "x4/$n" ] || fail "round $round: $n was closed, and is lost"; done <copied
-    for f in x4/*; do
-        n=$(basename "$f")
-        case $n in
-            F*.DAT) whole "many/$(tr A-Z a-z <<<"$n")" "$f" || fail "round $round: $n is torn" ;;
-            E.BIN) ok=0
-                for i in $(seq 20); do whole "many/f$i.dat" "$f" && ok=1; done
-                whole in/e.bin "$f" && ok=1
-                [ $ok = 1 ] || fail "round $round: E.BIN is neither old nor any of the new ones" ;;
-        esac
-    done
+    for f in x4/F*.DAT; do whole "$f" "many/$(basename "${f,,}")" || fail "round $round: $f is torn"; done
+    whole x4/E.BIN in/e.bin many/*.dat || fail "round $round: E.BIN is neither old nor any of the new ones"
 done
 
 [ $failed -eq 0 ] && echo "== the mounted folder passed in the kernel"

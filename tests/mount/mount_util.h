@@ -70,17 +70,18 @@ inline z18::FolderError put(z18::Volume& v, const std::string& path, const Bytes
     return e != z18::FolderError::None ? e : closed;
 }
 
-// A file's bytes as a read through the folder gives them; *e says why there are none.
-inline Bytes get(z18::Volume& v, const std::string& path, z18::FolderError* e = nullptr) {
+// A file's bytes as a read through the folder gives them; none where it cannot be read.
+inline Bytes get(z18::Volume& v, const std::string& path) {
     z18::FolderHandle h = 0;
     z18::FolderItem item;
-    z18::FolderError err = v.stat(path, &item);
-    if (err == z18::FolderError::None) err = v.open(path, false, false, &h);
-    Bytes data(static_cast<std::size_t>(item.size) + 1);  // one more: a read past the end gives nothing
+    Bytes data;
     std::size_t done = 0;
-    if (err == z18::FolderError::None) err = v.read(h, 0, data.data(), data.size(), &done);
-    if (h != 0) v.release(h);
-    if (e != nullptr) *e = err;
+    if (v.stat(path, &item) == z18::FolderError::None &&
+        v.open(path, false, false, &h) == z18::FolderError::None) {
+        data.resize(static_cast<std::size_t>(item.size) + 1);  // one more: a read past the end gives nothing
+        v.read(h, 0, data.data(), data.size(), &done);
+        v.release(h);
+    }
     data.resize(done);
     return data;
 }
@@ -106,16 +107,10 @@ inline Files files(z18::Volume& v) {
 struct Mounted {
     explicit Mounted(const Bytes& image, bool readOnly = false) {
         env.putFile(IMAGE, image);
-        open(readOnly);
-    }
-    void open(bool readOnly) {
         if (loadImage(s, readOnly)) volume = std::make_unique<z18::Volume>(s, readOnly, OWNER);
     }
     Bytes image() const { return env.bytes(IMAGE); }
-
-    z18::FolderError put(const std::string& path, const Bytes& data, std::size_t piece = 4096);
-    Bytes get(const std::string& path, z18::FolderError* e = nullptr);
-    Files files();
+    Files files() { return mounttest::files(*volume); }
 
     z18::MemEnv env;
     z18::FaultEnv faults{&env};  // passes every call on unless a test arms it
@@ -123,14 +118,6 @@ struct Mounted {
     z18::Session s{faults, log};
     std::unique_ptr<z18::Volume> volume;
 };
-
-inline z18::FolderError Mounted::put(const std::string& path, const Bytes& data, std::size_t piece) {
-    return mounttest::put(*volume, path, data, piece);
-}
-inline Bytes Mounted::get(const std::string& path, z18::FolderError* e) {
-    return mounttest::get(*volume, path, e);
-}
-inline Files Mounted::files() { return mounttest::files(*volume); }
 
 // A blank image formatted by z18man, with files added one /a each, in order.
 inline Bytes imageWith(const Files& hostFiles, const std::vector<std::string>& order) {
