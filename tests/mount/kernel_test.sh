@@ -96,6 +96,7 @@ for n in "${names[@]}"; do whole "m1/$n" "in/$n" || fail "m1/$n reads back other
 [ "$(stat -f -c '%S %b %f %c %d' m1)" = "2048 175 $((174 - 1 - 0 - 1 - 9 - 20 - 35 - 1)) 64 54" ] ||
     fail "statfs: $(stat -f -c '%S %b %f %c %d' m1)"
 grep -q "Can't open image 'disk.z18' !!!" <<<"$(z18man disk /e A.TXT)" || fail "z18man wrote the image while it was mounted"
+mkdir m5 && refused 1 "Can't open image 'disk.z18' !!!"$'\n'"z18mount: In use by another process" disk m5
 unmounted m1
 cmp -s disk.z18 added.z18 || fail "the image differs from z18man /a's"
 sound disk.z18
