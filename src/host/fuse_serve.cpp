@@ -17,9 +17,10 @@ namespace z18 {
 namespace {
 
 constexpr mode_t FOLDER_MODE = 0755, FILE_MODE = 0644, WRITE_BITS = 0222;
-// Attributes are asked for again at every look: a file's size changes when a close fills up its
-// last record, which the kernel could not know. Names stay a second, as libfuse's default has it.
-constexpr double ATTRIBUTE_SECONDS = 0, NAME_SECONDS = 1;
+// Names and attributes stay a second, as libfuse's default has it. Every change goes through this
+// folder, and a file being written already shows the whole records its close will place, so a
+// kernel that writes sees its own size change and asks again (it takes every write as a change).
+constexpr double ATTRIBUTE_SECONDS = 1, NAME_SECONDS = 1;
 
 int errnoOf(FolderError e) {
     switch (e) {

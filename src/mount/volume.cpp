@@ -22,6 +22,8 @@ constexpr std::uint64_t MOST_BYTES = static_cast<std::uint64_t>(BLOCK_COUNT - 1)
 constexpr std::uint32_t LONGEST_NAME = 12;  // 8 + dot + 3
 constexpr std::uint32_t WRITE_BITS = 0222;
 
+std::uint64_t wholeRecords(std::uint64_t bytes) { return recordsFor(bytes) * RECORD_SIZE; }
+
 std::string areaFolderName(int area) { return "u" + std::to_string(area); }
 
 // The area a top-level name opens: 1 to 15 for "u1" to "u15", spelled exactly so; 0 for any
@@ -163,7 +165,7 @@ std::uint8_t Volume::attributeBits(const Node* n, int entry) const {
 
 FolderItem Volume::fileItem(const Node* n, int entry) {
     FolderItem item;
-    item.size = n != nullptr && n->held ? n->content.size() : imageSize(entry);
+    item.size = n != nullptr && n->held ? wholeRecords(n->content.size()) : imageSize(entry);
     item.stored = blocksFor(item.size) * BLOCK_SIZE;
     item.writable = (attributeBits(n, entry) & READ_ONLY) == 0;
     item.modified = modified_;
@@ -333,9 +335,14 @@ FolderError Volume::read(FolderHandle handle, std::uint64_t offset, void* buffer
     auto* out = static_cast<std::uint8_t*>(buffer);
     if (!node->held) return readImage(shownEntry(*node), offset, out, n, done);
     *done = 0;
-    if (offset < node->content.size()) {
-        *done = static_cast<std::size_t>(std::min<std::uint64_t>(node->content.size() - offset, n));
-        std::memcpy(out, node->content.data() + offset, *done);
+    // A file being written shows as it will be placed: its last record filled up with zeros.
+    const std::uint64_t size = wholeRecords(node->content.size());
+    if (offset < size) {
+        *done = static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, n));
+        const std::size_t held =
+            offset < node->content.size() ? std::min(node->content.size() - offset, *done) : 0;
+        if (held > 0) std::memcpy(out, node->content.data() + offset, held);
+        std::memset(out + held, 0, *done - held);
     }
     return FolderError::None;
 }
@@ -492,7 +499,7 @@ FolderError Volume::place(Node& n) {
     }
     endPlacement(s_, p, recordsFor(size));
     if (const FolderError e = saveChanged(before); e != FolderError::None) return e;
-    n.content.resize(static_cast<std::size_t>(recordsFor(size) * RECORD_SIZE), 0);
+    n.content.resize(static_cast<std::size_t>(wholeRecords(size)), 0);
     n.onImage = true;
     n.changed = false;
     return FolderError::None;
