@@ -27,10 +27,12 @@ set(Z18_DEB_MAINTAINER "The z18man authors <z18man@example.org>"
 
 if(WIN32)
   # A Windows user unpacks the zip into a folder of its own: the program, the README and the
-  # licence side by side, under names Windows opens on a double click.
+  # licence side by side, under names Windows opens on a double click, and the pages the README
+  # points to in docs/ below them, as in the source.
   set(Z18_BINDIR .)
   install(FILES README.md DESTINATION . RENAME README.txt)
   install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+  install(DIRECTORY docs/ DESTINATION docs FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 else()
   set(Z18_BINDIR ${CMAKE_INSTALL_BINDIR})
   # Manual pages are installed compressed, without a time stamp in the gzip header, so the same

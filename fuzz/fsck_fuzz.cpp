@@ -2,9 +2,10 @@
 // byte, where there is one, cuts the image short (its value in 2 KiB steps, 0 keeping it whole),
 // and the rest fills the data blocks from block 1 on. Every run checks, salvages and repairs
 // (bringing back every erased file it can) on the in-memory host, and is held to what z18fsck
-// promises: the image is never changed, nothing raw reaches the terminal, the repaired image
-// loads in z18man and checks clean, every record salvage found intact is in it at the same place
-// of the same file, and a clean image with nothing to bring back is repaired into a copy of itself.
+// promises: the image is never changed, nothing raw reaches the terminal, every problem gives
+// the parts its words name, the repaired image loads in z18man and checks clean, every record
+// salvage found intact is in it at the same place of the same file, and a clean image with
+// nothing to bring back is repaired into a copy of itself.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         broken("no plan", out);
     if (status == fsck::EXIT_CLEAN && damaged.restored == 0 && env.bytes("new.z18") != image)
         broken("a clean image changed", out);
+    for (const fsck::Problem& p : damaged.problems)
+        if (!fsck::missingParts(p).empty())
+            broken("a problem lacks a part its words name", fsck::problemLine(p));
     const std::string moved = z18test::recordsKept(damaged, repaired);
     if (!moved.empty()) broken(moved.c_str(), out);
 

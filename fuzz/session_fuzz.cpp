@@ -537,9 +537,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    // Which places this request may write: the image for formats, add and erase; host files in the
-    // target directory for extract; nothing else, ever.
-    const OptionFlags writers = OPT_NEW_IMAGE | OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_ADD | OPT_ERASE;
+    // Which places this request may write: the image where its row says it writes; host files in
+    // the target directory for extract; nothing else, ever.
+    const OptionFlags writers = optionsWith(trait::WRITES_IMAGE);
     const std::string extractDir = MemEnv::normalise(p.hostDir);
     auto mayWrite = [&](const std::string& key) {
         if (key == p.image) return (p.options & writers) != 0;

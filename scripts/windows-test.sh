@@ -56,7 +56,8 @@ rm -f "$zip"
 cmake --build "$cross" --target package >/dev/null
 [ -f "$zip" ] || { echo "the package target wrote no $zip" >&2; exit 1; }
 contents=$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')
-expected="LICENSE.txt README.txt z18fsck.exe z18man.exe ${Z18_WEB_PAGE:+z18man.html }"
+pages=$(cd docs && LC_ALL=C ls -d *.md *.png | sed 's|^|docs/|' | tr '\n' ' ')
+expected="LICENSE.txt README.txt docs/ ${pages}z18fsck.exe z18man.exe ${Z18_WEB_PAGE:+z18man.html }"
 if [ "$contents" != "$expected" ]; then
     echo "$zip holds: $contents; expected $expected" >&2
     exit 1

@@ -5,6 +5,7 @@
 // out each of them, through the tool's own image store and extraction.
 #include <cstddef>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -91,6 +92,27 @@ int z18_copy(const char* path, int index, const char* into) {
     z18::closeImage(s);
     lastOutput = out.str();
     return found ? 1 : 0;
+}
+
+// The requests of z18man's command line, so the page need not keep its own list of which ones
+// write the image: a JSON array in the output, one object a request in the order of the syntax
+// help, such as {"switch":"/a","argument":"path","writes":true,"creates":true,"saves":true}
+// ("argument": "none", "name" or "path"; "saves": the directory is written back). Returns how many.
+int z18_requests() {
+    static const char* const kArgument[] = {"none", "name", "path"};
+    const auto flag = [](bool on) { return on ? "true" : "false"; };
+    std::ostringstream out;
+    out << '[';
+    for (const z18::Request& r : z18::REQUESTS) {
+        out << (&r == z18::REQUESTS ? "" : ",") << "{\"switch\":\"/" << r.letter << "\",\"argument\":\""
+            << kArgument[static_cast<int>(r.argument)]
+            << "\",\"writes\":" << flag(r.has(z18::trait::WRITES_IMAGE))
+            << ",\"creates\":" << flag(r.has(z18::trait::CREATES_IMAGE))
+            << ",\"saves\":" << flag(r.has(z18::trait::SAVES_DIRECTORY)) << '}';
+    }
+    out << ']';
+    lastOutput = out.str();
+    return static_cast<int>(std::size(z18::REQUESTS));
 }
 
 // A z18fsck command line, its words (without the program's name) one after another, each ended by

@@ -9,6 +9,34 @@ void addFiles(Session& s);
 void eraseFiles(Session& s);
 void extractFiles(Session& s);
 
+// The procedure each request of session/requests.h runs; the formats have none (the driver's own
+// steps format the image before any command).
+using CommandProcedure = void (*)(Session& s);
+struct Command {
+    OptionFlags option;
+    CommandProcedure run;
+};
+inline constexpr Command COMMANDS[] = {
+    {OPT_CATALOGUE, listCatalogue},
+    {OPT_ADD, addFiles},
+    {OPT_ERASE, eraseFiles},
+    {OPT_EXTRACT, extractFiles},
+};
+
+// The procedure of a request, or null for a format.
+constexpr CommandProcedure commandOf(OptionFlags option) {
+    for (const Command& c : COMMANDS)
+        if (c.option == option) return c.run;
+    return nullptr;
+}
+
+constexpr bool everyCommandBound() {
+    for (const Request& r : REQUESTS)
+        if ((commandOf(r.option) == nullptr) != r.has(trait::FORMAT)) return false;
+    return true;
+}
+static_assert(everyCommandBound(), "every request but the formats has one procedure");
+
 // What the host file in hand is opened for: read to be added, or created (or emptied) to take an
 // extracted file.
 enum class HostFileMode { Add = 0, Extract = 1 };

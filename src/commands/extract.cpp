@@ -28,7 +28,7 @@ void extractFiles(Session& s) {
             if (!readImageAt(s, blockOffset(run.block), s.transferBuffer, n)) return;
             if (!writeFileAt(s, s.hostHandle, written, s.transferBuffer, n, ST_FILE_WRITE)) return;
             written += n;
-            s.entryInfo.records -= run.records;
+            s.entryInfo.records -= run.records;  // kept by design: the record count-down nothing reads
         }
         closeHostFile(s);
         ++extracted;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/ascii.h"
 #include "image/image_file.h"
 
 namespace z18::fsck {
@@ -113,11 +114,9 @@ std::vector<std::string> wordsOf(const std::string& line) {
 }  // namespace
 
 bool plausibleEntry(const std::uint8_t* e) {
-    if (e[entry::USER] > MAX_USER_BYTE || (e[entry::NAME] & 0x7F) == ' ') return false;
-    for (std::size_t k = entry::NAME; k < entry::EXTENT; ++k) {
-        const int c = e[k] & 0x7F;
-        if (c < ' ' || c == 0x7F) return false;
-    }
+    if (e[entry::USER] > MAX_USER_BYTE || (e[entry::NAME] & NO_BIT_7) == ' ') return false;
+    for (std::size_t k = entry::NAME; k < entry::EXTENT; ++k)
+        if (!isPrintableAscii(e[k] & NO_BIT_7)) return false;
     return true;
 }
 

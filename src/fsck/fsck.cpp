@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "fsck/repair.h"
+#include "fsck/report.h"
+#include "fsck/salvage.h"
 #include "fsck/texts.h"
 #include "fsck/work.h"
 #include "image/cpm_name.h"
@@ -122,7 +125,7 @@ int runFsck(Session& s, std::ostream& err, int argc, const char* const* argv) {
     Repair repair;
     if (!o.repairPath.empty() && !prepareRepair(s, o, &repair)) return failed(err, repair.failure);
     if (!repair.note.empty()) err << repair.note << '\n';
-    makePlan(s, o.undelete, &plan);
+    makePlan(o.undelete, &plan);
     if (!o.salvageDir.empty() && !prepareSalvage(s, o, plan, &salvage)) return failed(err, salvage.failure);
 
     const std::string check = checkText(o, plan);

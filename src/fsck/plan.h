@@ -24,7 +24,6 @@ constexpr int OFF_DISK = -1;
 // One directory entry's share of a file, as salvage reads it: `records` records from the file's
 // record `base` on, each run of 16 in the block of its slot (0 for none: a hole, read as zeros).
 struct Extent {
-    int index = 0;
     int base = 0;
     int records = 0;
     std::array<int, BLOCKS_PER_ENTRY> blocks{};
@@ -76,7 +75,8 @@ struct Undelete {
 // Runs of numbers, each its first and last, as the report names them: "0-15, 40".
 std::string runsText(const std::vector<std::pair<int, int>>& runs);
 
-// Works out everything from plan->disk, which readDisk has filled.
-void makePlan(Session& s, const Undelete& undelete, Plan* plan);
+// Works out everything from plan->disk, which readDisk has filled. It needs no host: the disk is
+// all it reads, and the plan all it writes.
+void makePlan(const Undelete& undelete, Plan* plan);
 
 }  // namespace z18::fsck

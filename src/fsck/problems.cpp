@@ -3,24 +3,76 @@
 #include <algorithm>
 
 #include "fsck/texts.h"
+#include "host/ascii.h"
 #include "session/geometry.h"
 
 namespace z18::fsck {
 
 namespace {
 
-struct ProblemText {
+struct Row {
     Code code;
+    Kind kind;
     const char* what;
     const char* fix;
 };
-#define Z18FSCK_ROW(name, number, what, fix) {Code::name, what, fix},
-constexpr ProblemText TABLE[] = {Z18FSCK_PROBLEMS(Z18FSCK_ROW)};
+#define Z18FSCK_ROW(name, number, kind, what, fix) {Code::name, Kind::kind, what, fix},
+constexpr Row TABLE[] = {Z18FSCK_PROBLEMS(Z18FSCK_ROW)};
 #undef Z18FSCK_ROW
 
-const ProblemText& textOf(Code code) {
-    for (const ProblemText& t : TABLE)
-        if (t.code == code) return t;
+#define Z18FSCK_WORD(name, word) word,
+constexpr const char* PART_WORDS[] = {Z18FSCK_PARTS(Z18FSCK_WORD)};
+#undef Z18FSCK_WORD
+constexpr int PART_COUNT = static_cast<int>(sizeof PART_WORDS / sizeof PART_WORDS[0]);
+
+// The table is checked as it compiles: a code given twice or out of order, or words that name a
+// part no problem can give, never reach a report.
+constexpr bool sameWord(const char* word, const char* from, const char* to) {
+    for (; from < to; ++from, ++word)
+        if (*word != *from) return false;
+    return *word == '\0';
+}
+// The part named by the word between from and to, or -1.
+constexpr int partOf(const char* from, const char* to) {
+    for (int k = 0; k < PART_COUNT; ++k)
+        if (sameWord(PART_WORDS[k], from, to)) return k;
+    return -1;
+}
+// Where the word that starts after the "{" at `open` ends, at its "}"; null where none closes it.
+constexpr const char* wordEnd(const char* open) {
+    const char* at = open + 1;
+    while (*at != '\0' && *at != '{' && *at != '}') ++at;
+    return *at == '}' ? at : nullptr;
+}
+// Every brace opens a word that is {n}, {s} or a part, and is closed.
+constexpr bool wordsKnown(const char* text) {
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at == '}') return false;
+        if (*at != '{') continue;
+        const char* end = wordEnd(at);
+        if (end == nullptr) return false;
+        if (!sameWord("n", at + 1, end) && !sameWord("s", at + 1, end) && partOf(at + 1, end) < 0)
+            return false;
+        at = end;
+    }
+    return true;
+}
+constexpr bool codesAscend() {
+    for (std::size_t k = 1; k < sizeof TABLE / sizeof TABLE[0]; ++k)
+        if (static_cast<int>(TABLE[k - 1].code) >= static_cast<int>(TABLE[k].code)) return false;
+    return true;
+}
+constexpr bool allWordsKnown() {
+    for (const Row& row : TABLE)
+        if (!wordsKnown(row.what) || !wordsKnown(row.fix)) return false;
+    return true;
+}
+static_assert(codesAscend(), "each problem code is given once, the table in ascending order");
+static_assert(allWordsKnown(), "the problem texts name only {n}, {s} and the parts of Z18FSCK_PARTS");
+
+const Row& rowOf(Code code) {
+    for (const Row& row : TABLE)
+        if (row.code == code) return row;
     return TABLE[0];  // not reached: the list makes a row for every code
 }
 
@@ -28,36 +80,77 @@ std::string range(long long low, long long high) {
     return low == high ? std::to_string(low) : std::to_string(low) + texts::RANGE_DASH + std::to_string(high);
 }
 
+const std::string* given(const Problem& p, int part) {
+    for (const auto& given : p.parts)
+        if (static_cast<int>(given.first) == part) return &given.second;
+    return nullptr;
+}
+
 std::string fill(const char* pattern, const Problem& p) {
     std::string out;
     for (const char* at = pattern; *at != '\0'; ++at) {
-        if (*at != '{' || at[1] == '\0' || at[2] != '}') {
+        if (*at != '{') {
             out += *at;
             continue;
         }
-        const char key = at[1];
-        at += 2;
-        if (key == 'n') {
+        const char* end = wordEnd(at);
+        const int part = partOf(at + 1, end);
+        if (sameWord("n", at + 1, end)) {
             out += range(p.low, p.high);
-        } else if (key == 's') {
+        } else if (sameWord("s", at + 1, end)) {
             if (p.high != p.low) out += 's';
-        } else if (key >= '1' && key <= '9') {
-            const std::size_t k = static_cast<std::size_t>(key - '1');
-            if (k < p.parts.size()) out += p.parts[k];
+        } else if (part == static_cast<int>(Part::CLAIM)) {
+            if (!p.claim.empty()) out += whatText(p.claim[0]);
+        } else if (const std::string* text = given(p, part)) {
+            out += *text;
         }
+        at = end;
     }
     return out;
 }
 
-}  // namespace
-
-std::string codeText(Code code) {
-    const int n = static_cast<int>(code);
-    return (n >= FIRST_INFO_CODE ? texts::INFO_PREFIX : texts::PROBLEM_PREFIX) + std::to_string(n);
+// The words of `pattern` that p leaves without a value, each after ", ".
+std::string missingIn(const char* pattern, const Problem& p) {
+    std::string missing;
+    for (const char* at = pattern; *at != '\0'; ++at) {
+        if (*at != '{') continue;
+        const char* end = wordEnd(at);
+        const int part = partOf(at + 1, end);
+        const bool lacking = sameWord("n", at + 1, end)              ? p.low < 0
+                             : part == static_cast<int>(Part::CLAIM) ? p.claim.empty()
+                             : part >= 0                             ? given(p, part) == nullptr
+                                                                     : false;
+        if (lacking) missing += ", " + std::string(at + 1, end);
+        // The claim is shown by its words of what is wrong only.
+        if (part == static_cast<int>(Part::CLAIM) && !p.claim.empty())
+            missing += missingIn(rowOf(p.claim[0].code).what, p.claim[0]);
+        at = end;
+    }
+    return missing;
 }
 
-std::string whatText(const Problem& p) { return fill(textOf(p.code).what, p); }
-std::string fixText(const Problem& p) { return fill(textOf(p.code).fix, p); }
+}  // namespace
+
+bool Problem::info() const { return rowOf(code).kind == Kind::INFO; }
+
+std::string codeText(Code code) {
+    return (rowOf(code).kind == Kind::INFO ? texts::INFO_PREFIX : texts::PROBLEM_PREFIX) +
+           std::to_string(static_cast<int>(code));
+}
+
+std::string whatText(const Problem& p) { return fill(rowOf(p.code).what, p); }
+std::string fixText(const Problem& p) { return fill(rowOf(p.code).fix, p); }
+
+std::string missingParts(const Problem& p) {
+    const std::string missing = missingIn(rowOf(p.code).what, p) + missingIn(rowOf(p.code).fix, p);
+    return missing.empty() ? missing : missing.substr(2);
+}
+
+std::vector<Code> allCodes() {
+    std::vector<Code> codes;
+    for (const Row& row : TABLE) codes.push_back(row.code);
+    return codes;
+}
 
 std::string problemLine(const Problem& p) {
     std::string line = codeText(p.code) + ' ';
@@ -78,6 +171,10 @@ std::string problemLine(const Problem& p) {
 }
 
 void collapse(std::vector<Problem>* problems) {
+    const auto sameClaim = [](const Problem& a, const Problem& b) {
+        return a.claim.size() == b.claim.size() &&
+               (a.claim.empty() || whatText(a.claim[0]) == whatText(b.claim[0]));
+    };
     // The image's problems come first, what the check learnt of the image as a whole last.
     const auto rank = [](const Problem& p) { return p.entry >= 0 ? 1 : p.info() ? 2 : 0; };
     std::stable_sort(problems->begin(), problems->end(), [&](const Problem& a, const Problem& b) {
@@ -87,8 +184,8 @@ void collapse(std::vector<Problem>* problems) {
     for (const Problem& p : *problems) {
         if (!folded.empty()) {
             Problem& last = folded.back();
-            const bool alike =
-                last.code == p.code && last.user == p.user && last.name == p.name && last.parts == p.parts;
+            const bool alike = last.code == p.code && last.user == p.user && last.name == p.name &&
+                               last.parts == p.parts && sameClaim(last, p);
             const bool sameEntry = last.entry == p.entry && last.lastEntry == p.lastEntry;
             if (alike && sameEntry && p.low >= 0 && last.high + 1 == p.low) {
                 last.high = p.high;
@@ -112,25 +209,24 @@ void collapse(std::vector<Problem>* problems) {
 }
 
 std::string storedName(const unsigned char* e) {
-    static constexpr char HEX[] = "0123456789ABCDEF";
     const auto field = [](const unsigned char* bytes, std::size_t width) {
         std::size_t n = width;
         while (n > 0 && bytes[n - 1] == ' ') --n;
         std::string out;
         for (std::size_t i = 0; i < n; ++i) {
             const unsigned char c = bytes[i];
-            if (c >= 0x20 && c < 0x7F) {
+            if (isPrintableAscii(c)) {
                 out += static_cast<char>(c);
             } else {
                 out += "\\x";
-                out += HEX[c >> 4];
-                out += HEX[c & 0xF];
+                out += hexDigit(c >> 4);
+                out += hexDigit(c);
             }
         }
         return out;
     };
-    const std::string name = field(e + entry::NAME, entry::TYPE - entry::NAME);
-    const std::string type = field(e + entry::TYPE, entry::EXTENT - entry::TYPE);
+    const std::string name = field(e + entry::NAME, NAME_SIZE);
+    const std::string type = field(e + entry::TYPE, TYPE_SIZE);
     return type.empty() ? name : name + "." + type;
 }
 

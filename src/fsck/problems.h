@@ -4,18 +4,46 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fsck/texts.h"
 
 namespace z18::fsck {
 
-#define Z18FSCK_CODE(name, code, what, fix) name = code,
+#define Z18FSCK_CODE(name, code, kind, what, fix) name = code,
 enum class Code : int { Z18FSCK_PROBLEMS(Z18FSCK_CODE) };
 #undef Z18FSCK_CODE
 
-// Codes from here on are information, no problem: they leave the exit status as it is.
-constexpr int FIRST_INFO_CODE = 700;
+// A PROBLEM counts against the image; INFO is what the check learnt, and leaves the exit status.
+enum class Kind { PROBLEM, INFO };
+
+// The parts a problem's words may name besides {n} and {s}, each as the texts write it.
+#define Z18FSCK_PARTS(X)                                                                     \
+    X(AFTER, "after")          /* " after its header", where the disk begins past one */     \
+    X(FILL, "fill")            /* what fills a directory sector that holds no entries */     \
+    X(AREA, "area")            /* the user area an entry moves to */                         \
+    X(NEW_NAME, "new")         /* the name the repaired image gives a file */                \
+    X(BITS, "bits")            /* the attribute bits set in a name: "F1, F3" */              \
+    X(OTHER, "other")          /* the number of another entry the problem is about */        \
+    X(OTHER_NAME, "otherName") /* and its name as stored */                                  \
+    X(ZEROS, "zeros")          /* the block of zeros that takes a lost block's place */      \
+    X(CLAIM, "claim")          /* why a block was lost: another problem, in its own words */ \
+    X(BYTE, "byte")            /* a byte of the entry, in hex */                             \
+    X(NEED, "need")            /* the block slots a record count needs */                    \
+    X(NAMED, "named")          /* the blocks an entry names */                               \
+    X(COUNT, "count")          /* the record count the repair sets */                        \
+    X(BLOCKS, "blocks")        /* blocks, as runs */                                         \
+    X(HOLES, "holes")          /* records no block holds, as runs */                         \
+    X(BYTES, "bytes")          /* the size of a file */                                      \
+    X(WHY, "why")              /* why an erased file cannot come back */
+
+#define Z18FSCK_PART(name, word) name,
+enum class Part { Z18FSCK_PARTS(Z18FSCK_PART) };
+#undef Z18FSCK_PART
+
+// The parts a problem is given, each once, with their text.
+using Parts = std::vector<std::pair<Part, std::string>>;
 
 struct Problem {
     Code code = Code::SHORT_FILE;
@@ -25,9 +53,12 @@ struct Problem {
     std::string name;    // the entry's name as stored
     long long low = -1;  // the number the line names ({n}); a range once repeats collapsed
     long long high = -1;
-    std::vector<std::string> parts;  // {1}, {2}, {3}
+    Parts parts;
+    // The problem that cost an entry its block, where no block of zeros could take the block's
+    // place ({claim}): told in its own row's words, with its own number and parts.
+    std::vector<Problem> claim;
 
-    bool info() const { return static_cast<int>(code) >= FIRST_INFO_CODE; }
+    bool info() const;
 };
 
 // "P401" or "I704".
@@ -37,6 +68,12 @@ std::string whatText(const Problem& p);
 std::string fixText(const Problem& p);
 // The whole report line, without its newline: code, subject, what and fix.
 std::string problemLine(const Problem& p);
+// The parts that the problem's words name and the problem does not give ("n" for a number it
+// lacks), one after another; empty when the line can be made whole. Every problem the check
+// raises must give them all.
+std::string missingParts(const Problem& p);
+// Every code of the table, in order.
+std::vector<Code> allCodes();
 
 // Orders the problems (the image's first, then by entry, then what is learnt of the image as a
 // whole) and folds each run of one problem over consecutive numbers, or over consecutive entries,

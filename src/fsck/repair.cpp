@@ -1,5 +1,7 @@
 // The repaired image: made under a name of its own and given its real name only when all of it
 // is on the disk, so a run cut short never leaves a half-made image under the name asked for.
+#include "fsck/repair.h"
+
 #include <cstring>
 
 #include "fsck/texts.h"

@@ -1,10 +1,14 @@
 // What z18fsck tells: the check's lines, one line for each salvaged file, the summary, and the
 // same as one JSON document for scripts that rescue a shelf of disks.
+#include "fsck/report.h"
+
 #include <algorithm>
 #include <sstream>
 
+#include "fsck/salvage.h"
 #include "fsck/texts.h"
 #include "fsck/work.h"
+#include "host/ascii.h"
 #include "session/status.h"
 
 namespace z18::fsck {
@@ -19,7 +23,6 @@ long liveFiles(const Plan& plan) {
 
 // A JSON string of text that is ASCII already (names and paths go through shown() first).
 std::string json(const std::string& text) {
-    static constexpr char HEX[] = "0123456789abcdef";
     std::string out = "\"";
     for (char c : text) {
         const unsigned char u = static_cast<unsigned char>(c);
@@ -28,8 +31,8 @@ std::string json(const std::string& text) {
             out += c;
         } else if (u < 0x20) {
             out += "\\u00";
-            out += HEX[u >> 4];
-            out += HEX[u & 0xF];
+            out += asciiLower(hexDigit(u >> 4));
+            out += asciiLower(hexDigit(u));
         } else {
             out += c;
         }

@@ -1,13 +1,17 @@
 // Salvage: every file the plan found, written into a folder, with the report beside them. The
 // folder is made new, or taken empty, or taken back from an earlier salvage of the same image
 // that stopped (a full disk): whatever that left whole stays, what it left cut short goes.
+#include "fsck/salvage.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
 
+#include "fsck/report.h"
 #include "fsck/texts.h"
 #include "fsck/work.h"
+#include "host/ascii.h"
 
 namespace z18::fsck {
 
@@ -16,9 +20,8 @@ namespace {
 // The largest host file an earlier salvage may have left: the largest file CP/M addresses.
 constexpr std::uint64_t MAX_SALVAGED = 65536 * RECORD_SIZE;
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 std::string folded(std::string text) {
-    for (char& c : text) c = lower(c);
+    for (char& c : text) c = asciiLower(c);
     return text;
 }
 
@@ -33,9 +36,8 @@ bool reservedOnWindows(const std::string& name) {
 
 // The host name of a salvaged file: its name without attribute bits, with every byte that some
 // host cannot hold in a name (control bytes, spaces and < > : " / \ | ? *) turned into "_"; "_"
-// in front of a name that Windows keeps for a device or that is empty, "." or ".."; "uN-" in
-// front for user area N other than 0; and, where the name is taken already (compared without
-// regard to case), "~1", "~2"... before its type.
+// in front of a name that Windows keeps for a device or that is empty, "." or ".."; then as
+// salvageName makes it.
 std::string hostName(const File& f, std::set<std::string>* taken) {
     std::string name = f.hostBase;
     for (char& c : name) {
@@ -43,15 +45,7 @@ std::string hostName(const File& f, std::set<std::string>* taken) {
         if (u <= 0x20 || u >= 0x7F || std::strchr("<>:\"/\\|?*", c) != nullptr) c = '_';
     }
     if (name.empty() || name == "." || name == ".." || reservedOnWindows(name)) name = "_" + name;
-    if (f.area != 0) name = "u" + std::to_string(f.area) + "-" + name;
-    std::string candidate = name;
-    for (int n = 1; taken->count(folded(candidate)) != 0; ++n) {
-        const std::size_t dot = name.rfind('.');
-        const std::size_t at = dot == std::string::npos || dot == 0 ? name.size() : dot;
-        candidate = name.substr(0, at) + "~" + std::to_string(n) + name.substr(at);
-    }
-    taken->insert(folded(candidate));
-    return candidate;
+    return salvageName(name, f.area, taken);
 }
 
 const char* folderOf(const File& f) {
@@ -153,6 +147,18 @@ private:
 
 }  // namespace
 
+std::string salvageName(const std::string& base, int area, std::set<std::string>* taken) {
+    const std::string name = area != 0 ? "u" + std::to_string(area) + "-" + base : base;
+    std::string candidate = name;
+    for (int n = 1; taken->count(folded(candidate)) != 0; ++n) {
+        const std::size_t dot = name.rfind('.');
+        const std::size_t at = dot == std::string::npos || dot == 0 ? name.size() : dot;
+        candidate = name.substr(0, at) + "~" + std::to_string(n) + name.substr(at);
+    }
+    taken->insert(folded(candidate));
+    return candidate;
+}
+
 std::vector<std::string> hostPaths(const Plan& plan) {
     std::set<std::string> taken[3];
     taken[0].insert(folded(texts::REPORT_NAME));
@@ -162,14 +168,6 @@ std::vector<std::string> hostPaths(const Plan& plan) {
     for (const File& f : plan.files)
         paths.push_back(folderOf(f) + hostName(f, &taken[static_cast<int>(f.kind)]));
     return paths;
-}
-
-std::vector<std::uint8_t> salvagedBytes(const Plan& plan, const File& f) {
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(f.length) * RECORD_SIZE, 0);
-    forEachRun(plan, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
-        if (from != nullptr) std::memcpy(out.data() + at, from, n);
-    });
-    return out;
 }
 
 bool prepareSalvage(Session& s, const Options& o, const Plan& plan, Salvage* salvage) {

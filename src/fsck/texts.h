@@ -57,60 +57,76 @@ constexpr char SUMMARY_USED[] = " blocks used, ";
 constexpr char SUMMARY_FREE[] = " free, ";
 constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
 
-// Every problem z18fsck reports: its name in the code, its stable code, what it says and what a
-// repair does about it (for information, what can be done). In the texts, {n} is the number the
-// line is about (a range once repeats of one problem collapse, and then {s} is "s"), {1} to {3}
-// the further parts. One list makes both the codes and the table, so neither lacks a row.
-#define Z18FSCK_PROBLEMS(X)                                                                                  \
-    /* The image file as a whole. */                                                                         \
-    X(SHORT_FILE, 101, "the file holds {n} bytes{1}, not 368640", "missing bytes read as zeros")             \
-    X(LONG_FILE, 102, "the file holds {n} bytes{1}, not 368640", "the bytes past 368640 are left out")       \
-    X(HEADER, 103, "a header of {n} bytes comes before the disk",                                            \
-      "read from there; the repair leaves the header out")                                                   \
-    /* The directory. */                                                                                     \
-    X(DIRECTORY_UNREADABLE, 201, "image sector{s} {n} cannot be read", "their entries are left free")        \
-    X(DIRECTORY_JUNK, 202, "no plausible entry in image sector{s} {n} ({1})", "their entries are left free") \
-    X(NO_NAME_NO_BLOCK, 203, "no name and no block", "entry removed: it holds no data")                      \
-    /* User bytes and names. */                                                                              \
-    X(USER_MOVED, 301, "user byte {n} is no user area (0 to 15)", "moved to user area {1}")                  \
-    X(USER_NO_DATA, 302, "user byte {n} is no user area (0 to 15)", "entry removed: it holds no data")       \
-    X(USER_NO_FILE, 303, "user byte {n} is no user area (0 to 15)",                                          \
-      "entry removed: it is no file (salvage extracts it)")                                                  \
-    X(BAD_NAME, 304, "name fails the CP/M name check", "renamed to {1}")                                     \
-    X(NAME_ATTRIBUTES, 305, "attribute {1} set in the name, which z18man refuses", "cleared, the name kept") \
-    X(NAME_CLASH, 306, "a file of this name is already in user area {n} (entry {1})", "renamed to {2}")      \
-    X(MIXED_KEYS, 307, "its extents carry different attribute bits", "all set as in its first extent")       \
-    /* Block numbers. */                                                                                     \
-    X(BLOCK_PAST_DISK, 401, "names block{s} {n}, past the last block 174", "left out")                       \
-    X(BLOCK_PAST_DISK_ZEROS, 402, "names block {n}, past the last block 174",                                \
-      "a block of zeros takes its place: block {1}")                                                         \
-    X(BLOCK_SHARED, 403, "block {n} is also named by entry {1} '{2}'",                                       \
-      "a block of zeros takes its place: block {3}")                                                         \
-    X(BLOCK_TWICE, 404, "block {n} is named twice by this entry",                                            \
-      "a block of zeros takes its place: block {1}")                                                         \
-    X(BLOCK_PAST_COUNT, 405, "names block{s} {n} past its record count", "left out")                         \
-    X(BLOCK_LOST_HOLE, 406, "{1}, and no block is free", "left out: its records are a hole")                 \
-    /* Record counts and extents. */                                                                         \
-    X(BIG_RECORD_COUNT, 501, "record count byte {n} is above 128", "record count made to fit")               \
-    X(EXTENT_BITS, 502, "extent byte {1} has bits above the extent number", "those bits cleared")            \
-    X(LAST_BYTES, 503, "last record byte count {n} is above 128", "set to 0")                                \
-    X(COUNT_PAST_BLOCKS, 504, "{n} record(s) need {1} block(s), the entry names {2}",                        \
-      "record count set to {3}")                                                                             \
-    X(COUNT_AFTER_CHANGES, 505, "record count no longer fits its blocks after the changes above",            \
-      "record count set to {1}")                                                                             \
-    X(SECOND_EXTENT, 506, "a second file of this name in its user area: extent {n} is also in entry {1}",    \
-      "kept as a file of its own, named {2}")                                                                \
-    X(BIG_MODULE, 507, "s2 byte {n} places the entry past the 8 MB that CP/M 2.2 can address",               \
-      "kept as a file of its own, named {1}")                                                                \
-    X(MODULE_BIT, 508, "s2 byte {1} has bit 7 set", "bit cleared")                                           \
-    /* The data. */                                                                                          \
-    X(UNREADABLE, 601, "record{s} {n} cannot be read ({1})", "copied with zeros where unreadable")           \
-    /* Information, no problem. */                                                                           \
-    X(SPARSE, 701, "sparse: records {1} are holes, read as zeros", "")                                       \
-    X(ERASED, 702, "an erased file of {1} bytes", "-x saves it in erased/, -o with -u brings it back")       \
-    X(ERASED_LOST, 703, "an erased file of {1} bytes, lost: {2}", "")                                        \
-    X(ERASED_BACK, 704, "an erased file of {1} bytes", "brought back as {2}, in user area 0")                \
-    X(LOST_DATA, 705, "data that no file names, in block{s} {1}",                                            \
+// Every problem z18fsck reports: its name in the code, its stable code, its kind (a PROBLEM counts
+// against the image and sets the exit status; INFO tells what the check learnt and leaves the
+// status as it is), what it says and what a repair does about it (for information, what can be
+// done). In the texts, {n} is the number the line is about (a range once repeats of one problem
+// collapse, and then {s} is "s"); any other {word} is a part the check hands over with the
+// problem, one of Z18FSCK_PARTS (problems.h). One list makes both the codes and the table, so
+// neither lacks a row; problems.cpp checks the list as it compiles.
+#define Z18FSCK_PROBLEMS(X)                                                                                \
+    /* The image file as a whole. */                                                                       \
+    X(SHORT_FILE, 101, PROBLEM, "the file holds {n} bytes{after}, not 368640",                             \
+      "missing bytes read as zeros")                                                                       \
+    X(LONG_FILE, 102, PROBLEM, "the file holds {n} bytes{after}, not 368640",                              \
+      "the bytes past 368640 are left out")                                                                \
+    X(HEADER, 103, PROBLEM, "a header of {n} bytes comes before the disk",                                 \
+      "read from there; the repair leaves the header out")                                                 \
+    /* The directory. */                                                                                   \
+    X(DIRECTORY_UNREADABLE, 201, PROBLEM, "image sector{s} {n} cannot be read",                            \
+      "their entries are left free")                                                                       \
+    X(DIRECTORY_JUNK, 202, PROBLEM, "no plausible entry in image sector{s} {n} ({fill})",                  \
+      "their entries are left free")                                                                       \
+    X(NO_NAME_NO_BLOCK, 203, PROBLEM, "no name and no block", "entry removed: it holds no data")           \
+    /* User bytes and names. */                                                                            \
+    X(USER_MOVED, 301, PROBLEM, "user byte {n} is no user area (0 to 15)", "moved to user area {area}")    \
+    X(USER_NO_DATA, 302, PROBLEM, "user byte {n} is no user area (0 to 15)",                               \
+      "entry removed: it holds no data")                                                                   \
+    X(USER_NO_FILE, 303, PROBLEM, "user byte {n} is no user area (0 to 15)",                               \
+      "entry removed: it is no file (salvage extracts it)")                                                \
+    X(BAD_NAME, 304, PROBLEM, "name fails the CP/M name check", "renamed to {new}")                        \
+    X(NAME_ATTRIBUTES, 305, PROBLEM, "attribute {bits} set in the name, which z18man refuses",             \
+      "cleared, the name kept")                                                                            \
+    X(NAME_CLASH, 306, PROBLEM, "a file of this name is already in user area {n} (entry {other})",         \
+      "renamed to {new}")                                                                                  \
+    X(MIXED_KEYS, 307, PROBLEM, "its extents carry different attribute bits",                              \
+      "all set as in its first extent")                                                                    \
+    /* Block numbers. */                                                                                   \
+    X(BLOCK_PAST_DISK, 401, PROBLEM, "names block{s} {n}, past the last block 174", "left out")            \
+    X(BLOCK_PAST_DISK_ZEROS, 402, PROBLEM, "names block {n}, past the last block 174",                     \
+      "a block of zeros takes its place: block {zeros}")                                                   \
+    X(BLOCK_SHARED, 403, PROBLEM, "block {n} is also named by entry {other} '{otherName}'",                \
+      "a block of zeros takes its place: block {zeros}")                                                   \
+    X(BLOCK_TWICE, 404, PROBLEM, "block {n} is named twice by this entry",                                 \
+      "a block of zeros takes its place: block {zeros}")                                                   \
+    X(BLOCK_PAST_COUNT, 405, PROBLEM, "names block{s} {n} past its record count", "left out")              \
+    X(BLOCK_LOST_HOLE, 406, PROBLEM, "{claim}, and no block is free", "left out: its records are a hole")  \
+    /* Record counts and extents. */                                                                       \
+    X(BIG_RECORD_COUNT, 501, PROBLEM, "record count byte {n} is above 128", "record count made to fit")    \
+    X(EXTENT_BITS, 502, PROBLEM, "extent byte {byte} has bits above the extent number",                    \
+      "those bits cleared")                                                                                \
+    X(LAST_BYTES, 503, PROBLEM, "last record byte count {n} is above 128", "set to 0")                     \
+    X(COUNT_PAST_BLOCKS, 504, PROBLEM, "{n} record(s) need {need} block(s), the entry names {named}",      \
+      "record count set to {count}")                                                                       \
+    X(COUNT_AFTER_CHANGES, 505, PROBLEM, "record count no longer fits its blocks after the changes above", \
+      "record count set to {count}")                                                                       \
+    X(SECOND_EXTENT, 506, PROBLEM,                                                                         \
+      "a second file of this name in its user area: extent {n} is also in entry "                          \
+      "{other}",                                                                                           \
+      "kept as a file of its own, named {new}")                                                            \
+    X(BIG_MODULE, 507, PROBLEM, "s2 byte {n} places the entry past the 8 MB that CP/M 2.2 can address",    \
+      "kept as a file of its own, named {new}")                                                            \
+    X(MODULE_BIT, 508, PROBLEM, "s2 byte {byte} has bit 7 set", "bit cleared")                             \
+    /* The data. */                                                                                        \
+    X(UNREADABLE, 601, PROBLEM, "record{s} {n} cannot be read ({blocks})",                                 \
+      "copied with zeros where unreadable")                                                                \
+    /* What the check learnt, no problem. */                                                               \
+    X(SPARSE, 701, INFO, "sparse: records {holes} are holes, read as zeros", "")                           \
+    X(ERASED, 702, INFO, "an erased file of {bytes} bytes",                                                \
+      "-x saves it in erased/, -o with -u brings it back")                                                 \
+    X(ERASED_LOST, 703, INFO, "an erased file of {bytes} bytes, lost: {why}", "")                          \
+    X(ERASED_BACK, 704, INFO, "an erased file of {bytes} bytes", "brought back as {new}, in user area 0")  \
+    X(LOST_DATA, 705, INFO, "data that no file names, in block{s} {blocks}",                               \
       "salvage saves each run of blocks in lost+found/")
 
 // What fills a directory sector that holds no entries.

@@ -8,7 +8,6 @@ namespace z18 {
 
 namespace {
 
-constexpr std::size_t MAX_TEXT = 12;
 constexpr char FORBIDDEN[] = "<>.,;:=[]%|()/\\";
 
 }  // namespace
@@ -38,12 +37,12 @@ void padField(char* dest, const char* text, int width) {
     dest[width] = '\0';
 }
 
-int makeCpmName(Session& s, CpmName* dest, const std::string& input) {
+bool parseCpmName(const std::string& input, CpmName* dest) {
     // The text ends at its first zero byte, as a display name does.
     const std::size_t length = std::strlen(input.c_str());
-    if (length == 0 || length > MAX_TEXT) return 0;
+    if (length == 0 || length > NAME_TEXT_SIZE) return false;
 
-    char work[MAX_TEXT + 1];
+    char work[NAME_TEXT_SIZE + 1];
     std::memcpy(work, input.c_str(), length + 1);
     upperCase(work);
 
@@ -51,13 +50,13 @@ int makeCpmName(Session& s, CpmName* dest, const std::string& input) {
     if (char* dot = std::strrchr(work, '.')) {
         *dot = '\0';
         typeText = dot + 1;
-        if (std::strlen(typeText) > TYPE_SIZE) return 0;
+        if (std::strlen(typeText) > TYPE_SIZE) return false;
     }
     char type[TYPE_SIZE + 1];
     padField(type, typeText, TYPE_SIZE);
 
     const std::size_t nameLength = std::strlen(work);
-    if (nameLength == 0 || nameLength > NAME_SIZE) return 0;
+    if (nameLength == 0 || nameLength > NAME_SIZE) return false;
     char name[NAME_SIZE + 1];
     padField(name, work, NAME_SIZE);
 
@@ -69,20 +68,24 @@ int makeCpmName(Session& s, CpmName* dest, const std::string& input) {
     for (std::size_t i = 0; i < sizeof all; ++i) {
         const unsigned char c = static_cast<unsigned char>(all[i]);
         const bool inName = i < NAME_SIZE;
-        if (c < 0x20 || c > 0x7E) return 0;
+        if (c < 0x20 || c > 0x7E) return false;
         if (c == ' ') {
-            if (i == 0) return 0;
+            if (i == 0) return false;
             spaceSeen = true;
             continue;
         }
-        if (inName && spaceSeen) return 0;
-        if (std::strchr(FORBIDDEN, c) != nullptr) return 0;
-        if (dest == nullptr && (c == '?' || c == '*')) return 0;
+        if (inName && spaceSeen) return false;
+        if (std::strchr(FORBIDDEN, c) != nullptr) return false;
+        if (dest == nullptr && (c == '?' || c == '*')) return false;
     }
 
-    if (dest == nullptr) return 1;
-    std::memcpy(dest->chars, all, sizeof all);
-    s.maskHasWildcard = std::memchr(all, '?', sizeof all) != nullptr ? 1 : 0;
+    if (dest != nullptr) std::memcpy(dest->chars, all, sizeof all);
+    return true;
+}
+
+int makeCpmName(Session& s, CpmName* dest, const std::string& text) {
+    if (!parseCpmName(text, dest)) return 0;
+    if (dest != nullptr) s.maskHasWildcard = std::memchr(dest->chars, '?', NAME_TYPE_SIZE) != nullptr ? 1 : 0;
     return 1;
 }
 
@@ -105,14 +108,26 @@ void displayName(const std::uint8_t* nameType, char* text) {
     upperCase(text);
 }
 
-void describeEntry(Session& s, int index) {
-    const std::uint8_t* e = s.entryAt(index);
-    EntryInfo& info = s.entryInfo;
+void describeEntry(Session& s, int index) { describeEntry(s.entryAt(index), &s.entryInfo); }
+
+void describeEntry(const std::uint8_t* e, EntryInfo* out) {
+    EntryInfo& info = *out;
     info.user = e[entry::USER];
     displayName(e + entry::NAME, info.displayName);
 
     info.readOnly = (e[entry::TYPE] & ATTRIBUTE_BIT) ? 1 : 0;
     info.hidden = (e[entry::TYPE + 1] & ATTRIBUTE_BIT) ? 1 : 0;
+}
+
+bool storableName(const std::uint8_t* e) {
+    EntryInfo info;
+    describeEntry(e, &info);
+    CpmName name;
+    if (!parseCpmName(info.displayName, &name)) return false;
+    for (std::size_t k = 0; k < NAME_TYPE_SIZE; ++k)
+        if (name.chars[k] == '?' || name.chars[k] != static_cast<char>(e[entry::NAME + k] & NO_BIT_7))
+            return false;
+    return true;
 }
 
 }  // namespace z18

@@ -94,10 +94,9 @@ void nameImage(Session& s, const std::string& text) {
 
 int openImage(Session& s, bool creationAllowed) {
     const std::string path = s.imageDir + s.imageName;
-    // Catalogue and extract only read, so they leave a write-protected image usable and let
-    // other readers in; every other request holds the image alone.
-    const bool writes =
-        (s.options & (OPT_NEW_IMAGE | OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_ADD | OPT_ERASE)) != 0;
+    // A request that only reads leaves a write-protected image usable and lets other readers in;
+    // one that writes holds the image alone.
+    const bool writes = (s.options & optionsWith(trait::WRITES_IMAGE)) != 0;
     const OpenMode mode = creationAllowed ? OpenMode::ImageCreate
                           : writes        ? OpenMode::ImageWrite
                                           : OpenMode::ImageRead;

@@ -34,6 +34,17 @@ int areaNumber(const std::string& text) {
     return 0;
 }
 
+// The name an entry shows in the catalogue (in *text where asked), as the 8.3 name a lookup
+// compares: that is how the folder shows it too.
+CpmName shownNameOf(const std::uint8_t* entry, std::string* text = nullptr) {
+    char shown[LONGEST_NAME + 1];
+    displayName(entry + entry::NAME, shown);
+    CpmName cpm;
+    parseCpmName(shown, &cpm);
+    if (text != nullptr) *text = shown;
+    return cpm;
+}
+
 std::string shownName(const char* name) {
     char text[LONGEST_NAME + 1];
     displayName(reinterpret_cast<const std::uint8_t*>(name), text);
@@ -74,7 +85,7 @@ Volume::Place Volume::placeOf(const std::string& path) {
     p.area = area;
     CpmName cpm;
     // "?" and "*" would make a pattern of the name, which no file may carry.
-    p.validName = name.find_first_of("?*") == std::string::npos && makeCpmName(s_, &cpm, name);
+    p.validName = name.find_first_of("?*") == std::string::npos && parseCpmName(name, &cpm);
     std::memcpy(p.name, cpm.chars, NAME_TYPE_SIZE);
     return p;
 }
@@ -84,12 +95,7 @@ int Volume::shownEntry(int area, const char* name) const {
         const std::uint8_t* e = s_.directory + static_cast<std::size_t>(i) * ENTRY_SIZE;
         // The catalogue lists a file by its entries of logical extents 0 and 1.
         if (e[entry::USER] != area || e[entry::EXTENT] > 1) continue;
-        // Compared as the catalogue shows the name: that is how the folder shows it too.
-        describeEntry(s_, i);
-        CpmName shown;
-        if (makeCpmName(s_, &shown, s_.entryInfo.displayName) &&
-            std::memcmp(shown.chars, name, NAME_TYPE_SIZE) == 0)
-            return i;
+        if (std::memcmp(shownNameOf(e).chars, name, NAME_TYPE_SIZE) == 0) return i;
     }
     return -1;
 }
@@ -214,10 +220,8 @@ FolderError Volume::list(const std::string& path, std::vector<std::pair<std::str
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
         const std::uint8_t* e = s_.entryAt(i);
         if (e[entry::USER] != p.area || e[entry::EXTENT] > 1) continue;
-        describeEntry(s_, i);
-        const std::string name = s_.entryInfo.displayName;
-        CpmName cpm;
-        makeCpmName(s_, &cpm, name);
+        std::string name;
+        const CpmName cpm = shownNameOf(e, &name);
         if (shownEntry(p.area, cpm.chars) != i) continue;  // a second entry of a file listed already
         items->emplace_back(name, fileItem(liveNode(p.area, cpm.chars), i));
     }

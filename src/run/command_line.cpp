@@ -19,35 +19,19 @@ void splitPath(std::string& dir, std::string& name, const std::string& text) {
 
 namespace {
 
-OptionFlags optionBit(const std::string& arg) {
-    if (arg.size() != 2 || arg[0] != '/') return 0;
-    switch (arg[1]) {
-        case 'a': return OPT_ADD;
-        case 'c': return OPT_CATALOGUE;
-        case 'e': return OPT_ERASE;
-        case 'f': return OPT_FULL_FORMAT;
-        case 'q': return OPT_QUICK_FORMAT;
-        case 'x': return OPT_EXTRACT;
-        default: return 0;
-    }
+// The request a word of the command line chooses, or null: "/" and a letter, nothing else.
+const Request* requestOfWord(const std::string& word) {
+    return word.size() == 2 && word[0] == '/' ? findRequest(word[1]) : nullptr;
 }
 
-bool takesArgument(OptionFlags bit) {
-    return bit == OPT_ADD || bit == OPT_CATALOGUE || bit == OPT_ERASE || bit == OPT_EXTRACT;
-}
+bool several(OptionFlags bits) { return (bits & (bits - 1)) != 0; }
 
-bool combinationValid(OptionFlags o, bool argumentExpected) {
-    const OptionFlags formats = OPT_FULL_FORMAT | OPT_QUICK_FORMAT | OPT_ADD;
-    const OptionFlags readers = OPT_CATALOGUE | OPT_ERASE | OPT_EXTRACT;
-    if (o == 0) return false;
-    if (argumentExpected && !(o & OPT_CATALOGUE)) return false;
-    if ((o & OPT_FULL_FORMAT) && (o & OPT_QUICK_FORMAT)) return false;
-    if ((o & OPT_ERASE) && (o & OPT_EXTRACT)) return false;
-    if ((o & OPT_CATALOGUE) && o != OPT_CATALOGUE) return false;
-    if ((o & formats) && (o & readers)) return false;
-    if ((o & OPT_ERASE) && o != OPT_ERASE) return false;
-    if ((o & OPT_EXTRACT) && o != OPT_EXTRACT) return false;
-    return true;
+// At most one format and one command, and a format only with a command that allows one.
+bool combinationValid(OptionFlags o) {
+    const OptionFlags formats = o & optionsWith(trait::FORMAT);
+    const OptionFlags commands = o & ~formats;
+    if (o == 0 || several(formats) || several(commands)) return false;
+    return !formats || !commands || (commands & optionsWith(trait::AFTER_FORMAT)) != 0;
 }
 
 }  // namespace
@@ -61,23 +45,27 @@ int parseCommandLine(Session& s, int argc, const char* const* argv) {
 
     nameImage(s, argv[1]);
 
-    bool argumentExpected = false;
+    // Which options' file argument may name a host directory.
+    constexpr OptionFlags withPath =
+        optionsWhere([](const Request& r) { return r.argument == FileArgument::Path; });
+    const Request* waiting = nullptr;  // the switch whose file argument is the next word
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (argumentExpected) {
+        if (waiting != nullptr) {
             splitPath(s.hostDir, s.mask, arg);
-            if (!(s.options & (OPT_ADD | OPT_EXTRACT)) && !s.hostDir.empty()) return 0;
-            argumentExpected = false;
+            if (!(s.options & withPath) && !s.hostDir.empty()) return 0;
+            waiting = nullptr;
             continue;
         }
-        const OptionFlags bit = optionBit(arg);
-        if (bit == 0) return 0;
-        s.options |= bit;
-        argumentExpected = takesArgument(bit);
+        const Request* request = requestOfWord(arg);
+        if (request == nullptr) return 0;
+        s.options |= request->option;
+        if (request->argument != FileArgument::None) waiting = request;
     }
 
-    if (!combinationValid(s.options, argumentExpected)) return 0;
-    if (argumentExpected) s.mask = "*.*";  // "/c" as the last word lists everything
+    if (waiting != nullptr && waiting->argumentWhenLast == nullptr) return 0;
+    if (!combinationValid(s.options)) return 0;
+    if (waiting != nullptr) s.mask = waiting->argumentWhenLast;
     if (s.options == OPT_FULL_FORMAT) s.options |= OPT_NEW_IMAGE;
     return 1;
 }
@@ -85,10 +73,7 @@ int parseCommandLine(Session& s, int argc, const char* const* argv) {
 void printUsage(Session& s) {
     const Visible p = visible(s.programName);
     s.out << texts::USAGE_HEAD;
-    s.out << "  " << p << texts::USAGE_CATALOGUE;
-    s.out << "  " << p << texts::USAGE_FORMAT << texts::USAGE_FORMAT_ADD;
-    s.out << "  " << p << texts::USAGE_ERASE;
-    s.out << "  " << p << texts::USAGE_EXTRACT;
+    for (const char* form : texts::USAGE_FORMS) s.out << "  " << p << form;
     s.out << texts::USAGE_OPTIONS;
 }
 

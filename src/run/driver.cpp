@@ -21,7 +21,11 @@ std::string programNameOf(const std::string& path) {
     return name;
 }
 
-bool formatAlone(OptionFlags o) { return (o & (OPT_FULL_FORMAT | OPT_QUICK_FORMAT)) && !(o & OPT_ADD); }
+// A format with no command to follow: no mask to check, and the format is flushed at once.
+bool formatAlone(OptionFlags o) {
+    constexpr OptionFlags commands = optionsWhere([](const Request& r) { return !r.has(trait::FORMAT); });
+    return (o & optionsWith(trait::FORMAT)) && !(o & commands);
+}
 
 }  // namespace
 
@@ -41,6 +45,7 @@ int runSession(Session& s, int argc, const char* const* argv) {
     s.hostHandle = CLOSED_HANDLE;
     printBanner(s);
 
+    // Kept by design, never taken here: no start-up step of these hosts can fail.
     if (!initFramework(s, argc > 0 ? argv[0] : nullptr)) {
         s.out << texts::FRAMEWORK_FAILED;
         newlineFlush(s);
@@ -52,7 +57,7 @@ int runSession(Session& s, int argc, const char* const* argv) {
             printUsage(s);
             break;
         }
-        if (!openImage(s, (s.options & (OPT_NEW_IMAGE | OPT_ADD)) != 0)) break;
+        if (!openImage(s, (s.options & optionsWith(trait::CREATES_IMAGE)) != 0)) break;
         if (s.options & (OPT_NEW_IMAGE | OPT_FULL_FORMAT)) {
             if (!writeBootArea(s)) break;
         }
@@ -71,16 +76,12 @@ int runSession(Session& s, int argc, const char* const* argv) {
             break;
         }
 
-        if (s.options & OPT_CATALOGUE) {
-            listCatalogue(s);
-        } else if (s.options & OPT_ADD) {
-            addFiles(s);
-            saveDirectory(s);
-        } else if (s.options & OPT_ERASE) {
-            eraseFiles(s);
-            saveDirectory(s);
-        } else if (s.options & OPT_EXTRACT) {
-            extractFiles(s);
+        for (const Request& r : REQUESTS) {
+            if (!(s.options & r.option) || r.has(trait::FORMAT)) continue;
+            commandOf(r.option)(s);
+            // Whatever the command did before it stopped reaches the image.
+            if (r.has(trait::SAVES_DIRECTORY)) saveDirectory(s);
+            break;
         }
         exitStatus = 0;
     } while (false);

@@ -15,11 +15,13 @@ constexpr const char* BANNER_VERSION = BANNER_VERSION_POSIX;
 constexpr const char* FRAMEWORK_FAILED = "\nFatal Error: MFC initialization failed\n";
 
 constexpr const char* USAGE_HEAD = "Syntax:\n";
-constexpr const char* USAGE_CATALOGUE = " imagefile[.z18] /c [ cpm_name ]\n";
-constexpr const char* USAGE_FORMAT = " imagefile[.z18] [ /f | /q ]";
-constexpr const char* USAGE_FORMAT_ADD = " [ /a [path\\]cpm_name ]\n";
-constexpr const char* USAGE_ERASE = " imagefile[.z18] /e cpm_name\n";
-constexpr const char* USAGE_EXTRACT = " imagefile[.z18] /x [path\\]cpm_name\n";
+// One line a form of the command line, each after two spaces and the program's name.
+constexpr const char* USAGE_FORMS[] = {
+    " imagefile[.z18] /c [ cpm_name ]\n",
+    " imagefile[.z18] [ /f | /q ] [ /a [path\\]cpm_name ]\n",
+    " imagefile[.z18] /e cpm_name\n",
+    " imagefile[.z18] /x [path\\]cpm_name\n",
+};
 constexpr const char* USAGE_OPTIONS =
     "    /c\tshow catalogue of the image\n"
     "    /f\tfull format of the image\n"

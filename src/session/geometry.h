@@ -27,8 +27,9 @@ constexpr int RECORDS_PER_BLOCK = static_cast<int>(BLOCK_SIZE / RECORD_SIZE);
 constexpr int RECORDS_PER_EXTENT = 128;
 constexpr std::size_t NAME_SIZE = 8;  // the name bytes of an entry, space-filled
 constexpr std::size_t TYPE_SIZE = 3;
-constexpr std::size_t NAME_TYPE_SIZE = NAME_SIZE + TYPE_SIZE;  // the bytes a name pattern covers
-constexpr std::size_t KEY_SIZE = 1 + NAME_TYPE_SIZE;           // user byte, name and type
+constexpr std::size_t NAME_TYPE_SIZE = NAME_SIZE + TYPE_SIZE;      // the bytes a name pattern covers
+constexpr std::size_t KEY_SIZE = 1 + NAME_TYPE_SIZE;               // user byte, name and type
+constexpr std::size_t NAME_TEXT_SIZE = NAME_SIZE + 1 + TYPE_SIZE;  // "NAME.EXT" at its longest
 
 // Bit 7 of a name or type byte is an attribute, no part of the character (on the first two type
 // bytes: read-only and hidden); CP/M compares names, user bytes and s2 without it.

@@ -8,17 +8,9 @@
 
 #include "host/env.h"
 #include "session/geometry.h"
+#include "session/requests.h"
 
 namespace z18 {
-
-using OptionFlags = std::uint32_t;
-constexpr OptionFlags OPT_NEW_IMAGE = 0x01;
-constexpr OptionFlags OPT_FULL_FORMAT = 0x02;
-constexpr OptionFlags OPT_QUICK_FORMAT = 0x04;
-constexpr OptionFlags OPT_ADD = 0x08;
-constexpr OptionFlags OPT_ERASE = 0x10;
-constexpr OptionFlags OPT_EXTRACT = 0x20;
-constexpr OptionFlags OPT_CATALOGUE = 0x40;
 
 enum StatusCode : int {
     ST_IMAGE_EXISTS = -1,
@@ -47,7 +39,7 @@ struct CpmName {
 // The display record of one directory entry.
 struct EntryInfo {
     std::uint8_t user = 0;
-    char displayName[13] = {};
+    char displayName[NAME_TEXT_SIZE + 1] = {};
     std::int32_t records = 0;
     std::int32_t sizeK = 0;
     std::int32_t readOnly = 0;

@@ -45,7 +45,7 @@ inline bool planOf(z18::Env& env, const std::string& path, z18::fsck::Plan* plan
     env.closeFile(handle);
     z18::fsck::Undelete back;
     back.wanted = undelete;
-    if (read) z18::fsck::makePlan(s, back, plan);
+    if (read) z18::fsck::makePlan(back, plan);
     return read;
 }
 
