@@ -60,6 +60,12 @@ enum class HostErrorKind : std::uint8_t {
     Other,
 };
 
+// When a file's content last changed, as its file system keeps it.
+struct FileTime {
+    std::int64_t seconds = 0;  // since 1970-01-01 00:00 UTC
+    std::uint32_t nanoseconds = 0;
+};
+
 // Why a host call failed. `code` is the system's own number (errno, or GetLastError on Windows),
 // 0 where the refusal is a rule of this layer's rather than the system's.
 struct HostError {
@@ -130,6 +136,8 @@ public:
     // power cut cannot undo it or let later writes overtake it; fails when the host cannot tell.
     virtual HostStatus flush(int handle) = 0;
     virtual HostResult<std::uint64_t> fileSize(int handle) = 0;
+    // When the file behind the handle was last written to, by anyone.
+    virtual HostResult<FileTime> modificationTime(int handle) = 0;
 
     // The entries of one directory that match a wildcard pattern ("dir/mask", or just "mask" for
     // the current directory). The directory's own "." and ".." answer only a mask that begins

@@ -187,6 +187,20 @@ public:
         return (static_cast<std::uint64_t>(high) << 32) | low;
     }
 
+    HostResult<FileTime> modificationTime(int handle) override {
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return badHandle();
+        FILETIME written;
+        if (!GetFileTime(h, nullptr, nullptr, &written)) return failed();
+        // Counted in 100-nanosecond steps from 1601, the start of the Gregorian cycle then current.
+        constexpr std::uint64_t kStepsPerSecond = 10000000;
+        constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+        const std::uint64_t steps =
+            (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+        return FileTime{static_cast<std::int64_t>(steps / kStepsPerSecond) - kSecondsFrom1601To1970,
+                        static_cast<std::uint32_t>(steps % kStepsPerSecond * 100)};
+    }
+
     HostResult<std::vector<FoundEntry>> findFiles(const std::string& pattern) override {
         WIN32_FIND_DATAA data;
         HANDLE search = FindFirstFileA(hostPath(pattern).c_str(), &data);

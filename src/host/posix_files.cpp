@@ -154,6 +154,13 @@ HostResult<std::uint64_t> PosixFiles::fileSize(int handle) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+HostResult<FileTime> PosixFiles::modificationTime(int handle) {
+    struct stat st;
+    if (::fstat(handle, &st) != 0) return failed(errno);
+    return FileTime{static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                    static_cast<std::uint32_t>(st.st_mtim.tv_nsec)};
+}
+
 HostResult<std::vector<FoundEntry>> PosixFiles::findFiles(const std::string& pattern) {
     const std::string path = hostPath(pattern);
     const std::size_t slash = path.rfind('/');

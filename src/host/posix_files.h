@@ -20,6 +20,7 @@ public:
     HostStatus writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
                        std::size_t* done) override;
     HostResult<std::uint64_t> fileSize(int handle) override;
+    HostResult<FileTime> modificationTime(int handle) override;
     HostResult<std::vector<FoundEntry>> findFiles(const std::string& pattern) override;
     HostStatus createDirectory(const std::string& path) override;
     HostResult<int> countDirectoryEntries(const std::string& path) override;

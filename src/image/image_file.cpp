@@ -83,6 +83,15 @@ int flushImage(Session& s) {
     return 1;
 }
 
+void nameImage(Session& s, const std::string& text) {
+    const std::size_t slash = text.find_last_of("\\/");
+    s.imageDir = slash == std::string::npos ? std::string() : text.substr(0, slash + 1);
+    s.imageName = slash == std::string::npos ? text : text.substr(slash + 1);
+    const std::string ext = texts::IMAGE_EXTENSION;
+    const std::size_t dot = s.imageName.rfind('.');
+    if (dot == std::string::npos || s.imageName.compare(dot, std::string::npos, ext) != 0) s.imageName += ext;
+}
+
 int openImage(Session& s, bool creationAllowed) {
     const std::string path = s.imageDir + s.imageName;
     // A request that only reads leaves a write-protected image usable and lets other readers in;

@@ -25,6 +25,7 @@ public:
     }
     HostStatus flush(int handle) override { return base_->flush(handle); }
     HostResult<std::uint64_t> fileSize(int handle) override { return base_->fileSize(handle); }
+    HostResult<FileTime> modificationTime(int handle) override { return base_->modificationTime(handle); }
     HostResult<std::vector<FoundEntry>> findFiles(const std::string& pattern) override {
         return base_->findFiles(pattern);
     }

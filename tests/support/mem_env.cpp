@@ -126,6 +126,7 @@ void MemEnv::putFile(const std::string& path, Bytes bytes, bool readOnly) {
     node.readOnly = readOnly;
     keepSpare(node.bytes);
     node.bytes = std::move(bytes);
+    node.modified = tick();
 }
 
 void MemEnv::putFile(const std::string& path, const std::string& text, bool readOnly) {
@@ -221,6 +222,7 @@ HostStatus MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std
         data.resize(want, 0);
     }
     std::memcpy(data.data() + at, buffer, n);
+    it->second.node->modified = tick();
     *done = n;
     return HostStatus();
 }
@@ -241,6 +243,12 @@ HostResult<std::uint64_t> MemEnv::fileSize(int handle) {
     auto it = handles_.find(handle);
     if (it == handles_.end()) return fail(HostErrorKind::Other);
     return static_cast<std::uint64_t>(it->second.node->bytes.size());
+}
+
+HostResult<FileTime> MemEnv::modificationTime(int handle) {
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) return fail(HostErrorKind::Other);
+    return it->second.node->modified;
 }
 
 HostStatus MemEnv::createDirectory(const std::string& path) {

@@ -21,6 +21,7 @@ public:
         bool directory = false;
         bool readOnly = false;  // no write permission: opening it for writing fails
         Bytes bytes;
+        FileTime modified;  // a tick of the host's clock, which every change of a file advances
         bool operator==(const Node& o) const {
             return directory == o.directory && readOnly == o.readOnly && bytes == o.bytes;
         }
@@ -68,6 +69,7 @@ public:
     // Everything here is as durable as it will ever be; a flush is only counted, per file.
     HostStatus flush(int handle) override;
     HostResult<std::uint64_t> fileSize(int handle) override;
+    HostResult<FileTime> modificationTime(int handle) override;
     HostResult<std::vector<FoundEntry>> findFiles(const std::string& pattern) override;
     void waitKey(const char*) override { ++keyWaits_; }
     std::string executablePath() override { return "/usr/bin/z18man"; }
@@ -96,7 +98,10 @@ private:
 
     Tree tree_;
     std::map<int, Handle> handles_;
+    FileTime tick() { return {++clock_, 0}; }
+
     int nextHandle_ = 3;
+    std::int64_t clock_ = 1700000000;  // seconds; one a change
     int keyWaits_ = 0;
     std::map<std::string, int> flushes_;
     std::vector<Bytes> spares_;  // emptied buffers that reset() and replaced files left
