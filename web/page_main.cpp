@@ -5,6 +5,7 @@
 // one file alone, where a name reaches several files (one in each user area) or none (a name
 // stored in lower case, which no mask of the tool matches).
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
@@ -78,10 +79,10 @@ int z18_catalogue(const char* path) {
         for (int i = 0; i < c.count; ++i) {
             const int k = c.order[i];
             const z18::EntryInfo& row = c.rows[k];
-            list << c.entries[k] << '\t' << int{row.user} << '\t' << row.records << '\t' << row.sizeK << '\t'
-                 << row.readOnly << '\t' << row.hidden << '\t'
-                 << reachedByName(s, row.displayName, c.entries[k]) << '\t' << z18::visible(row.displayName)
-                 << '\n';
+            const int n = std::snprintf(line, sizeof line, "%d\t%d\t%d\t%d\t%d\t%d\t%d\t", c.entries[k],
+                                        int{row.user}, row.records, row.sizeK, row.readOnly, row.hidden,
+                                        reachedByName(s, row.displayName, c.entries[k]));
+            list.write(line, n) << z18::visible(row.displayName) << '\n';
         }
     }
     z18::closeImage(s);
