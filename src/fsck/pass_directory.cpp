@@ -33,7 +33,7 @@ void writeDirectory(Context& c) {
         if (c.entries[i].dropped) std::memset(directory + i * ENTRY_SIZE, FILLER_BYTE, ENTRY_SIZE);
 
     for (const ErasedFile& f : c.erased) {
-        if (!f.restore) continue;
+        if (!f.restore || f.into >= 0) continue;
         std::uint8_t key[KEY_SIZE];
         writeKey(key, c.entries[f.entries[0]].raw, 0, &f.name);
         for (int i : f.entries) std::memcpy(directory + i * ENTRY_SIZE, key, KEY_SIZE);
@@ -60,6 +60,13 @@ void writeDirectory(Context& c) {
             if (e.raw[entry::S1] > RECORD_SIZE) out[entry::S1] = 0;
         }
     }
+    // Extents that go back into their live file take its key as the repaired image writes it.
+    for (const ErasedFile& f : c.erased)
+        if (f.restore && f.into >= 0)
+            for (int i : f.entries)
+                std::memcpy(directory + i * ENTRY_SIZE,
+                            directory + c.groups[static_cast<std::size_t>(f.into)].entries[0] * ENTRY_SIZE,
+                            KEY_SIZE);
 }
 
 }  // namespace z18::fsck

@@ -60,8 +60,17 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
         return false;
     }
     std::vector<std::uint8_t> image = plan.disk.bytes;
+    // Free space that could not be read is written as free space, not as zeros that would read as
+    // data no file names.
+    for (int b : plan.freeUnread)
+        for (std::uint64_t k = blockOffset(static_cast<unsigned>(b));
+             k < blockOffset(static_cast<unsigned>(b) + 1); ++k)
+            if (!plan.disk.read[k]) image[k] = FILLER_BYTE;
     for (int b : plan.zeroBlocks)
         std::memset(image.data() + blockOffset(static_cast<unsigned>(b)), 0, BLOCK_SIZE);
+    for (const auto& [to, from] : plan.copiedBlocks)
+        std::memcpy(image.data() + blockOffset(static_cast<unsigned>(to)),
+                    plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(from)), BLOCK_SIZE);
     // The data first, under an empty directory; the directory that names it only once the data
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);
