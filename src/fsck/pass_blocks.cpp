@@ -60,11 +60,11 @@ int evidence(const Context& c, int i, int slot) {
 // blocks around it speak for most, then the claim of a sound entry before a damaged one. A claim
 // that ends inside the block, before data that another claim holds, explains less of the block;
 // since CP/M may leave old data there, that only takes away what the blocks around it say for
-// it, so that it never loses by it alone. The others lose it, and salvage gives them zeros
-// there, since the data is not theirs. Where nothing
-// tells the best claims apart, each keeps the data, and each is told: salvage writes it for both,
-// and the repair, whose directory may name a block only once, gives the others a copy of it. Two
-// slots of one entry never share: one of them is surely wrong, and the later one loses.
+// it, so that it never loses by it alone. The others lose the block, and salvage gives them
+// zeros there, since the data is not theirs. Where nothing tells the best claims apart, each
+// keeps the data, and each is told: salvage writes it for both, and the repair, whose directory
+// may name a block only once, gives the others a copy of their records in it. Two slots of one
+// entry never share: one of them is surely wrong, and the later one loses.
 Outcomes assign(Context& c) {
     Outcomes outcomes;
     std::vector<std::vector<std::pair<int, int>>> claims(BLOCK_COUNT);
@@ -96,6 +96,10 @@ Outcomes assign(Context& c) {
         std::stable_sort(list.begin(), list.end(), [&](const auto& x, const auto& y) {
             return weight(x) != weight(y) ? weight(x) > weight(y) : x < y;
         });
+        // Of claims alike, the one that reads most of the block keeps it, so that no copy holds
+        // records past the count of the entry it is for.
+        for (std::size_t k = 1; k < list.size() && weight(list[k]) == weight(list[0]); ++k)
+            if (records(list[k]) > records(list[0])) std::swap(list[0], list[k]);
         const int owner = list[0].first;
         for (std::size_t k = 1; k < list.size(); ++k) {
             const auto [i, slot] = list[k];
@@ -146,7 +150,9 @@ void settle(Context& c, const Outcomes& outcomes) {
                 if (next < spare.size()) {
                     e.blocks[slot] = spare[next++];
                     if (copy)
-                        c.plan.copiedBlocks.emplace_back(e.blocks[slot], b);
+                        c.plan.copiedBlocks.push_back(
+                            {e.blocks[slot], b,
+                             std::min(RECORDS_PER_BLOCK, e.records - slot * RECORDS_PER_BLOCK)});
                     else
                         c.plan.zeroBlocks.push_back(e.blocks[slot]);
                     claim.parts.emplace_back(copy ? Part::COPY : Part::ZEROS, std::to_string(e.blocks[slot]));

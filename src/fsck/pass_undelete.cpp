@@ -29,8 +29,9 @@ bool erasedRemains(const std::uint8_t* raw) {
 }
 
 // The live file whose missing extents the erased entries of f are, or -1: the one file of their
-// name that has none of them and an extent past them (CP/M reads on past such a gap, as a hole).
-// They are what a damaged user byte, or an erase of part of the file, took from it.
+// name that has none of them and an extent past them. They are what a damaged user byte, or an
+// erase of part of the file, took from it; CP/M's reading stops at such a gap, so all that lies
+// past it is out of reach until they are back.
 int fileMissing(const Context& c, const ErasedFile& f) {
     const Entry& last = c.entries[f.entries.back()];
     if (last.base() + last.held(last.stored) <= c.entries[f.entries[0]].base()) return -1;

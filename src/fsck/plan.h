@@ -58,13 +58,21 @@ struct File {
     std::uint64_t bytes() const { return static_cast<std::uint64_t>(length - first) * RECORD_SIZE; }
 };
 
+// A spare block that takes the place of a block two entries share, for the one that does not keep
+// it: the records it reads there, zeros after them.
+struct BlockCopy {
+    int to = 0;
+    int from = 0;
+    int records = 0;
+};
+
 struct Plan {
     Disk disk;
     std::vector<Problem> problems;  // in directory order, each repeat collapsed
     std::vector<File> files;
-    std::uint8_t directory[DIRECTORY_SIZE] = {};    // the directory of the repaired image
-    std::vector<int> zeroBlocks;                    // blocks the repair fills with zeros
-    std::vector<std::pair<int, int>> copiedBlocks;  // blocks the repair fills with another's data: to, from
+    std::uint8_t directory[DIRECTORY_SIZE] = {};  // the directory of the repaired image
+    std::vector<int> zeroBlocks;                  // blocks the repair fills with zeros
+    std::vector<BlockCopy> copiedBlocks;          // blocks the repair fills with a shared block's records
     std::vector<int> freeUnread;  // free blocks that hold nothing but bytes that could not be read
     int usedEntries = 0;
     int usedBlocks = 0;  // data blocks named by the image's entries

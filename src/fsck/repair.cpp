@@ -68,9 +68,12 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
             if (!plan.disk.read[k]) image[k] = FILLER_BYTE;
     for (int b : plan.zeroBlocks)
         std::memset(image.data() + blockOffset(static_cast<unsigned>(b)), 0, BLOCK_SIZE);
-    for (const auto& [to, from] : plan.copiedBlocks)
-        std::memcpy(image.data() + blockOffset(static_cast<unsigned>(to)),
-                    plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(from)), BLOCK_SIZE);
+    for (const BlockCopy& copy : plan.copiedBlocks) {
+        std::uint8_t* to = image.data() + blockOffset(static_cast<unsigned>(copy.to));
+        std::memset(to, 0, BLOCK_SIZE);
+        std::memcpy(to, plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(copy.from)),
+                    static_cast<std::size_t>(copy.records) * RECORD_SIZE);
+    }
     // The data first, under an empty directory; the directory that names it only once the data
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);

@@ -198,15 +198,21 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          1,
          {"P403 entry 0 user 0 'A.TXT'", "I705 image"},
          aLostBlock},
-        // B.BIN's second slot names A.TXT's block, and block 3, which would go on with B.BIN's run,
-        // holds data no entry names: the block stays A.TXT's, whatever the directory order.
+        // B.BIN's last slot names A.TXT's block, and so does the first slot of C.DAT's second
+        // entry; block 4, which would go on with B.BIN's run, and block 21, with which C.DAT's would
+        // go on to 22, hold data no entry names: the block stays A.TXT's, whatever the order.
         {"block that breaks a run",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::BLOCKS + 1, {1}); },
+         [](Bytes& img, const TempDir&, Args*, Args*) {
+             setEntry(img, 1, z18::entry::BLOCKS + 2, {1});
+             setEntry(img, 3, z18::entry::BLOCKS, {1});
+         },
          1,
-         {"P403 entry 1 user 0 'B.BIN'", "I705 image"},
+         {"P403 entry 1 user 0 'B.BIN'", "P403 entry 3 user 0 'C.DAT'", "I705 image"},
          [](const Known& k) {
-             return with(with(all3(k), "B.BIN", k.zeroed("B.BIN", 2048, 4096)), "lost+found/block-003",
-                         blocksData(k.image, 3, 1));
+             const Salvaged b = with(with(all3(k), "B.BIN", k.zeroed("B.BIN", 4096, 5120)),
+                                     "lost+found/block-004", blocksData(k.image, 4, 1));
+             return with(with(b, "C.DAT", k.zeroed("C.DAT", 32768, 34816)), "lost+found/block-021",
+                         blocksData(k.image, 21, 1));
          }},
         // Nothing tells two claims apart (a name only z18man refuses is no damage): both files keep
         // the data and both are told; the repair gives the second a copy.
@@ -215,6 +221,23 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          1,
          {"P407 entry 0 user 0 'A.TXT'", "P304 entry 4 user 0 'A|B.BIN'", "P408 entry 4 user 0 'A|B.BIN'"},
          [](const Known& k) { return with(all3(k), "A_B.BIN", k.of("A.TXT")); }},
+        // D.TXT's second slot seems to go on with its run into E.TXT's block, but ends one record
+        // in, before E.TXT's data: that leaves nothing to tell them apart. E.TXT, which reads
+        // more of the block, keeps it; D.TXT's copy holds its one record.
+        {"claim that ends before another's data",
+         [](Bytes& img, const TempDir&, Args*, Args*) {
+             for (int b : {100, 101, 102}) putBlock(img, b, randomBytes(b == 101 ? 1024 : 2048, b));
+             putEntry(img, 4, 0, "D       TXT", 0, 17, {100, 101});
+             putEntry(img, 5, 0, "E       TXT", 0, 8, {101});
+         },
+         1,
+         {"P408 entry 4 user 0 'D.TXT'", "P407 entry 5 user 0 'E.TXT'", "I705 image"},
+         [](const Known& k) {
+             Bytes d = randomBytes(2048, 100), e = randomBytes(1024, 101);
+             d.insert(d.end(), e.begin(), e.begin() + 128);
+             return with(with(with(all3(k), "D.TXT", d), "E.TXT", e), "lost+found/block-102",
+                         randomBytes(2048, 102));
+         }},
         // Records past a lowered record count are old data: lost+found keeps them, the file ends
         // at its count.
         {"records past the record count",
