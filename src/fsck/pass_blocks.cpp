@@ -78,8 +78,7 @@ Outcomes assign(Context& c) {
         auto& list = claims[b];
         if (list.size() < 2) continue;
         const auto records = [&](const std::pair<int, int>& claim) {
-            return std::min(RECORDS_PER_BLOCK,
-                            c.entries[claim.first].records - claim.second * RECORDS_PER_BLOCK);
+            return c.entries[claim.first].recordsIn(claim.second);
         };
         int most = 0;
         for (const auto& claim : list) most = std::max(most, records(claim));
@@ -150,9 +149,7 @@ void settle(Context& c, const Outcomes& outcomes) {
                 if (next < spare.size()) {
                     e.blocks[slot] = spare[next++];
                     if (copy)
-                        c.plan.copiedBlocks.push_back(
-                            {e.blocks[slot], b,
-                             std::min(RECORDS_PER_BLOCK, e.records - slot * RECORDS_PER_BLOCK)});
+                        c.plan.copiedBlocks.push_back({e.blocks[slot], b, e.recordsIn(slot)});
                     else
                         c.plan.zeroBlocks.push_back(e.blocks[slot]);
                     claim.parts.emplace_back(copy ? Part::COPY : Part::ZEROS, std::to_string(e.blocks[slot]));

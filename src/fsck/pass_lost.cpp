@@ -58,7 +58,7 @@ void findLostData(Context& c) {
         const Entry& e = c.entries[i];
         for (int slot = 0; slot < e.countedSlots(); ++slot) {
             const int b = e.stored[slot];
-            const int records = std::min(RECORDS_PER_BLOCK, e.records - slot * RECORDS_PER_BLOCK);
+            const int records = e.recordsIn(slot);
             if (b <= 0 || b >= BLOCK_COUNT || e.foreign[slot] || records <= held[b]) continue;
             held[b] = records;
             heldBy[b] = i;

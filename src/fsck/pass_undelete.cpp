@@ -22,7 +22,7 @@ bool erasedRemains(const std::uint8_t* raw) {
     std::memcpy(copy, raw, ENTRY_SIZE);
     copy[entry::USER] = 0;
     if (!plausibleEntry(copy) || (raw[entry::EXTENT] & ~EXTENT_MASK) != 0 || raw[entry::S2] > MAX_MODULE ||
-        raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT || raw[entry::S1] > RECORD_SIZE)
+        raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT)
         return false;
     return std::none_of(raw + entry::BLOCKS, raw + ENTRY_SIZE,
                         [](std::uint8_t b) { return b >= BLOCK_COUNT; });

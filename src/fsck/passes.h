@@ -4,6 +4,7 @@
 // Nothing here touches the host: the disk was read before, and the passes only decide.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <set>
@@ -47,6 +48,8 @@ struct Entry {
 
     // The block slots its record count reaches.
     int countedSlots() const;
+    // The records that the block of a counted slot holds.
+    int recordsIn(int slot) const { return std::min(RECORDS_PER_BLOCK, records - slot * RECORDS_PER_BLOCK); }
     // Its first record in its file.
     int base() const { return (renumber ? 0 : extentPair) * RECORDS_PER_ENTRY; }
     // The records up to the last one a named block of `slots` holds.
@@ -130,11 +133,10 @@ void writeDirectory(Context& c);
 // erased and plan.disk. Writes lost, plan.freeUnread and problems 705 and 708.
 void findLostData(Context& c);
 // The salvage list, with what it tells of each file: holes (701), erased files (702-704) and
-// erased extents of live files (706, 707). Then
-// the problems are put in order and repeats collapsed, so that each file's troubles are the lines
-// the report shows. Reads groups, entries, erased, lost, namedAnywhere and plan.disk. Writes the
-// `renumber` of dropped entries (salvaged as files of their own), plan.problems, plan.files and
-// plan.usedBlocks.
+// erased extents of live files (706, 707). Then the problems are put in order and repeats
+// collapsed, so that each file's troubles are the lines the report shows. Reads groups, entries, erased,
+// lost, namedAnywhere and plan.disk. Writes the `renumber` of dropped entries (salvaged as files of their
+// own), plan.problems, plan.files and plan.usedBlocks.
 void listFiles(Context& c);
 
 struct Pass {

@@ -313,6 +313,7 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
         {"erased file brought back",
          [](Bytes& img, const TempDir&, Args*, Args* repair) {
              setEntry(img, 1, 0, {0xE5});
+             setEntry(img, 1, z18::entry::S1, {200});  // which CP/M never writes: 0 when it comes back
              *repair = {"-u", "B.*"};
          },
          0,
