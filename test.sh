@@ -16,7 +16,7 @@ cd "$(dirname "$0")"
 . scripts/steps.sh "$@"
 # Every step needs these: a run without them cannot pass.
 install_packages cmake make g++ libgtest-dev libz80ex-dev cpmtools valgrind lintian bash-completion dos2unix \
-    clang-format || { echo "FAILED: $PREREQS_REASON"; exit 1; }
+    clang-format python3 || { echo "FAILED: $PREREQS_REASON"; exit 1; }
 
 # The page the Emscripten step built, for the packages and zips; none where that step did not pass.
 page() { if [ "${STEP_RESULT[node]-}" = passed ]; then echo "$PWD/build/web/z18man.html"; fi; }

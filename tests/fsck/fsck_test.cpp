@@ -3,15 +3,21 @@
 // status, salvage to every file it writes and the bytes of each, and the repair to what a rescuer
 // counts on: every record salvage found intact stays at its place, the image loads in z18man,
 // passes fsck.cpm and checks clean. The input image never changes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "fsck/fsck.h"
+#include "session/status.h"
 #include "support/cpmtools.h"
 #include "support/fsck_records.h"
 #include "support/mem_env.h"
@@ -587,6 +593,10 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
     writeFile(d / "taken.z18", std::string("mine"));
     std::filesystem::create_directory(d / "full");
     writeFile(d / "full/keep", std::string("mine"));
+    ASSERT_EQ(::mkfifo((d / "fifo.z18").c_str(), 0666), 0);
+    writeFile(d / "held.z18", blankImage());
+    const int held = ::open((d / "held.z18").c_str(), O_RDWR);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);  // as a writing z18man holds it
     // Each refusal says why, with the system's reason where it gave one.
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{}, "Usage: "},
@@ -594,6 +604,12 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
         {{"-u", d / "disk.z18"},
          "z18fsck: -u brings files back into a repaired image only: give -o NEW.z18 too\n"},
         {{d / "none.z18"}, "cannot open image '" + d / "none.z18" + "': No such file or directory\n"},
+        {{d / "\x1b\xc2\x9b.z18"},
+         "cannot open image '" + d / "\\x1B\\xC2\\x9B.z18" + "': No such file or directory\n"},
+        {{d / "full"}, "cannot open image '" + d / "full" + "': Is a directory\n"},
+        {{d / "fifo.z18"}, "cannot open image '" + d / "fifo.z18" + "': Not a regular file\n"},
+        {{"/dev/null"}, "cannot open image '/dev/null': Not a regular file\n"},
+        {{d / "held.z18"}, "cannot open image '" + d / "held.z18" + "': In use by another process\n"},
         {{"-o", d / "taken.z18", d / "disk.z18"}, "will not replace existing '" + d / "taken.z18" + "'\n"},
         {{"-o", d / "none/new.z18", d / "disk.z18"},
          "cannot create '" + d / "none/new.z18.part" + "': No such file or directory\n"},
@@ -609,6 +625,7 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
     }
     EXPECT_EQ(readFile(d / "taken.z18"), Bytes({'m', 'i', 'n', 'e'}));
     EXPECT_FALSE(fileExists(d / "full/z18fsck-report.txt"));
+    ::close(held);
 }
 
 // What a run that could not finish leaves is what the next run takes up: a salvage stopped by a
@@ -656,4 +673,55 @@ TEST(Fsck, WhatAStoppedRunLeavesARerunTakesUp) {
 
     EXPECT_EQ(run(mem, {"-q", "disk.z18"}, &err), 2);
     EXPECT_EQ(err.rfind("z18fsck: unknown option '-q'\n", 0), 0u) << err;
+}
+
+// Names from the image and paths from the command line reach the terminal and the report file
+// with every byte the terminal could act on escaped, and --json stays JSON a strict parser reads:
+// the backslash of each escape and a quote in a name are themselves escaped there.
+TEST(Fsck, NamesAndPathsAreEscapedInTheReportAndTheJson) {
+    Bytes image = blankImage();
+    putEntry(image, 0, 0, "A\\B     TXT", 0, 1, {1});
+    putEntry(image, 1, 0, "Q\"T     TXT", 0, 1, {2});
+    putEntry(image, 2, 0, "\x1b[2J    TXT", 0, 1, {3});
+    putEntry(image, 3, 0, "\x7f\x9bX\xc2\x9f   TXT", 0, 1, {4});
+    const std::string disk = "d\x1b\x9b.z18", folder = "o\x7f\xc2\x85", repaired = "n\x07.z18";
+    const auto run = [&](const std::vector<std::string>& args, std::string* report) {
+        z18::MemEnv mem;
+        mem.putFile(disk, image);
+        std::string out;
+        EXPECT_EQ(fsckRun(mem, args + std::vector<std::string>{"-x", folder, "-o", repaired, disk}, &out), 1);
+        const Bytes& written = mem.bytes(folder + "/z18fsck-report.txt");
+        *report = std::string(written.begin(), written.end());
+        return out;
+    };
+    // The lines that would still change once every byte visible() escapes were escaped.
+    const auto unescaped = [](const std::string& text) {
+        std::istringstream lines(text);
+        std::string found;
+        for (std::string line; std::getline(lines, line);) {
+            std::ostringstream shown;
+            shown << z18::visible(line);
+            if (shown.str() != line) found += line + "\n";
+        }
+        return found;
+    };
+
+    std::string report;
+    const std::string text = run({}, &report);
+    EXPECT_EQ(unescaped(text), "");
+    EXPECT_EQ(unescaped(report), "");
+    for (const char* shown : {"Checking 'd\\x1B\\x9B.z18'\n", "\nP304 entry 0 user 0 'A\\B.TXT'",
+                              "\nP304 entry 3 user 0 '\\x7F\\x9BX\\xC2\\x9F.TXT'", "\n'\\x1B[2J.TXT' -> ",
+                              " 'o\\x7F\\xC2\\x85'", " 'n\\x07.z18' ", "\nd\\x1B\\x9B.z18: "})
+        EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
+    EXPECT_NE(report.find("\n'\\x1B[2J.TXT' -> "), std::string::npos) << report;
+
+    const ExeResult json = jsonFields(run({"--json"}, &report));
+    ASSERT_EQ(json.status, 0) << json.out;
+    for (const char* field : {"image=d\\x1B\\x9B.z18", "problems.0.name=A\\B.TXT", "files.1.name=Q\"T.TXT",
+                              "files.2.name=\\x1B[2J.TXT", "files.3.name=\\x7F\\x9BX\\xC2\\x9F.TXT",
+                              "salvage.folder=o\\x7F\\xC2\\x85", "repair.image=n\\x07.z18"})
+        EXPECT_NE(("\n" + json.out).find("\n" + std::string(field) + "\n"), std::string::npos)
+            << field << "\n"
+            << json.out;
 }

@@ -435,6 +435,7 @@ TEST(SaveDirectory, WritesTheDirectoryAndNothingElse) {
     EXPECT_EQ(saveDirectory(d.s), 1);
     EXPECT_EQ(d.out.str(), "");
     EXPECT_EQ(d.env.calls(FaultEnv::Op::Write), 1);
+    EXPECT_FALSE(d.s.imageUnflushed);  // on the disk when it returns, whoever calls it
 
     std::memcpy(image.data() + DIRECTORY_OFFSET, d.s.directory, DIRECTORY_SIZE);
     EXPECT_EQ(readFile(d.path), image);

@@ -66,6 +66,7 @@ std::vector<Layout> layouts() {
         {"a count above 128 on an even extent", {{'A', 0, 0, 200, 16}, {'A', 1, 2, 57, 4}}, ODD},
         {"a count above 128 on an odd extent", {{'A', 0, 1, 200, 16}, {'A', 1, 2, 57, 4}}, PAST_MAP},
         {"s2 other than 0", {{'A', 0, 1, 128, 16}, {'A', 1, 2, 57, 4, -1, 1}}, ODD},
+        {"bit 7 of s2 set", {{'A', 0, 1, 128, 16}, {'A', 1, 2, 57, 4, -1, 0x80}}, ODD},
         {"attribute bits that differ", {{'A', 0, 1, 128, 16, -1, 0, 0x80}, {'A', 1, 2, 57, 4}}, ODD},
         {"a count of 0 after a full extent", {{'A', 0, 1, 128, 16}, {'A', 1, 2, 0, 2}}, ODD},
     };

@@ -200,9 +200,10 @@ TEST(CommandLine, HelpNamesTheExecutableWithoutDirectoryOrExtension) {
         std::string exe, name;
     };
     const Case cases[] = {
-        {"/usr/local/bin/z18man", "z18man"}, {"/opt/tools/imgtool.bin", "imgtool"},
+        {"/usr/local/bin/z18man", "z18man"},       {"/opt/tools/imgtool.bin", "imgtool"},
         {"/opt/v1.2/imgtool", "imgtool"},  // a dot in a directory is no extension
-        {"C:\\TOOLS\\Z18MAN.EXE", "Z18MAN"}, {"/opt/tool.tar.gz", "tool.tar"},
+        {"C:\\TOOLS\\Z18MAN.EXE", "Z18MAN"},       {"/opt/tool.tar.gz", "tool.tar"},
+        {"/opt/z\x1b]0;t\x07", "z\\x1B]0;t\\x07"},  // shown escaped, as the image's name is
     };
     for (const Case& c : cases) {
         InProcess run;

@@ -52,6 +52,27 @@ bool fileExists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
+ExeResult jsonFields(const std::string& document) {
+    static const char* const FLATTEN =
+        "import json, sys\n"
+        "def walk(path, v):\n"
+        "    if isinstance(v, dict):\n"
+        "        for k, x in v.items(): walk(path + [k], x)\n"
+        "    elif isinstance(v, list):\n"
+        "        for i, x in enumerate(v): walk(path + [str(i)], x)\n"
+        "    else:\n"
+        "        text = v if isinstance(v, str) else json.dumps(v)\n"
+        "        sys.stdout.buffer.write(('.'.join(path) + '=' + text + '\\n').encode('utf-8', "
+        "'surrogatepass'))\n"
+        "walk([], json.loads(sys.stdin.buffer.read()))\n";
+    TempDir dir;
+    writeFile(dir / "document.json", document);
+    Launch how;
+    how.in = Stream::file(dir / "document.json");
+    how.err = Stream(Stream::Output);
+    return runProgram({"python3", "-c", FLATTEN}, how);
+}
+
 Bytes randomBytes(std::size_t n, std::uint32_t seed) {
     std::mt19937 gen(seed);
     Bytes bytes(n);

@@ -61,6 +61,12 @@ std::string usageText(const std::string& p = "z18man");
 // that a comparison shows what came instead.
 std::string afterBanner(const std::string& out);
 
+// A JSON document as python3's json module reads it, every value on a line "path=value" (paths such
+// as files.0.name, strings decoded): status 0, or the parser's complaint. That module is strict:
+// a raw control byte or an escape JSON does not know (\x) fails the document, as it would fail
+// the rescuer's script that reads it.
+ExeResult jsonFields(const std::string& document);
+
 // Whether the host's directory search, as the executable under test meets it, yields name a before
 // name b: byte order on POSIX (the POSIX host sorts the names); on Windows the order of the
 // upper-case forms, which NTFS and Wine keep.
