@@ -12,9 +12,9 @@ seconds=${Z18_FUZZ_SECONDS:-60}
 build=build/fuzz
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DZ18_FUZZ=ON -DZ18_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target z18fuzz_session z18fuzz_names z18fuzz_fsck
+cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target z18fuzz_session z18fuzz_names z18fuzz_fsck z18fuzz_mount
 
-for target in session names fsck; do
+for target in session names fsck mount; do
     work=fuzz/corpus-work/$target
     mkdir -p "$work"
     dict=()

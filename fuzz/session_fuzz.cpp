@@ -283,23 +283,23 @@ public:
     bool dataWaitedOnFailedFlush() const { return dataAtFailure_; }
     const std::uint8_t* directoryAtFailure() const { return directoryAtFailure_; }
 
-    int openFile(const std::string& path, OpenMode mode) override {
+    HostResult<int> openFile(const std::string& path, OpenMode mode) override {
         const std::string key = MemEnv::normalise(path);
         if (modeWrites(mode)) before_->keep(key, mem_);  // before the open, which may empty it
-        const int handle = EnvWrapper::openFile(path, mode);
-        if (handle != CLOSED_HANDLE && modeWrites(mode)) writers_.push_back(key);
-        if (handle != CLOSED_HANDLE && key == key_) images_.push_back(handle);
+        const HostResult<int> handle = EnvWrapper::openFile(path, mode);
+        if (handle.ok() && modeWrites(mode)) writers_.push_back(key);
+        if (handle.ok() && key == key_) images_.push_back(handle.value());
         return handle;
     }
-    bool closeFile(int handle) override {
+    HostStatus closeFile(int handle) override {
         if (isImage(handle)) {
             EXPECT(!unflushed_ || failed_, "the image was closed with writes not flushed");
             images_.erase(std::find(images_.begin(), images_.end(), handle));
         }
         return EnvWrapper::closeFile(handle);
     }
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                 std::size_t* done) override {
+    HostStatus writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                       std::size_t* done) override {
         if (!isImage(handle)) return EnvWrapper::writeAt(handle, offset, buffer, n, done);
         EXPECT(!failed_, "the image was written after a failed flush");
         unflushed_ = true;
@@ -313,30 +313,31 @@ public:
                    "a block was overwritten while a directory that may be on the disk names it");
             dirty_.set(block);
         }
-        const bool ok = EnvWrapper::writeAt(handle, offset, buffer, n, done);
+        const HostStatus written = EnvWrapper::writeAt(handle, offset, buffer, n, done);
         if (offset < kDataStart && end > DIRECTORY_OFFSET) {
             EXPECT((namedNow(true) & dirty_).none(),
                    "a directory was written that names a block written since the last flush");
             named_ |= namedNow();
         }
-        return ok;
+        return written;
     }
-    bool flush(int handle) override {
+    HostStatus flush(int handle) override {
         if (!isImage(handle)) return EnvWrapper::flush(handle);
         EXPECT(!failed_, "the image was flushed again after a failed flush");
         ++flushes_;
-        if (EnvWrapper::flush(handle)) {
+        const HostStatus flushed = EnvWrapper::flush(handle);
+        if (flushed.ok()) {
             unflushed_ = false;
             dirty_.reset();
             named_ = namedNow();
-            return true;
+            return flushed;
         }
         failed_ = true;
         dataAtFailure_ = dirty_.any();
         const Bytes& image = mem_.bytes(key_);
         if (image.size() >= kDataStart)
             std::memcpy(directoryAtFailure_, image.data() + DIRECTORY_OFFSET, DIRECTORY_SIZE);
-        return false;
+        return flushed;
     }
 
 private:
@@ -376,8 +377,8 @@ void checkAddedFiles(MemEnv& env, const Bytes& oldImage, bool imageWasBlank, con
     const BlockSet oldUsed = usedBlocks(oldDir);
     const std::uint8_t* dir = newImage.data() + DIRECTORY_OFFSET;
 
-    std::vector<FoundEntry> found;
-    env.findFiles(p.hostDir + p.mask, &found);
+    const std::vector<FoundEntry> found =
+        env.findFiles(p.hostDir + p.mask).valueOr(std::vector<FoundEntry>());
     BlockSet taken;
     for (const std::string& name : namesOnLines(currentOutput, "' added")) {
         const std::string stored = storedName(name);

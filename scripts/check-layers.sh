@@ -13,6 +13,7 @@ declare -A may=(
     [commands]="commands image session host"
     [run]="run commands image session host"
     [fsck]="fsck image session host"
+    [mount]="mount image session host"
     [web]="run fsck commands image session host"
 )
 
@@ -36,5 +37,5 @@ while IFS= read -r file; do
     done < <(sed -n 's|^#include "\([a-z_]*\)/.*|\1|p' "$file")
 done < <(find src web -maxdepth 2 -name '*.cpp' -o -name '*.h' | sort)
 
-[ "$bad" -eq 0 ] && echo "includes follow the layers: host < session < image < commands < run; fsck and web on top"
+[ "$bad" -eq 0 ] && echo "includes follow the layers: host < session < image < commands < run; fsck, mount and web on top"
 exit "$bad"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks what a release build installs and packages:
-#   - `cmake --install` into a scratch prefix: exactly the programs z18man and z18fsck (stripped),
-#     their manual pages and bash completions, and the mc helper;
-#   - the Debian package the `package` target writes: its name, control fields and contents;
-#     unpacked with dpkg -x into a scratch root, the packaged program runs, the packaged
-#     completion and helper pass their tests there, and bash-completion finds the completion;
+#   - `cmake --install` into a scratch prefix: exactly the programs z18man, z18fsck and, where the
+#     build has it, z18mount (stripped), their manual pages and bash completions, and the mc helper;
+#   - the Debian packages the `package` target writes (z18man, and z18mount with its dependency on
+#     fuse3): their names, control fields and contents; unpacked with dpkg -x into a scratch root,
+#     the packaged programs run, the packaged completions and helper pass their tests there, and
+#     bash-completion finds the completions;
 #   - lintian: no errors and no warnings (overrides carry their reasons in the package);
 #   - the offline page, where the build was given one (Z18_WEB_PAGE): installed and packaged as built.
 #
@@ -21,6 +22,9 @@ build=${1:-build/release}
 version=$(sed -n 's/^project(z18man VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 deb=$build/z18man_${version}_${arch}.deb
+mountdeb=$build/z18mount_${version}_${arch}.deb
+# z18mount is built where libfuse 3 was found.
+mount=$(grep -q '^FUSE3_FOUND:INTERNAL=1' "$build/CMakeCache.txt" && echo z18mount || true)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failed=0
@@ -44,26 +48,30 @@ stripped_static() {
 }
 
 echo "-- cmake --install"
-cmake --build "$build" --target z18man z18fsck z18man_manpage >/dev/null
+cmake --build "$build" --target z18man z18fsck $mount z18man_manpage >/dev/null
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-expected="bin/z18fsck 755
+expected=$(LC_ALL=C sort <<<"bin/z18fsck 755
 bin/z18man 755
 lib/mc/extfs.d/uz18 755
 share/bash-completion/completions/z18fsck 644
 share/bash-completion/completions/z18man 644
 share/man/man1/z18fsck.1.gz 644
-share/man/man1/z18man.1.gz 644$(page_line)"
+share/man/man1/z18man.1.gz 644$(page_line)${mount:+
+bin/z18mount 755
+share/bash-completion/completions/z18mount 644
+share/man/man1/z18mount.1.gz 644}")
 [ "$(listing "$scratch/prefix")" = "$expected" ] ||
     fail "cmake --install gave:"$'\n'"$(listing "$scratch/prefix")"$'\n'"expected:"$'\n'"$expected"
-stripped_static "$scratch/prefix/bin/z18man"
-stripped_static "$scratch/prefix/bin/z18fsck"
+for program in z18man z18fsck $mount; do stripped_static "$scratch/prefix/bin/$program"; done
 [ -z "$page" ] || cmp -s "$page" "$scratch/prefix/share/z18man/z18man.html" || fail "the installed page differs from $page"
 
 echo "-- Debian package"
-rm -f "$deb"
+rm -f "$deb" "$mountdeb"
 cmake --build "$build" --target package >/dev/null
 [ -f "$deb" ] || { echo "FAIL: the package target wrote no $deb" >&2; exit 1; }
 echo "$deb"
+[ -z "$mount" ] || [ -f "$mountdeb" ] || { echo "FAIL: the package target wrote no $mountdeb" >&2; exit 1; }
+[ -z "$mount" ] || echo "$mountdeb"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = z18man ] || fail "Package: $(field Package)"
@@ -124,22 +132,48 @@ tests/integrations/fsck_completion_test.sh "$root/usr/share/bash-completion/comp
 # Without a tool named, the helper must find the z18man installed beside it.
 tests/integrations/uz18_test.sh "$root/usr/lib/mc/extfs.d/uz18" || failed=1
 # bash-completion loads completions on demand from <data dir>/bash-completion/completions.
-loaded=$(XDG_DATA_DIRS=$root/usr/share bash -c '
-    . /usr/share/bash-completion/bash_completion
-    if declare -F _comp_load >/dev/null; then _comp_load z18man; else __load_completion z18man; fi
-    complete -p z18man' 2>&1)
-[ "$loaded" = "complete -F _z18man z18man" ] || fail "bash-completion does not load the packaged completion: $loaded"
-loaded=$(XDG_DATA_DIRS=$root/usr/share bash -c '
-    . /usr/share/bash-completion/bash_completion
-    if declare -F _comp_load >/dev/null; then _comp_load z18fsck; else __load_completion z18fsck; fi
-    complete -p z18fsck' 2>&1)
-[ "$loaded" = "complete -F _z18fsck z18fsck" ] || fail "bash-completion does not load the packaged z18fsck completion: $loaded"
+# completion_loads ROOT PROGRAM
+completion_loads() {
+    local loaded
+    loaded=$(XDG_DATA_DIRS=$1/usr/share bash -c '
+        . /usr/share/bash-completion/bash_completion
+        if declare -F _comp_load >/dev/null; then _comp_load "$0"; else __load_completion "$0"; fi
+        complete -p "$0"' "$2" 2>&1)
+    [ "$loaded" = "complete -F _$2 $2" ] || fail "bash-completion does not load the packaged $2 completion: $loaded"
+}
+completion_loads "$root" z18man
+completion_loads "$root" z18fsck
+
+if [ -n "$mount" ]; then
+    echo "-- the z18mount package"
+    mroot=$scratch/mroot
+    dpkg -x "$mountdeb" "$mroot"
+    fields=$(for f in Package Version Architecture Source Section Priority Depends; do dpkg-deb -f "$mountdeb" "$f"; done)
+    [ "$(echo $fields)" = "z18mount $version $arch z18man otherosfs optional fuse3" ] || fail "z18mount's fields: $fields"
+    expected="usr/bin/z18mount 755
+usr/share/bash-completion/completions/z18mount 644
+usr/share/doc/z18mount/changelog.gz 644
+usr/share/doc/z18mount/copyright 644
+usr/share/lintian/overrides/z18mount 644
+usr/share/man/man1/z18mount.1.gz 644"
+    [ "$(listing "$mroot")" = "$expected" ] ||
+        fail "the z18mount package holds:"$'\n'"$(listing "$mroot")"$'\n'"expected:"$'\n'"$expected"
+    stripped_static "$mroot/usr/bin/z18mount"
+    for file in bin/z18mount share/bash-completion/completions/z18mount share/man/man1/z18mount.1.gz; do
+        cmp -s "$mroot/usr/$file" "$scratch/prefix/$file" || fail "the package's $file differs from cmake --install's"
+    done
+    cmp -s "$mroot/usr/share/doc/z18mount/copyright" "$root/usr/share/doc/z18man/copyright" || fail "z18mount's copyright differs"
+    zcat "$mroot/usr/share/man/man1/z18mount.1.gz" | cmp -s - docs/z18mount.1 || fail "the manual page differs from docs/z18mount.1"
+    [ "$("$mroot/usr/bin/z18mount" --version)" = "z18mount v$version" ] || fail "the packaged z18mount gives no version"
+    tests/integrations/mount_completion_test.sh "$mroot/usr/share/bash-completion/completions/z18mount" || failed=1
+    completion_loads "$mroot" z18mount
+fi
 
 echo "-- lintian"
 # Overridden tags are shown too (O:, with their reasons), which makes lintian's own status 2: the
 # verdict comes from the tags it prints instead.
 status=0
-report=$(lintian --display-info --show-overrides "$deb" 2>&1) || status=$?
+report=$(lintian --display-info --show-overrides "$deb" ${mount:+"$mountdeb"} 2>&1) || status=$?
 grep -v 'running with root privileges' <<<"$report" || true
 [ $status -le 2 ] || fail "lintian could not check the package (status $status)"
 ! grep -q '^[EW]: ' <<<"$report" || fail "lintian reports errors or warnings"

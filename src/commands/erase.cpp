@@ -1,7 +1,6 @@
 #include "commands/commands.h"
 #include "commands/texts.h"
 #include "image/directory.h"
-#include "image/file_walk.h"
 #include "session/status.h"
 
 namespace z18 {
@@ -13,11 +12,7 @@ void eraseFiles(Session& s) {
     int erased = 0;
     for (int a = beginSearch(s, s.maskName); a >= 0; a = nextMatch(s)) {
         // The key is taken before the user byte is overwritten: it still names the file's area.
-        const FileKey key = keyOf(s, a);
-        // Every entry CP/M counts as the file's goes, wherever it stands: one left behind would
-        // keep its blocks and join the next file of that name as one of its extents.
-        for (int j = 0; j < DIRECTORY_ENTRIES; ++j)
-            if (ofFile(s.entryAt(j), key)) s.entryAt(j)[entry::USER] = FILLER_BYTE;
+        freeEntries(s, keyOf(s, a));
         ++erased;
         s.out << texts::ERASE_FILE_1;
         s.out << visible(reinterpret_cast<const char*>(s.entryAt(a) + entry::NAME), NAME_TYPE_SIZE);

@@ -169,8 +169,10 @@ bool parseBadSectorMap(const std::string& text, BadSectorMap* map, int* badLine)
     return true;
 }
 
-bool readDisk(Session& s, int handle, const BadSectorMap& map, Disk* disk) {
-    if (!s.env.fileSize(handle, &disk->fileSize)) return false;
+HostStatus readDisk(HostFile& image, const BadSectorMap& map, Disk* disk) {
+    const HostResult<std::uint64_t> size = image.size();
+    if (!size.ok()) return size.status();
+    disk->fileSize = size.value();
     // Sector by sector, so that one that cannot be read costs only its own bytes; a sector read
     // in part (at the end of a cut-off file) keeps the bytes it gave.
     Raw raw;
@@ -180,7 +182,7 @@ bool readDisk(Session& s, int handle, const BadSectorMap& map, Disk* disk) {
     for (std::uint64_t at = 0; at < want; at += SECTOR_SIZE) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(SECTOR_SIZE, want - at));
         std::size_t done = 0;
-        if (!s.env.readAt(handle, at, raw.bytes.data() + at, n, &done)) done = 0;
+        if (!image.readAt(at, raw.bytes.data() + at, n, &done).ok()) done = 0;
         done = std::min(done, n);
         std::fill(raw.bytes.begin() + static_cast<std::ptrdiff_t>(at + done),
                   raw.bytes.begin() + static_cast<std::ptrdiff_t>(at + n), 0);
@@ -206,7 +208,7 @@ bool readDisk(Session& s, int handle, const BadSectorMap& map, Disk* disk) {
             disk->read[at] = 0;
             disk->bytes[at] = 0;
         }
-    return true;
+    return HostStatus();
 }
 
 }  // namespace z18::fsck

@@ -45,7 +45,7 @@ struct BadSectorMap {
 bool parseBadSectorMap(const std::string& text, BadSectorMap* map, int* badLine);
 
 // Reads every byte of the open file that can be read, finds where the disk begins, and counts the
-// bytes the map names as unread (zeros). False when the file's size cannot be had.
-bool readDisk(Session& s, int handle, const BadSectorMap& map, Disk* disk);
+// bytes the map names as unread (zeros). Fails only when the file's size cannot be had.
+HostStatus readDisk(HostFile& image, const BadSectorMap& map, Disk* disk);
 
 }  // namespace z18::fsck

@@ -114,14 +114,13 @@ int runFsck(Session& s, std::ostream& err, int argc, const char* const* argv) {
     BadSectorMap map;
     std::string failure;
     if (!o.mapPath.empty() && !readMap(s, o.mapPath, &map, &failure)) return failed(err, failure);
-    s.imageHandle = s.env.openFile(o.image, OpenMode::ImageRead);
-    if (s.imageHandle == CLOSED_HANDLE)
-        return failed(err, failureLine(texts::CANNOT_OPEN, o.image, reasonOf(s)));
-    const bool read = readDisk(s, s.imageHandle, map, &plan.disk);
-    const std::string why = read ? std::string() : reasonOf(s);
-    s.env.closeFile(s.imageHandle);
-    s.imageHandle = CLOSED_HANDLE;
-    if (!read) return failed(err, failureLine(texts::CANNOT_READ, o.image, why));
+    {
+        HostResult<HostFile> image = HostFile::open(s.env, o.image, OpenMode::ImageRead);
+        if (!image.ok())
+            return failed(err, failureLine(texts::CANNOT_OPEN, o.image, reasonOf(image.status())));
+        const HostStatus read = readDisk(image.value(), map, &plan.disk);
+        if (!read.ok()) return failed(err, failureLine(texts::CANNOT_READ, o.image, reasonOf(read)));
+    }  // the image is closed before anything is made beside it
 
     // Whatever the run is to make must be free before any work is done.
     Salvage salvage;

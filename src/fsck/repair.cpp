@@ -11,37 +11,30 @@ namespace z18::fsck {
 
 namespace {
 
-// False, with *why, when the bytes are not on the disk.
-bool flushed(Session& s, int handle, std::string* why) {
-    if (s.env.flush(handle)) return true;
-    *why = reasonOf(s);
-    return false;
-}
+// Whether anything has the name, taking one the host cannot look at as taken.
+bool taken(Session& s, const std::string& path) { return s.env.pathExists(path).valueOr(true); }
 
 }  // namespace
 
 bool prepareRepair(Session& s, const Options& o, Repair* repair) {
     repair->asked = true;
-    if (s.env.pathExists(o.repairPath)) {
+    if (taken(s, o.repairPath)) {
         repair->failure = failureLine(texts::NEW_EXISTS, o.repairPath, std::string());
         return false;
     }
     // NEW.part is what a run that stopped left: a file no larger than an image. It goes now,
     // before any work; anything else of that name stays, and the run does not start.
     const std::string part = o.repairPath + texts::PART_SUFFIX;
-    if (!s.env.pathExists(part)) return true;
-    const int handle = s.env.openFile(part, OpenMode::HostRead);
+    if (!taken(s, part)) return true;
     std::uint64_t size = IMAGE_SIZE + 1;
-    if (handle != CLOSED_HANDLE) {
-        if (!s.env.fileSize(handle, &size)) size = IMAGE_SIZE + 1;
-        s.env.closeFile(handle);
-    }
+    if (HostResult<HostFile> left = HostFile::open(s.env, part, OpenMode::HostRead); left.ok())
+        size = left.value().size().valueOr(IMAGE_SIZE + 1);
     if (size > IMAGE_SIZE) {
         repair->failure = failureLine(texts::PART_IN_WAY, part, std::string());
         return false;
     }
-    if (!s.env.removeFile(part)) {
-        repair->failure = failureLine(texts::PART_CANNOT_REMOVE, part, reasonOf(s));
+    if (const HostStatus removed = s.env.removeFile(part); !removed.ok()) {
+        repair->failure = failureLine(texts::PART_CANNOT_REMOVE, part, reasonOf(removed));
         return false;
     }
     repair->note = failureLine(texts::PART_REMOVED, part, std::string());
@@ -50,15 +43,16 @@ bool prepareRepair(Session& s, const Options& o, Repair* repair) {
 
 bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
     const std::string part = o.repairPath + texts::PART_SUFFIX;
-    if (s.env.pathExists(o.repairPath)) {
+    if (taken(s, o.repairPath)) {
         repair->failure = failureLine(texts::NEW_EXISTS, o.repairPath, std::string());
         return false;
     }
-    const int handle = s.env.createNewFile(part);
-    if (handle == CLOSED_HANDLE) {
-        repair->failure = failureLine(texts::NEW_CANNOT_MAKE, part, reasonOf(s));
+    HostResult<HostFile> made = HostFile::createNew(s.env, part);
+    if (!made.ok()) {
+        repair->failure = failureLine(texts::NEW_CANNOT_MAKE, part, reasonOf(made.status()));
         return false;
     }
+    HostFile& file = made.value();
     std::vector<std::uint8_t> image = plan.disk.bytes;
     // Free space that could not be read is written as free space, not as zeros that would read as
     // data no file names.
@@ -77,17 +71,18 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
     // The data first, under an empty directory; the directory that names it only once the data
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);
-    std::string why;
-    const bool ok = writeAll(s, handle, 0, image.data(), image.size(), &why) && flushed(s, handle, &why) &&
-                    writeAll(s, handle, DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE, &why) &&
-                    flushed(s, handle, &why);
-    if (!closeWritten(s, handle, ok, &why)) {
-        s.env.removeFile(part);
-        repair->failure = failureLine(texts::NEW_CANNOT_WRITE, part, why);
+    std::size_t done = 0;
+    HostStatus written = file.writeExactly(0, image.data(), image.size(), &done);
+    if (written.ok()) written = file.flush();
+    if (written.ok()) written = file.writeExactly(DIRECTORY_OFFSET, plan.directory, DIRECTORY_SIZE, &done);
+    if (written.ok()) written = file.flush();
+    if (const HostStatus closed = closeWritten(file, written); !closed.ok()) {
+        (void)s.env.removeFile(part);
+        repair->failure = failureLine(texts::NEW_CANNOT_WRITE, part, reasonOf(closed));
         return false;
     }
-    if (!s.env.renameNoReplace(part, o.repairPath)) {
-        repair->failure = failureLine(texts::NEW_CANNOT_NAME, part, reasonOf(s));
+    if (const HostStatus named = s.env.renameNoReplace(part, o.repairPath); !named.ok()) {
+        repair->failure = failureLine(texts::NEW_CANNOT_NAME, part, reasonOf(named));
         return false;
     }
     repair->written = true;

@@ -73,44 +73,29 @@ std::string shown(const std::string& text) {
 
 std::string quoted(const std::string& text) { return "'" + shown(text) + "'"; }
 
-std::string reasonOf(Session& s) {
-    const HostError cause = s.env.lastError();
-    return cause.kind == HostErrorKind::None ? std::string() : errorText(cause);
-}
+std::string reasonOf(const HostStatus& failure) { return errorText(failure.error()); }
 
-std::string noSpace() { return errorText(HostError{HostErrorKind::NoSpace, 0}); }
-
-bool writeAll(Session& s, int handle, std::uint64_t at, const std::uint8_t* bytes, std::size_t n,
-              std::string* why, std::size_t* moved) {
-    std::size_t done = 0;
-    const bool went = s.env.writeAt(handle, at, bytes, n, &done);
-    if (moved != nullptr) *moved = std::min(done, n);
-    if (went && done == n) return true;
-    *why = went ? noSpace() : reasonOf(s);
-    return false;
-}
-
-bool closeWritten(Session& s, int handle, bool ok, std::string* why) {
-    if (s.env.closeFile(handle) || !ok) return ok;
-    *why = reasonOf(s);
-    return false;
+HostStatus closeWritten(HostFile& file, const HostStatus& written) {
+    const HostStatus closed = file.close();
+    return written.ok() ? closed : written;
 }
 
 bool readAll(Session& s, const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* bytes,
              std::string* why) {
-    const int handle = s.env.openFile(path, OpenMode::HostRead);
-    bool ok = handle != CLOSED_HANDLE;
-    std::uint64_t size = 0;
-    if (ok) ok = s.env.fileSize(handle, &size) && size <= limit;
-    if (ok) {
-        bytes->assign(static_cast<std::size_t>(size), 0);
-        std::size_t done = 0;
-        ok = size == 0 || (s.env.readAt(handle, 0, bytes->data(), bytes->size(), &done) && done == size);
-    }
-    // The cause comes from the call that failed, before the close can change it.
-    if (!ok && why != nullptr) *why = reasonOf(s);
-    if (handle != CLOSED_HANDLE) s.env.closeFile(handle);
-    return ok;
+    const auto failed = [why](const HostStatus& failure) {
+        if (why != nullptr) *why = reasonOf(failure);
+        return false;
+    };
+    HostResult<HostFile> opened = HostFile::open(s.env, path, OpenMode::HostRead);
+    if (!opened.ok()) return failed(opened.status());
+    const HostResult<std::uint64_t> size = opened.value().size();
+    if (!size.ok()) return failed(size.status());
+    if (size.value() > limit) return false;
+    bytes->assign(static_cast<std::size_t>(size.value()), 0);
+    std::size_t done = 0;
+    const HostStatus read =
+        bytes->empty() ? HostStatus() : opened.value().readExactly(0, bytes->data(), bytes->size(), &done);
+    return read.ok() || failed(read);
 }
 
 std::string failureLine(const char* text, const std::string& path, const std::string& reason) {

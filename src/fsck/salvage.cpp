@@ -71,17 +71,18 @@ public:
     bool take() {
         if (!look(std::string()) || !ours_) return false;
         for (const std::string& gone : replaced_)
-            if (!s_.env.removeFile(join(o_.salvageDir, gone))) return false;
+            if (!s_.env.removeFile(join(o_.salvageDir, gone)).ok()) return false;
         return true;
     }
 
 private:
     bool look(const std::string& under) {
         const std::string dir = under.empty() ? o_.salvageDir : join(o_.salvageDir, withoutSlash(under));
-        std::vector<FoundEntry> found;
-        s_.env.findFiles(join(dir, "*"), &found);
+        const std::vector<FoundEntry> found =
+            s_.env.findFiles(join(dir, "*")).valueOr(std::vector<FoundEntry>());
         // A name the listing does not show (one beginning with a dot) is no salvage's.
-        if (static_cast<int>(found.size()) != s_.env.countDirectoryEntries(dir)) return false;
+        const HostResult<int> entries = s_.env.countDirectoryEntries(dir);
+        if (!entries.ok() || static_cast<int>(found.size()) != entries.value()) return false;
         for (const FoundEntry& e : found) {
             const std::string name = under + e.name;
             if (isFolder(e)) {
@@ -145,6 +146,16 @@ private:
     bool ours_ = false;  // its report or a partial file says an earlier salvage made it
 };
 
+// Makes a subfolder of the salvage folder, or takes the one an earlier salvage made. A refusal
+// gives the cause of the call that met it: the making's, or, where the name was taken, that of
+// the look that found no folder there.
+HostStatus makeSubfolder(Session& s, const std::string& path) {
+    const HostStatus made = s.env.createDirectory(path);
+    if (made.ok()) return made;
+    const HostStatus look = s.env.countDirectoryEntries(path).status();
+    return look.ok() || made.error().kind == HostErrorKind::Exists ? look : made;
+}
+
 }  // namespace
 
 std::string salvageName(const std::string& base, int area, std::set<std::string>* taken) {
@@ -175,19 +186,18 @@ bool prepareSalvage(Session& s, const Options& o, const Plan& plan, Salvage* sal
     salvage->hosts = hostPaths(plan);
     salvage->written.assign(plan.files.size(), Written::NONE);
     salvage->bytes.assign(plan.files.size(), 0);
-    // The cause of a refusal comes from the calls that met it, never from a second look that may
-    // see another state.
-    if (s.env.createDirectory(o.salvageDir)) return true;
-    if (s.env.lastError().kind != HostErrorKind::Exists) {
-        salvage->failure = failureLine(texts::DIR_CANNOT_MAKE, o.salvageDir, reasonOf(s));
+    const HostStatus made = s.env.createDirectory(o.salvageDir);
+    if (made.ok()) return true;
+    if (made.error().kind != HostErrorKind::Exists) {
+        salvage->failure = failureLine(texts::DIR_CANNOT_MAKE, o.salvageDir, reasonOf(made));
         return false;
     }
-    const int entries = s.env.countDirectoryEntries(o.salvageDir);
-    if (entries == 0) return true;
-    if (entries < 0) {
-        salvage->failure = failureLine(texts::DIR_NOT_EMPTY, o.salvageDir, reasonOf(s));
+    const HostResult<int> entries = s.env.countDirectoryEntries(o.salvageDir);
+    if (!entries.ok()) {
+        salvage->failure = failureLine(texts::DIR_NOT_EMPTY, o.salvageDir, reasonOf(entries.status()));
         return false;
     }
+    if (entries.value() == 0) return true;
     if (EarlierSalvage(s, o, plan, salvage).take()) return true;
     salvage->failure = failureLine(texts::DIR_NOT_EMPTY, o.salvageDir, std::string());
     return false;
@@ -200,35 +210,35 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
         const char* folder = folderOf(f);
         if (*folder != '\0') {
             const std::string sub = join(o.salvageDir, withoutSlash(folder));
-            if (!s.env.createDirectory(sub) && s.env.countDirectoryEntries(sub) < 0) {
-                salvage->failure = failureLine(texts::DIR_CANNOT_MAKE, sub, reasonOf(s));
+            if (const HostStatus made = makeSubfolder(s, sub); !made.ok()) {
+                salvage->failure = failureLine(texts::DIR_CANNOT_MAKE, sub, reasonOf(made));
                 break;
             }
         }
         const std::string path = join(o.salvageDir, salvage->hosts[k]);
-        const int handle = s.env.createNewFile(path);
-        if (handle == CLOSED_HANDLE) {
-            salvage->failure = failureLine(texts::FILE_CANNOT_WRITE, path, reasonOf(s));
+        HostResult<HostFile> created = HostFile::createNew(s.env, path);
+        if (!created.ok()) {
+            salvage->failure = failureLine(texts::FILE_CANNOT_WRITE, path, reasonOf(created.status()));
             break;
         }
         static const std::uint8_t kZeros[RUN_PIECE] = {};
         std::uint64_t done = 0;
-        std::string why;
-        bool written = true;
+        HostStatus written;
         forEachRun(plan, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
-            if (!written) return;
+            if (!written.ok()) return;
             std::size_t moved = 0;
-            written = writeAll(s, handle, at, from != nullptr ? from : kZeros, n, &why, &moved);
+            written = created.value().writeExactly(at, from != nullptr ? from : kZeros, n, &moved);
             done += moved;
         });
         salvage->bytes[k] = done;
-        if (closeWritten(s, handle, written, &why)) {
+        const HostStatus closed = closeWritten(created.value(), written);
+        if (closed.ok()) {
             salvage->written[k] = Written::WHOLE;
             continue;
         }
         // What was written stays, under a name that says it is not whole; a rerun replaces it.
-        salvage->failure = failureLine(texts::FILE_CANNOT_WRITE, path, why);
-        if (s.env.renameNoReplace(path, path + texts::PARTIAL_SUFFIX)) {
+        salvage->failure = failureLine(texts::FILE_CANNOT_WRITE, path, reasonOf(closed));
+        if (s.env.renameNoReplace(path, path + texts::PARTIAL_SUFFIX).ok()) {
             salvage->hosts[k] += texts::PARTIAL_SUFFIX;
             salvage->written[k] = Written::PARTIAL;
         }
@@ -241,20 +251,19 @@ bool runSalvage(Session& s, const Options& o, const Plan& plan, const std::strin
         report += texts::STOPPED + salvage->failure.substr(std::strlen(texts::PROGRAM)) + "\n";
     report += summaryLine(o, plan);
     const std::string path = join(o.salvageDir, texts::REPORT_NAME);
-    const int handle = s.env.createNewFile(path);
-    std::string why;
-    if (handle != CLOSED_HANDLE) {
-        salvage->reportWritten = closeWritten(
-            s, handle,
-            writeAll(s, handle, 0, reinterpret_cast<const std::uint8_t*>(report.data()), report.size(), &why),
-            &why);
-        if (!salvage->reportWritten) s.env.removeFile(path);
-    } else {
-        why = reasonOf(s);
+    HostResult<HostFile> created = HostFile::createNew(s.env, path);
+    HostStatus outcome = created.status();
+    if (created.ok()) {
+        std::size_t done = 0;
+        outcome = closeWritten(created.value(),
+                               created.value().writeExactly(0, report.data(), report.size(), &done));
+        if (!outcome.ok()) (void)s.env.removeFile(path);
     }
+    salvage->reportWritten = outcome.ok();
     if (!salvage->reportWritten) {
         if (!salvage->failure.empty()) salvage->failure += "\n";
-        salvage->failure += failureLine(texts::REPORT_CANNOT_WRITE, path, why) + texts::REPORT_PRINTED;
+        salvage->failure +=
+            failureLine(texts::REPORT_CANNOT_WRITE, path, reasonOf(outcome)) + texts::REPORT_PRINTED;
     }
     return salvage->complete && salvage->reportWritten;
 }

@@ -66,14 +66,14 @@ void writeAll(int fd, const char* text, std::size_t n) {
 
 class PosixEnv final : public PosixFiles {
 public:
-    bool flush(int handle) override {
+    HostStatus flush(int handle) override {
         // The file's data and its size are what a later run reads; its times are not worth the
         // extra journal write that fsync would add.
         int r;
         do {
             r = ::fdatasync(handle);
         } while (r != 0 && errno == EINTR);
-        return r == 0 || failed(errno);
+        return r == 0 ? HostStatus() : failed(errno);
     }
 
     void waitKey(const char* prompt) override {
@@ -141,18 +141,15 @@ public:
     std::string executablePath() override {
         char buffer[PATH_MAX];
         const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        if (n <= 0) {
-            if (n < 0) failed(errno);
-            return std::string();
-        }
+        if (n <= 0) return std::string();
         return std::string(buffer, static_cast<std::size_t>(n));
     }
 
 protected:
     // The lock stands in for the exclusive sharing mode of a Windows open: any lock that cannot be
     // had at once refuses the open, so nothing ever waits on another user of the file.
-    bool claim(int fd, const struct stat&, OpenMode mode) override {
-        if (::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+    HostStatus claim(int fd, const struct stat&, OpenMode mode) override {
+        if (::flock(fd, (modeWrites(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return HostStatus();
         return errno == EWOULDBLOCK ? refused(HostErrorKind::InUse) : failed(errno);
     }
 };

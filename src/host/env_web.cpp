@@ -36,6 +36,10 @@ EM_JS(int, syncFile, (int fd, int whole), {
     }
 });
 
+// Whether files are Node's real ones (z18man.js), where a FIFO or a device may stand at a path.
+// The page's in-memory file system holds only what the page put there.
+EM_JS(int, onRealFiles, (), { return typeof NODERAWFS != "undefined"; });
+
 // A file this host has open, known by its identity, whatever path named it.
 struct HeldFile {
     int fd;
@@ -46,18 +50,18 @@ struct HeldFile {
 
 class WebEnv final : public PosixFiles {
 public:
-    int openFile(const std::string& text, OpenMode mode) override {
+    HostResult<int> openFile(const std::string& text, OpenMode mode) override {
         // The runtime drops O_NONBLOCK before Node's open, which would then wait for a FIFO's
-        // other end; so the path is looked at first, and only a regular file, or none yet, opened.
+        // other end; so there the path is looked at first, and only a regular file, or none yet,
+        // opened. In memory nothing can wait, and each look at a missing name costs the runtime
+        // a thrown exception.
         struct stat st;
-        if (::stat(hostPath(text).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            notAFile(st);
-            return CLOSED_HANDLE;
-        }
+        if (onRealFiles() && ::stat(hostPath(text).c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return notAFile(st);
         return PosixFiles::openFile(text, mode);
     }
 
-    bool flush(int handle) override { return syncFile(handle, 0) == 0 || refused(HostErrorKind::Io); }
+    HostStatus flush(int handle) override { return synced(syncFile(handle, 0)); }
 
     // Nobody answers a pause here: the output goes on at once.
     void waitKey(const char*) override {}
@@ -68,16 +72,16 @@ protected:
     // No locks, but the rule the POSIX host's locks make within one run: a file open for writing
     // is open to nothing else, one open for reading to readers only. So a mask that matches the
     // open image does not add the image into itself, and an extraction never writes into it.
-    bool claim(int fd, const struct stat& st, OpenMode mode) override {
+    HostStatus claim(int fd, const struct stat& st, OpenMode mode) override {
         const bool writes = modeWrites(mode);
         for (const HeldFile& h : held_)
             if (h.device == st.st_dev && h.inode == st.st_ino && (h.writes || writes))
                 return refused(HostErrorKind::InUse);
         held_.push_back({fd, st.st_dev, st.st_ino, writes});
-        return true;
+        return HostStatus();
     }
 
-    bool flushFolder(int fd) override { return syncFile(fd, 1) == 0 || refused(HostErrorKind::Io); }
+    HostStatus flushFolder(int fd) override { return synced(syncFile(fd, 1)); }
 
     void release(int fd) override {
         held_.erase(
@@ -86,6 +90,9 @@ protected:
     }
 
 private:
+    // Node gives no number for a failed flush; the device is what failed.
+    static HostStatus synced(int result) { return result == 0 ? HostStatus() : refused(HostErrorKind::Io); }
+
     std::vector<HeldFile> held_;
 };
 

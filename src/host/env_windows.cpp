@@ -107,17 +107,18 @@ HostError systemError() {
 
 // Only plain disk files: a device name (CON, NUL, COM1), a pipe or a directory is refused, and a
 // file marked read-only is not written even where the system would let this process do it.
-// Returns the cause of a refusal, kind None for a file the mode may use.
-HostError refusalOf(HANDLE h, OpenMode mode) {
+// Succeeds for a file the mode may use.
+HostStatus refusalOf(HANDLE h, OpenMode mode) {
     const DWORD type = GetFileType(h);
-    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return systemError();
-    if (type != FILE_TYPE_DISK) return {HostErrorKind::NotAFile, 0};
+    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return HostStatus(systemError());
+    if (type != FILE_TYPE_DISK) return HostStatus(HostError{HostErrorKind::NotAFile, 0});
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h, &info)) return systemError();
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return {HostErrorKind::NotAFile, 0};
+    if (!GetFileInformationByHandle(h, &info)) return HostStatus(systemError());
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return HostStatus(HostError{HostErrorKind::NotAFile, 0});
     if (modeWrites(mode) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
-        return {HostErrorKind::Denied, ERROR_ACCESS_DENIED};
-    return {};
+        return HostStatus(HostError{HostErrorKind::Denied, ERROR_ACCESS_DENIED});
+    return HostStatus();
 }
 
 bool isConsole(DWORD which) {
@@ -125,70 +126,102 @@ bool isConsole(DWORD which) {
     return GetConsoleMode(GetStdHandle(which), &consoleMode) != 0;
 }
 
+// "." and "..", which a Windows search lists for any mask that matches them ("*" does).
+bool isDotEntry(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Whether the mask of a search pattern (its last part) begins with a dot.
+bool asksForDots(const std::string& pattern) {
+    const std::size_t part = pattern.find_last_of("\\/:");
+    return pattern.compare(part == std::string::npos ? 0 : part + 1, 1, ".") == 0;
+}
+
 class WindowsEnv final : public Env {
 public:
-    int openFile(const std::string& text, OpenMode mode) override {
+    HostResult<int> openFile(const std::string& text, OpenMode mode) override {
         const OpenPlan plan = planFor(mode);
         HANDLE h = CreateFileA(hostPath(text).c_str(), plan.access, plan.share, nullptr, plan.disposition,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return noHandle();
-        error_ = refusalOf(h, mode);
-        bool ok = error_.kind == HostErrorKind::None;
+        if (h == INVALID_HANDLE_VALUE) return failed();
+        HostStatus status = refusalOf(h, mode);
         // Emptying comes only now, with the file held alone and known to be writable.
-        if (ok && mode == OpenMode::HostCreate)
-            ok = (SetFilePointer(h, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(h)) || failed();
-        if (!ok) {
+        if (status.ok() && mode == OpenMode::HostCreate)
+            status = succeeded(SetFilePointer(h, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(h));
+        if (!status.ok()) {
             // The cause stays the one above: closing a file nothing was written to cannot lose data.
             CloseHandle(h);
-            return CLOSED_HANDLE;
+            return status;
         }
         return remember(h);
     }
 
-    bool closeFile(int handle) override {
+    HostStatus closeFile(int handle) override {
         HANDLE h = lookup(handle);
-        if (h == INVALID_HANDLE_VALUE) return true;
+        if (h == INVALID_HANDLE_VALUE) return HostStatus();
         handles_[static_cast<std::size_t>(handle)] = INVALID_HANDLE_VALUE;
-        return CloseHandle(h) || failed();
+        return succeeded(CloseHandle(h));
     }
 
-    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override {
+    HostStatus readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n,
+                      std::size_t* done) override {
         return transfer(handle, offset, buffer, n, done, false);
     }
 
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                 std::size_t* done) override {
+    HostStatus writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                       std::size_t* done) override {
         return transfer(handle, offset, const_cast<void*>(buffer), n, done, true);
     }
 
-    bool flush(int handle) override {
+    HostStatus flush(int handle) override {
         HANDLE h = lookup(handle);
-        return h != INVALID_HANDLE_VALUE ? FlushFileBuffers(h) || failed() : badHandle();
+        return h != INVALID_HANDLE_VALUE ? succeeded(FlushFileBuffers(h)) : badHandle();
     }
 
-    bool fileSize(int handle, std::uint64_t* size) override {
+    HostResult<std::uint64_t> fileSize(int handle) override {
         HANDLE h = lookup(handle);
         if (h == INVALID_HANDLE_VALUE) return badHandle();
         DWORD high = 0;
         const DWORD low = GetFileSize(h, &high);
         if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return failed();
-        *size = (static_cast<std::uint64_t>(high) << 32) | low;
-        return true;
+        return (static_cast<std::uint64_t>(high) << 32) | low;
     }
 
-    bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
-        found->clear();
+    HostResult<FileTime> modificationTime(int handle) override {
+        HANDLE h = lookup(handle);
+        if (h == INVALID_HANDLE_VALUE) return badHandle();
+        FILETIME written;
+        if (!GetFileTime(h, nullptr, nullptr, &written)) return failed();
+        // Counted in 100-nanosecond steps from 1601, the start of the Gregorian cycle then current.
+        constexpr std::uint64_t kStepsPerSecond = 10000000;
+        constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+        const std::uint64_t steps =
+            (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+        return FileTime{static_cast<std::int64_t>(steps / kStepsPerSecond) - kSecondsFrom1601To1970,
+                        static_cast<std::uint32_t>(steps % kStepsPerSecond * 100)};
+    }
+
+    HostResult<std::vector<FoundEntry>> findFiles(const std::string& pattern) override {
         WIN32_FIND_DATAA data;
         HANDLE search = FindFirstFileA(hostPath(pattern).c_str(), &data);
         if (search == INVALID_HANDLE_VALUE) return failed();
+        // A folder's own "." and ".." answer only a mask that begins with a dot, as on the other
+        // hosts: "*" must list the folder's contents and nothing else.
+        const bool dots = asksForDots(pattern);
+        std::vector<FoundEntry> found;
         do {
+            if (!dots && isDotEntry(data.cFileName)) continue;
             FoundEntry entry;
             entry.attributes = data.dwFileAttributes;
             entry.name = data.cFileName;
             entry.alternateName = data.cAlternateFileName;
-            found->push_back(std::move(entry));
+            found.push_back(std::move(entry));
         } while (FindNextFileA(search, &data));
-        return endSearch(search);
+        const HostStatus ended = endSearch(search);
+        if (!ended.ok()) return ended;
+        // A mask that only "." or ".." answered found nothing.
+        if (found.empty()) return fail({HostErrorKind::NotFound, ERROR_FILE_NOT_FOUND});
+        return found;
     }
 
     // A Windows console program cannot be stopped and resumed, so the prompt stays where it was.
@@ -210,102 +243,90 @@ public:
         std::vector<char> buffer(MAX_PATH);
         for (;;) {
             const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-            if (n == 0) {
-                failed();
-                return std::string();
-            }
+            if (n == 0) return std::string();
             if (n < buffer.size()) return std::string(buffer.data(), n);
             buffer.resize(buffer.size() * 2);  // truncated: try again with more room
         }
     }
 
-    bool createDirectory(const std::string& text) override {
-        return CreateDirectoryA(hostPath(text).c_str(), nullptr) || failed();
+    HostStatus createDirectory(const std::string& text) override {
+        return succeeded(CreateDirectoryA(hostPath(text).c_str(), nullptr));
     }
 
-    int countDirectoryEntries(const std::string& text) override {
+    HostResult<int> countDirectoryEntries(const std::string& text) override {
         const DWORD attributes = GetFileAttributesA(hostPath(text).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return noCount(systemError());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return failed();
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return noCount({HostErrorKind::NotAFolder, ERROR_DIRECTORY});
+            return fail({HostErrorKind::NotAFolder, ERROR_DIRECTORY});
         WIN32_FIND_DATAA data;
         HANDLE search = FindFirstFileA((hostPath(text) + "\\*").c_str(), &data);
-        if (search == INVALID_HANDLE_VALUE)
-            return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : noCount(systemError());
+        if (search == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) return 0;
+            return failed();
+        }
         int n = 0;
         do {
-            const std::string name = data.cFileName;
-            if (name != "." && name != "..") ++n;
+            if (!isDotEntry(data.cFileName)) ++n;
         } while (FindNextFileA(search, &data));
-        return endSearch(search) ? n : -1;
+        const HostStatus ended = endSearch(search);
+        if (!ended.ok()) return ended;
+        return n;
     }
 
-    bool pathExists(const std::string& text) override {
+    HostResult<bool> pathExists(const std::string& text) override {
         if (GetFileAttributesA(hostPath(text).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return false;
-        failed();
-        return true;
+        return failed();
     }
 
-    int createNewFile(const std::string& text) override {
+    HostResult<int> createNewFile(const std::string& text) override {
         HANDLE h = CreateFileA(hostPath(text).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return noHandle();
-        error_ = refusalOf(h, OpenMode::HostCreate);
-        if (error_.kind != HostErrorKind::None) {
+        if (h == INVALID_HANDLE_VALUE) return failed();
+        const HostStatus status = refusalOf(h, OpenMode::HostCreate);
+        if (!status.ok()) {
             CloseHandle(h);  // empty and ours: nothing to lose, and the cause above is the one to keep
-            return CLOSED_HANDLE;
+            return status;
         }
         return remember(h);
     }
 
-    bool renameNoReplace(const std::string& from, const std::string& to) override {
+    HostStatus renameNoReplace(const std::string& from, const std::string& to) override {
         // Without MOVEFILE_REPLACE_EXISTING the move fails where the new name is taken; with
         // MOVEFILE_WRITE_THROUGH it returns only once the move is on the disk.
-        return MoveFileExA(hostPath(from).c_str(), hostPath(to).c_str(), MOVEFILE_WRITE_THROUGH) || failed();
+        return succeeded(MoveFileExA(hostPath(from).c_str(), hostPath(to).c_str(), MOVEFILE_WRITE_THROUGH));
     }
 
-    bool removeFile(const std::string& text) override {
-        return DeleteFileA(hostPath(text).c_str()) || failed();
+    HostStatus removeFile(const std::string& text) override {
+        return succeeded(DeleteFileA(hostPath(text).c_str()));
     }
-
-    HostError lastError() const override { return error_; }
 
 private:
     static DWORD chunk(std::size_t left) {
         return static_cast<DWORD>(std::min<std::size_t>(left, 0x40000000u));
     }
 
-    // Keep the cause of a failure and return false.
-    bool fail(HostError error) {
-        error_ = error;
-        return false;
-    }
-    bool failed() { return fail(systemError()); }
-    bool badHandle() { return fail({HostErrorKind::Other, ERROR_INVALID_HANDLE}); }
-    int noHandle() {
-        failed();
-        return CLOSED_HANDLE;
-    }
-    int noCount(HostError error) {
-        fail(error);
-        return -1;
-    }
+    static HostStatus fail(HostError error) { return HostStatus(error); }
+    // The cause the system gives for the call that just failed.
+    static HostStatus failed() { return HostStatus(systemError()); }
+    // The outcome of a call that reports failure through GetLastError.
+    static HostStatus succeeded(BOOL done) { return done ? HostStatus() : failed(); }
+    static HostStatus badHandle() { return fail({HostErrorKind::Other, ERROR_INVALID_HANDLE}); }
 
     // A search delivers entries until FindNextFileA says there are no more; any other end of it
     // is a failure, so that a listing cut short does not pass for the whole folder.
-    bool endSearch(HANDLE search) {
+    static HostStatus endSearch(HANDLE search) {
         const DWORD code = GetLastError();
         const bool closed = FindClose(search) != 0;
         if (code != ERROR_NO_MORE_FILES) return fail({kindOf(code), static_cast<int>(code)});
-        return closed || failed();
+        return succeeded(closed);
     }
 
     // An OVERLAPPED record on a handle opened for plain synchronous use names the offset of that
     // one transfer, which is Windows' way of saying pread and pwrite.
-    bool transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done,
-                  bool isWrite) {
+    HostStatus transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done,
+                        bool isWrite) {
         *done = 0;
         HANDLE h = lookup(handle);
         if (h == INVALID_HANDLE_VALUE) return badHandle();
@@ -318,12 +339,14 @@ private:
             DWORD moved = 0;
             const BOOL ok = isWrite ? WriteFile(h, p + *done, chunk(n - *done), &moved, &where)
                                     : ReadFile(h, p + *done, chunk(n - *done), &moved, &where);
-            if (!ok)
-                return (!isWrite && GetLastError() == ERROR_HANDLE_EOF) || failed();  // reading past the end
+            if (!ok) {
+                if (!isWrite && GetLastError() == ERROR_HANDLE_EOF) break;  // reading past the end
+                return failed();
+            }
             if (moved == 0) break;  // end of file, or a device that takes no more
             *done += moved;
         }
-        return true;
+        return HostStatus();
     }
 
     // Handles are kept in a table so the layers above see small integers, as on every host.
@@ -344,7 +367,6 @@ private:
     }
 
     std::vector<HANDLE> handles_;
-    HostError error_;
 };
 
 }  // namespace

@@ -33,6 +33,11 @@ HostErrorKind kindOf(int code) {
     return HostErrorKind::Other;
 }
 
+HostStatus failure(int code) { return HostStatus(HostError{kindOf(code), code}); }
+
+// The outcome of a system call that reports failure through errno.
+HostStatus succeeded(bool done) { return done ? HostStatus() : failure(errno); }
+
 // A transfer may be cut short by a signal or come in parts; it goes on until every byte has
 // moved, the file ends, or the host reports an error. Returns 0, or the errno of the error.
 int transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done, bool isWrite) {
@@ -79,86 +84,84 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-bool PosixFiles::failed(int code) {
-    error_ = {kindOf(code), code};
-    return false;
-}
+HostStatus PosixFiles::failed(int code) { return failure(code); }
 
-bool PosixFiles::refused(HostErrorKind kind) {
-    error_ = {kind, 0};
-    return false;
-}
+HostStatus PosixFiles::refused(HostErrorKind kind) { return HostStatus(HostError{kind, 0}); }
 
-bool PosixFiles::notAFile(const struct stat& st) {
+HostStatus PosixFiles::notAFile(const struct stat& st) {
     return S_ISDIR(st.st_mode) ? failed(EISDIR) : refused(HostErrorKind::NotAFile);
 }
 
-int PosixFiles::openFile(const std::string& text, OpenMode mode) {
+HostResult<int> PosixFiles::openFile(const std::string& text, OpenMode mode) {
     const std::string path = hostPath(text);
     const int access = modeWrites(mode) ? O_RDWR : O_RDONLY;
     // O_NONBLOCK keeps a FIFO or device from stalling the open; it is refused below anyway.
     const int base = access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    bool existed = true;
-    int fd = ::open(path.c_str(), base);
-    if (fd < 0 && errno == ENOENT && modeCreates(mode)) {
-        existed = false;
-        fd = ::open(path.c_str(), base | O_CREAT | O_EXCL, 0666);
-    }
-    if (fd < 0) {
-        failed(errno);
-        return CLOSED_HANDLE;
-    }
+    // A mode that creates tries that first, which takes one call where the file is new; where the
+    // name is taken, the plain open follows.
+    int fd = modeCreates(mode) ? ::open(path.c_str(), base | O_CREAT | O_EXCL, 0666) : -1;
+    const bool existed = fd < 0;
+    if (fd < 0 && modeCreates(mode) && errno != EEXIST) return failed(errno);
+    if (fd < 0) fd = ::open(path.c_str(), base);
+    // Taken, yet nothing to open: a link that points nowhere, which the create does not follow.
+    if (fd < 0) return failed(modeCreates(mode) && errno == ENOENT ? EEXIST : errno);
 
     struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 || failed(errno);
-    if (ok && !S_ISREG(st.st_mode)) ok = notAFile(st);
+    HostStatus status = succeeded(::fstat(fd, &st) == 0);
+    if (status.ok() && !S_ISREG(st.st_mode)) status = notAFile(st);
     // A file with no write bit at all is write-protected by its owner's choice; honour that
     // even where the process could override it (root).
-    if (ok && modeWrites(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        ok = refused(HostErrorKind::Denied);
+    if (status.ok() && modeWrites(mode) && existed && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        status = refused(HostErrorKind::Denied);
     bool claimed = false;
-    if (ok) ok = claimed = claim(fd, st, mode);
+    if (status.ok()) claimed = (status = claim(fd, st, mode)).ok();
     // Emptying an existing file comes only after it is known to be ours to write; a file this
     // call created is empty already.
-    if (ok && mode == OpenMode::HostCreate && existed) ok = ::ftruncate(fd, 0) == 0 || failed(errno);
+    if (status.ok() && mode == OpenMode::HostCreate && existed) status = succeeded(::ftruncate(fd, 0) == 0);
     // Of the flags F_SETFL changes, the open set O_NONBLOCK alone: clearing them all lets
     // transfers block again without asking for the flags first.
-    if (ok) ok = ::fcntl(fd, F_SETFL, 0) == 0 || failed(errno);
-    if (!ok) {
+    if (status.ok()) status = succeeded(::fcntl(fd, F_SETFL, 0) == 0);
+    if (!status.ok()) {
         // The cause stays the one above: closing a file nothing was written to cannot lose data.
         if (claimed) release(fd);
         ::close(fd);
-        return CLOSED_HANDLE;
+        return status;
     }
     return fd;
 }
 
-bool PosixFiles::closeFile(int handle) {
-    if (handle < 0) return true;
+HostStatus PosixFiles::closeFile(int handle) {
+    if (handle < 0) return HostStatus();
     release(handle);
-    return ::close(handle) == 0 || failed(errno);
+    return succeeded(::close(handle) == 0);
 }
 
-bool PosixFiles::readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) {
+HostStatus PosixFiles::readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n,
+                              std::size_t* done) {
     const int error = transfer(handle, offset, buffer, n, done, false);
-    return error == 0 || failed(error);
+    return error == 0 ? HostStatus() : failed(error);
 }
 
-bool PosixFiles::writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                         std::size_t* done) {
+HostStatus PosixFiles::writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                               std::size_t* done) {
     const int error = transfer(handle, offset, const_cast<void*>(buffer), n, done, true);
-    return error == 0 || failed(error);
+    return error == 0 ? HostStatus() : failed(error);
 }
 
-bool PosixFiles::fileSize(int handle, std::uint64_t* size) {
+HostResult<std::uint64_t> PosixFiles::fileSize(int handle) {
     struct stat st;
     if (::fstat(handle, &st) != 0) return failed(errno);
-    *size = static_cast<std::uint64_t>(st.st_size);
-    return true;
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool PosixFiles::findFiles(const std::string& pattern, std::vector<FoundEntry>* found) {
-    found->clear();
+HostResult<FileTime> PosixFiles::modificationTime(int handle) {
+    struct stat st;
+    if (::fstat(handle, &st) != 0) return failed(errno);
+    return FileTime{static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                    static_cast<std::uint32_t>(st.st_mtim.tv_nsec)};
+}
+
+HostResult<std::vector<FoundEntry>> PosixFiles::findFiles(const std::string& pattern) {
     const std::string path = hostPath(pattern);
     const std::size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
@@ -173,6 +176,7 @@ bool PosixFiles::findFiles(const std::string& pattern, std::vector<FoundEntry>* 
     std::sort(names.begin(), names.end());  // byte order: the same listing on every run
 
     const std::string prefix = slash == std::string::npos ? std::string() : dir;
+    std::vector<FoundEntry> found;
     for (const std::string& name : names) {
         // An entry that cannot be looked at (a dangling link) is offered as a file; opening it
         // then refuses it by name.
@@ -181,48 +185,44 @@ bool PosixFiles::findFiles(const std::string& pattern, std::vector<FoundEntry>* 
         entry.name = name;
         entry.attributes =
             (::stat((prefix + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ATTR_DIRECTORY : ATTR_NORMAL;
-        found->push_back(std::move(entry));
+        found.push_back(std::move(entry));
     }
-    return !found->empty() || refused(HostErrorKind::NotFound);
+    if (found.empty()) return refused(HostErrorKind::NotFound);
+    return found;
 }
 
-bool PosixFiles::createDirectory(const std::string& text) {
-    return ::mkdir(hostPath(text).c_str(), 0777) == 0 || failed(errno);
+HostStatus PosixFiles::createDirectory(const std::string& text) {
+    return succeeded(::mkdir(hostPath(text).c_str(), 0777) == 0);
 }
 
-int PosixFiles::countDirectoryEntries(const std::string& text) {
+HostResult<int> PosixFiles::countDirectoryEntries(const std::string& text) {
     std::vector<std::string> names;
-    if (const int error = readNames(hostPath(text), &names)) {
-        failed(error);
-        return -1;
-    }
+    if (const int error = readNames(hostPath(text), &names)) return failed(error);
     return static_cast<int>(std::count_if(
         names.begin(), names.end(), [](const std::string& name) { return name != "." && name != ".."; }));
 }
 
-bool PosixFiles::pathExists(const std::string& text) {
+HostResult<bool> PosixFiles::pathExists(const std::string& text) {
     struct stat st;
     // A link that points nowhere still takes the name.
     if (::lstat(hostPath(text).c_str(), &st) == 0) return true;
     if (errno == ENOENT || errno == ENOTDIR) return false;  // nothing there, or a file on the way
-    failed(errno);
-    return true;
+    return failed(errno);
 }
 
-int PosixFiles::createNewFile(const std::string& text) {
+HostResult<int> PosixFiles::createNewFile(const std::string& text) {
     // O_EXCL also refuses a symbolic link of that name, wherever it points.
     const int fd = ::open(hostPath(text).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        failed(errno);
-        return CLOSED_HANDLE;
-    }
+    if (fd < 0) return failed(errno);
     struct stat st;
-    if ((::fstat(fd, &st) == 0 || failed(errno)) && claim(fd, st, OpenMode::HostCreate)) return fd;
+    HostStatus status = succeeded(::fstat(fd, &st) == 0);
+    if (status.ok()) status = claim(fd, st, OpenMode::HostCreate);
+    if (status.ok()) return fd;
     ::close(fd);  // empty and ours: nothing to lose, and the cause above is the one to keep
-    return CLOSED_HANDLE;
+    return status;
 }
 
-bool PosixFiles::renameNoReplace(const std::string& from, const std::string& to) {
+HostStatus PosixFiles::renameNoReplace(const std::string& from, const std::string& to) {
     const std::string a = hostPath(from), b = hostPath(to);
     // A second link fails where the new name is taken; rename() would replace it.
     if (::link(a.c_str(), b.c_str()) == 0) {
@@ -245,28 +245,29 @@ bool PosixFiles::renameNoReplace(const std::string& from, const std::string& to)
     return syncFolderOf(b);
 }
 
-bool PosixFiles::syncFolderOf(const std::string& path) {
+HostStatus PosixFiles::syncFolderOf(const std::string& path) {
     // A name lives in its folder: until the folder itself is flushed, a power cut may take the
     // new name back.
     const int fd = ::open(folderOf(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return failed(errno);
+    HostStatus status = flushFolder(fd);
     // Some file systems cannot flush a folder at all (EINVAL): there is nothing more to ask of them.
-    bool ok = flushFolder(fd) || error_.code == EINVAL;
-    if (::close(fd) != 0 && ok) ok = failed(errno);
-    return ok;
+    if (status.error().code == EINVAL) status = HostStatus();
+    const HostStatus closed = succeeded(::close(fd) == 0);
+    return status.ok() ? closed : status;
 }
 
-bool PosixFiles::flushFolder(int fd) {
+HostStatus PosixFiles::flushFolder(int fd) {
     // fsync, not fdatasync: a folder's entries are the metadata to keep.
     int r;
     do {
         r = ::fsync(fd);
     } while (r != 0 && errno == EINTR);
-    return r == 0 || failed(errno);
+    return succeeded(r == 0);
 }
 
-bool PosixFiles::removeFile(const std::string& text) {
-    return ::unlink(hostPath(text).c_str()) == 0 || failed(errno);
+HostStatus PosixFiles::removeFile(const std::string& text) {
+    return succeeded(::unlink(hostPath(text).c_str()) == 0);
 }
 
 }  // namespace z18

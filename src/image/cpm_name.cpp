@@ -89,27 +89,31 @@ int makeCpmName(Session& s, CpmName* dest, const std::string& text) {
     return 1;
 }
 
+void displayName(const std::uint8_t* nameType, char* text) {
+    const std::uint8_t* type = nameType + NAME_SIZE;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < NAME_SIZE && nameType[i] != ' '; ++i)
+        text[n++] = static_cast<char>(nameType[i]);
+    if (n == 0) text[n++] = ' ';
+
+    if ((type[0] & NO_BIT_7) != ' ') {
+        text[n++] = '.';
+        for (std::size_t i = 0; i < TYPE_SIZE; ++i) {
+            const char c = static_cast<char>(type[i] & NO_BIT_7);
+            if (c == ' ') break;
+            text[n++] = c;
+        }
+    }
+    text[n] = '\0';
+    upperCase(text);
+}
+
 void describeEntry(Session& s, int index) { describeEntry(s.entryAt(index), &s.entryInfo); }
 
 void describeEntry(const std::uint8_t* e, EntryInfo* out) {
     EntryInfo& info = *out;
     info.user = e[entry::USER];
-
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < NAME_SIZE && e[entry::NAME + i] != ' '; ++i)
-        info.displayName[n++] = static_cast<char>(e[entry::NAME + i]);
-    if (n == 0) info.displayName[n++] = ' ';
-
-    if ((e[entry::TYPE] & NO_BIT_7) != ' ') {
-        info.displayName[n++] = '.';
-        for (std::size_t i = 0; i < TYPE_SIZE; ++i) {
-            const char c = static_cast<char>(e[entry::TYPE + i] & NO_BIT_7);
-            if (c == ' ') break;
-            info.displayName[n++] = c;
-        }
-    }
-    info.displayName[n] = '\0';
-    upperCase(info.displayName);
+    displayName(e + entry::NAME, info.displayName);
 
     info.readOnly = (e[entry::TYPE] & ATTRIBUTE_BIT) ? 1 : 0;
     info.hidden = (e[entry::TYPE + 1] & ATTRIBUTE_BIT) ? 1 : 0;

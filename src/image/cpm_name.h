@@ -16,6 +16,9 @@ bool parseCpmName(const std::string& text, CpmName* dest);
 // The same for a run: 1 accepted, 0 rejected, and with a destination it sets maskHasWildcard.
 int makeCpmName(Session& s, CpmName* dest, const std::string& text);
 
+// The name as the catalogue shows it (NAME.TYP, upper case, no dot where the type is blank) of the
+// 11 name and type bytes of an entry, attribute bits of the type left out; text takes 13 bytes.
+void displayName(const std::uint8_t* nameType, char* text);
 // Fills user, displayName, readOnly and hidden of *info from the 32 bytes of a directory entry.
 void describeEntry(const std::uint8_t* entry, EntryInfo* info);
 // The same of s.entryInfo, from directory entry index.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/cpm_name.h"
+#include "image/file_walk.h"
 #include "image/image_file.h"
 #include "session/status.h"
 
@@ -22,6 +23,10 @@ FileKey keyOf(const Session& s, int index) {
 
 int loadDirectory(Session& s) {
     if (!readImageAt(s, DIRECTORY_OFFSET, s.directory, DIRECTORY_SIZE)) return 0;
+    return mapDirectory(s);
+}
+
+int mapDirectory(Session& s) {
     std::memset(s.allocationMap, 0, sizeof s.allocationMap);
     markBlock(s, 0, 1);
 
@@ -105,6 +110,11 @@ int findExtent(const Session& s, const FileKey& key, int start) {
         if (std::memcmp(s.directory + static_cast<std::size_t>(i) * ENTRY_SIZE, key.bytes, KEY_SIZE) == 0)
             return i;
     return -1;
+}
+
+void freeEntries(Session& s, const FileKey& key) {
+    for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
+        if (ofFile(s.entryAt(i), key)) s.entryAt(i)[entry::USER] = FILLER_BYTE;
 }
 
 int fileRecordCount(const Session& s, const FileKey& key) {

@@ -37,7 +37,7 @@ static_assert(sizeof SIGNATURE_TEXT == 88, "49 + 38 characters and a terminator"
 const std::uint8_t* bootAreaBytes() { return kBootArea.bytes; }
 
 int readFileAt(Session& s, int handle, std::uint64_t offset, void* dest, std::size_t n, StatusCode failure) {
-    if (!s.env.readAt(handle, offset, dest, n, &s.transferCount) || s.transferCount != n) {
+    if (!readExactly(s.env, handle, offset, dest, n, &s.transferCount).ok()) {
         reportStatus(s, failure);
         return 0;
     }
@@ -46,7 +46,7 @@ int readFileAt(Session& s, int handle, std::uint64_t offset, void* dest, std::si
 
 int writeFileAt(Session& s, int handle, std::uint64_t offset, const void* src, std::size_t n,
                 StatusCode failure) {
-    if (!s.env.writeAt(handle, offset, src, n, &s.transferCount) || s.transferCount != n) {
+    if (!writeExactly(s.env, handle, offset, src, n, &s.transferCount).ok()) {
         reportStatus(s, failure);
         return 0;
     }
@@ -74,13 +74,22 @@ int flushImage(Session& s) {
     // success without having saved them. It is reported once and nothing else is written.
     if (s.flushFailed) return 0;  // not tried again
     if (!s.imageUnflushed) return 1;
-    if (!s.env.flush(s.imageHandle)) {
+    if (!s.env.flush(s.imageHandle).ok()) {
         s.flushFailed = true;
         reportStatus(s, ST_IMAGE_WRITE);
         return 0;
     }
     s.imageUnflushed = s.dataUnflushed = s.clearUnflushed = false;
     return 1;
+}
+
+void nameImage(Session& s, const std::string& text) {
+    const std::size_t slash = text.find_last_of("\\/");
+    s.imageDir = slash == std::string::npos ? std::string() : text.substr(0, slash + 1);
+    s.imageName = slash == std::string::npos ? text : text.substr(slash + 1);
+    const std::string ext = texts::IMAGE_EXTENSION;
+    const std::size_t dot = s.imageName.rfind('.');
+    if (dot == std::string::npos || s.imageName.compare(dot, std::string::npos, ext) != 0) s.imageName += ext;
 }
 
 int openImage(Session& s, bool creationAllowed) {
@@ -91,14 +100,13 @@ int openImage(Session& s, bool creationAllowed) {
     const OpenMode mode = creationAllowed ? OpenMode::ImageCreate
                           : writes        ? OpenMode::ImageWrite
                                           : OpenMode::ImageRead;
-    s.imageHandle = s.env.openFile(path, mode);
+    s.imageHandle = s.env.openFile(path, mode).valueOr(CLOSED_HANDLE);
     if (s.imageHandle == CLOSED_HANDLE) {
         reportStatus(s, creationAllowed ? ST_IMAGE_EXISTS : ST_IMAGE_OPEN);
         return 0;
     }
 
-    std::uint64_t size = 0;
-    if (!s.env.fileSize(s.imageHandle, &size)) size = ~std::uint64_t{0};
+    std::uint64_t size = s.env.fileSize(s.imageHandle).valueOr(~std::uint64_t{0});
     if (creationAllowed && size == 0) {
         s.options |= OPT_NEW_IMAGE;
         std::memset(s.transferBuffer, FILLER_BYTE, SECTOR_SIZE);
@@ -136,7 +144,8 @@ int clearDirectory(Session& s) {
 }
 
 void closeImage(Session& s) {
-    if (s.imageHandle != CLOSED_HANDLE) s.env.closeFile(s.imageHandle);
+    // A close that fails loses nothing here: every write that mattered was flushed and checked.
+    if (s.imageHandle != CLOSED_HANDLE) (void)s.env.closeFile(s.imageHandle);
     s.imageHandle = CLOSED_HANDLE;
 }
 

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <string>
+
 #include "session/session.h"
 
 namespace z18 {
 
+// Takes the image's folder and file name from the text that names it ("dir/name" or "dir\name"),
+// appending ".z18" to a file name that does not end in it.
+void nameImage(Session& s, const std::string& text);
 // Opens the image named by the session (creating and filling a new one when allowed) and checks its
 // size. 1 open, 0 after reporting the failure.
 int openImage(Session& s, bool creationAllowed);

@@ -3,6 +3,8 @@
 
 namespace z18::texts {
 
+constexpr const char* IMAGE_EXTENSION = ".z18";
+
 constexpr const char* IMAGE_CREATED_1 = "Image '";
 constexpr const char* IMAGE_CREATED_2 = "' was created.\n";
 constexpr const char* IMAGE_FORMATTED_1 = "Image '";

@@ -1,5 +1,6 @@
 #include "run/command_line.h"
 
+#include "image/image_file.h"
 #include "run/texts.h"
 #include "session/status.h"
 
@@ -42,10 +43,7 @@ int parseCommandLine(Session& s, int argc, const char* const* argv) {
     s.mask.clear();
     s.options = 0;
 
-    splitPath(s.imageDir, s.imageName, argv[1]);
-    const std::string ext = texts::IMAGE_EXTENSION;
-    const std::size_t dot = s.imageName.rfind('.');
-    if (dot == std::string::npos || s.imageName.compare(dot, std::string::npos, ext) != 0) s.imageName += ext;
+    nameImage(s, argv[1]);
 
     // Which options' file argument may name a host directory.
     constexpr OptionFlags withPath =

@@ -13,7 +13,6 @@ constexpr const char* BANNER_VERSION = BANNER_VERSION_WINDOWS;
 constexpr const char* BANNER_VERSION = BANNER_VERSION_POSIX;
 #endif
 constexpr const char* FRAMEWORK_FAILED = "\nFatal Error: MFC initialization failed\n";
-constexpr const char* IMAGE_EXTENSION = ".z18";
 
 constexpr const char* USAGE_HEAD = "Syntax:\n";
 // One line a form of the command line, each after two spaces and the program's name.

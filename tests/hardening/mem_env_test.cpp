@@ -21,32 +21,28 @@ struct Side {
 std::vector<std::string> script(const Side& s) {
     std::vector<std::string> trace;
     // A refusal is traced with the kind of its cause, which must be the same on both hosts.
-    auto outcome = [&](bool ok) {
-        return ok ? std::string(" ok")
-                  : " refused " + std::to_string(static_cast<int>(s.env.lastError().kind));
+    auto outcome = [&](const HostStatus& status) {
+        return status.ok() ? std::string(" ok")
+                           : " refused " + std::to_string(static_cast<int>(status.error().kind));
     };
     auto open = [&](const std::string& rel, OpenMode mode) {
-        const int h = s.env.openFile(s.at(rel), mode);
-        trace.push_back("open " + rel + " " + std::to_string(static_cast<int>(mode)) + outcome(h >= 0));
-        return h;
+        const HostResult<int> h = s.env.openFile(s.at(rel), mode);
+        trace.push_back("open " + rel + " " + std::to_string(static_cast<int>(mode)) + outcome(h.status()));
+        return h.valueOr(CLOSED_HANDLE);
     };
     auto readAll = [&](int h, std::uint64_t from, std::size_t n) {
         std::vector<char> buf(n + 1, '#');
         std::size_t done = 99;
-        const bool ok = s.env.readAt(h, from, buf.data(), n, &done);
+        const bool ok = s.env.readAt(h, from, buf.data(), n, &done).ok();
         trace.push_back("read " + std::to_string(ok) + " " + std::to_string(done) + " " +
                         std::string(buf.data(), done));
     };
     auto write = [&](int h, std::uint64_t at, const std::string& text) {
         std::size_t done = 99;
-        const bool ok = s.env.writeAt(h, at, text.data(), text.size(), &done);
+        const bool ok = s.env.writeAt(h, at, text.data(), text.size(), &done).ok();
         trace.push_back("write " + std::to_string(ok) + " " + std::to_string(done));
     };
-    auto size = [&](int h) {
-        std::uint64_t n = 0;
-        s.env.fileSize(h, &n);
-        trace.push_back("size " + std::to_string(n));
-    };
+    auto size = [&](int h) { trace.push_back("size " + std::to_string(s.env.fileSize(h).valueOr(0))); };
 
     // Only regular files, only existing ones unless the mode creates, never through a missing folder.
     open("sub", OpenMode::ImageRead);
@@ -59,7 +55,7 @@ std::vector<std::string> script(const Side& s) {
     open("ro.bin", OpenMode::HostCreate);
     int h = open("ro.bin", OpenMode::HostRead);
     readAll(h, 0, 100);
-    s.env.closeFile(h);
+    (void)s.env.closeFile(h);
 
     // Creation, writing past the end (the gap reads as zeros), short reads at the end.
     h = open("new.z18", OpenMode::ImageCreate);
@@ -69,45 +65,45 @@ std::vector<std::string> script(const Side& s) {
     readAll(h, 0, 6);
     readAll(h, 4, 10);
     readAll(h, 50, 10);
-    s.env.closeFile(h);
+    (void)s.env.closeFile(h);
 
     // A writer holds the file alone; a refused create must not empty it.
     h = open("a.txt", OpenMode::ImageWrite);
     open("a.txt", OpenMode::HostRead);
     open("a.txt", OpenMode::HostCreate);
     open("a.txt", OpenMode::ImageCreate);
-    s.env.closeFile(h);
+    (void)s.env.closeFile(h);
     // Readers share; a writer is refused while any reader holds it; a read-only handle cannot write.
     h = open("a.txt", OpenMode::HostRead);
     const int h2 = open("a.txt", OpenMode::ImageRead);
     open("a.txt", OpenMode::ImageWrite);
     write(h, 0, "zz");
     readAll(h2, 0, 100);
-    s.env.closeFile(h);
-    s.env.closeFile(h2);
+    (void)s.env.closeFile(h);
+    (void)s.env.closeFile(h2);
 
     // A path ends at a zero byte, as a C string does (the session fuzzer once fed one in).
     h = open(std::string("a.txt\0.bin", 10), OpenMode::HostRead);
     readAll(h, 0, 100);
-    s.env.closeFile(h);
+    (void)s.env.closeFile(h);
 
     // Create-or-replace empties an existing file.
     h = open("b.TXT", OpenMode::HostCreate);
     size(h);
     write(h, 0, "new");
-    s.env.closeFile(h);
+    (void)s.env.closeFile(h);
     h = open("sub/made.txt", OpenMode::HostCreate);
-    s.env.closeFile(h);
+    (void)s.env.closeFile(h);
 
     const std::vector<std::string> patterns = {
         "*",     "*.*",      "*.txt", "*.TXT",    "?.txt",
         "sub/*", "sub\\*.*", ".*",    "*.",       "nodir/*",
         "a.txt", "zz*",      "sub/",  "ro.bin/*", std::string("sub/c.com\0/*", 12)};
     for (const std::string& pattern : patterns) {
-        std::vector<FoundEntry> found;
-        const bool ok = s.env.findFiles(s.at(pattern), &found);
-        std::string line = "find " + pattern + outcome(ok);
-        for (const auto& f : found) line += " " + f.name + (f.attributes == ATTR_DIRECTORY ? "/" : "");
+        const HostResult<std::vector<FoundEntry>> found = s.env.findFiles(s.at(pattern));
+        std::string line = "find " + pattern + outcome(found.status());
+        for (const auto& f : found.value())
+            line += " " + f.name + (f.attributes == ATTR_DIRECTORY ? "/" : "");
         trace.push_back(line);
     }
 
@@ -115,18 +111,21 @@ std::vector<std::string> script(const Side& s) {
     for (const char* dir : {"sub", "nodir/x", "a.txt/x", "new"})
         trace.push_back(std::string("mkdir ") + dir + outcome(s.env.createDirectory(s.at(dir))));
     for (const char* dir : {"sub", "a.txt", "nodir", "new"}) {
-        const int n = s.env.countDirectoryEntries(s.at(dir));
-        trace.push_back(std::string("count ") + dir + " " + std::to_string(n) + outcome(n >= 0));
+        const HostResult<int> n = s.env.countDirectoryEntries(s.at(dir));
+        trace.push_back(std::string("count ") + dir + " " + std::to_string(n.valueOr(-1)) +
+                        outcome(n.status()));
     }
     for (const char* name : {"a.txt", "sub", "nodir/x", "a.txt/x"})
-        trace.push_back(std::string("exists ") + name + " " + std::to_string(s.env.pathExists(s.at(name))));
+        trace.push_back(std::string("exists ") + name + " " +
+                        std::to_string(s.env.pathExists(s.at(name)).valueOr(true)));
     for (const char* name : {"a.txt", "nodir/f", "new/f"}) {
-        h = s.env.createNewFile(s.at(name));
-        trace.push_back(std::string("create ") + name + outcome(h >= 0));
+        const HostResult<int> made = s.env.createNewFile(s.at(name));
+        trace.push_back(std::string("create ") + name + outcome(made.status()));
+        h = made.valueOr(CLOSED_HANDLE);
     }
     open("new/f", OpenMode::HostRead);
     write(h, 0, "made");
-    s.env.closeFile(h);
+    (void)s.env.closeFile(h);
     const std::pair<const char*, const char*> renames[] = {
         {"b.TXT", "a.txt"}, {"missing", "m2"}, {"b.TXT", "nodir/b"}, {"new/f", "new/g"}};
     for (const auto& r : renames)
@@ -165,8 +164,8 @@ TEST(MemEnv, BehavesLikeThePosixHost) {
     reused.putFile("sub/c.com", MemEnv::Bytes(100000, 7));
     reused.putFile("a.txt", std::string("stale bytes, longer than alpha"), true);
     reused.makeDirectory("ro.bin/inner");
-    const int held = reused.openFile("sub/c.com", OpenMode::ImageWrite);
-    reused.flush(held);
+    const int held = reused.openFile("sub/c.com", OpenMode::ImageWrite).value();
+    EXPECT_TRUE(reused.flush(held).ok());
     reused.waitKey("");
     reused.reset();
     EXPECT_TRUE(reused.tree().empty());

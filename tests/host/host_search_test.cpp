@@ -66,9 +66,9 @@ protected:
         ASSERT_EQ(::mkfifo((dir / "pipe.txt").c_str(), 0666), 0);
     }
     std::vector<z18::FoundEntry> find(const std::string& pattern, bool expectFound = true) {
-        std::vector<z18::FoundEntry> found;
-        EXPECT_EQ(z18::defaultEnv()->findFiles(pattern, &found), expectFound) << pattern;
-        return found;
+        const z18::HostResult<std::vector<z18::FoundEntry>> found = z18::defaultEnv()->findFiles(pattern);
+        EXPECT_EQ(found.ok(), expectFound) << pattern;
+        return found.value();
     }
     TempDir dir;
 };

@@ -57,10 +57,10 @@ struct OnDisk {
         writeFile(path, image);
         s.imageDir = dir.path() + "/";
         s.imageName = "disk.z18";
-        s.imageHandle = env.openFile(path, OpenMode::ImageWrite);
+        s.imageHandle = env.openFile(path, OpenMode::ImageWrite).valueOr(CLOSED_HANDLE);
     }
     ~OnDisk() {
-        if (s.imageHandle != CLOSED_HANDLE) env.closeFile(s.imageHandle);
+        if (s.imageHandle != CLOSED_HANDLE) (void)env.closeFile(s.imageHandle);
     }
     // Counts the writes to the image without ever failing one.
     void countImageWrites() { env.inject(FaultEnv::Op::Write, 1 << 30, FaultEnv::Kind::Fail, "disk.z18"); }
@@ -582,11 +582,12 @@ public:
     int imageReads = 0;
     int imageWrites = 0;
 
-    int openFile(const std::string& path, OpenMode mode) override {
-        return mode == OpenMode::HostCreate ? HOST : path.empty() ? CLOSED_HANDLE : IMAGE;
+    HostResult<int> openFile(const std::string& path, OpenMode mode) override {
+        if (path.empty()) return HostStatus(HostError{HostErrorKind::NotFound, 0});
+        return mode == OpenMode::HostCreate ? HOST : IMAGE;
     }
-    bool closeFile(int) override { return true; }
-    bool readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) override {
+    HostStatus closeFile(int) override { return HostStatus(); }
+    HostStatus readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) override {
         *done = 0;
         if (handle != IMAGE) return stray("read from a host file");
         ++imageReads;
@@ -597,9 +598,9 @@ public:
             return stray("read of " + std::to_string(n) + " at " + std::to_string(at));
         std::memcpy(buffer, image.data() + at, n);
         *done = n;
-        return true;
+        return HostStatus();
     }
-    bool writeAt(int handle, std::uint64_t, const void*, std::size_t n, std::size_t* done) override {
+    HostStatus writeAt(int handle, std::uint64_t, const void*, std::size_t n, std::size_t* done) override {
         *done = 0;
         if (handle == IMAGE) {
             ++imageWrites;
@@ -607,21 +608,20 @@ public:
         }
         if (n > BLOCK_SIZE) return stray("host write of " + std::to_string(n));
         *done = n;
-        return true;
+        return HostStatus();
     }
-    bool flush(int) override { return stray("flush"); }
-    bool fileSize(int, std::uint64_t* size) override {
-        *size = image.size();
-        return true;
+    HostStatus flush(int) override { return stray("flush"); }
+    HostResult<std::uint64_t> fileSize(int) override { return static_cast<std::uint64_t>(image.size()); }
+    HostResult<std::vector<FoundEntry>> findFiles(const std::string&) override {
+        return HostStatus(HostError{HostErrorKind::NotFound, 0});
     }
-    bool findFiles(const std::string&, std::vector<FoundEntry>*) override { return false; }
     void waitKey(const char*) override {}
     std::string executablePath() override { return std::string(); }
 
 private:
-    bool stray(const std::string& what) {
+    HostStatus stray(const std::string& what) {
         strays.push_back(what);
-        return false;
+        return HostStatus(HostError{HostErrorKind::Other, 0});
     }
 };
 

@@ -11,50 +11,39 @@ public:
     explicit EnvWrapper(Env* base) : base_(base) {}
     Env* base() const { return base_; }
 
-    int openFile(const std::string& path, OpenMode mode) override { return pass().openFile(path, mode); }
-    bool closeFile(int handle) override { return pass().closeFile(handle); }
-    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override {
-        return pass().readAt(handle, offset, buffer, n, done);
+    HostResult<int> openFile(const std::string& path, OpenMode mode) override {
+        return base_->openFile(path, mode);
     }
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                 std::size_t* done) override {
-        return pass().writeAt(handle, offset, buffer, n, done);
+    HostStatus closeFile(int handle) override { return base_->closeFile(handle); }
+    HostStatus readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n,
+                      std::size_t* done) override {
+        return base_->readAt(handle, offset, buffer, n, done);
     }
-    bool flush(int handle) override { return pass().flush(handle); }
-    bool fileSize(int handle, std::uint64_t* size) override { return pass().fileSize(handle, size); }
-    bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override {
-        return pass().findFiles(pattern, found);
+    HostStatus writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                       std::size_t* done) override {
+        return base_->writeAt(handle, offset, buffer, n, done);
     }
-    void waitKey(const char* prompt) override { pass().waitKey(prompt); }
-    std::string executablePath() override { return pass().executablePath(); }
-    bool createDirectory(const std::string& path) override { return pass().createDirectory(path); }
-    int countDirectoryEntries(const std::string& path) override { return pass().countDirectoryEntries(path); }
-    bool pathExists(const std::string& path) override { return pass().pathExists(path); }
-    int createNewFile(const std::string& path) override { return pass().createNewFile(path); }
-    bool renameNoReplace(const std::string& from, const std::string& to) override {
-        return pass().renameNoReplace(from, to);
+    HostStatus flush(int handle) override { return base_->flush(handle); }
+    HostResult<std::uint64_t> fileSize(int handle) override { return base_->fileSize(handle); }
+    HostResult<FileTime> modificationTime(int handle) override { return base_->modificationTime(handle); }
+    HostResult<std::vector<FoundEntry>> findFiles(const std::string& pattern) override {
+        return base_->findFiles(pattern);
     }
-    bool removeFile(const std::string& path) override { return pass().removeFile(path); }
-    HostError lastError() const override { return ownLatest_ ? own_ : base_->lastError(); }
-
-protected:
-    // Fails the call in hand, as a derived host decided, with this cause; returns false.
-    bool failWith(HostError cause) {
-        own_ = cause;
-        ownLatest_ = true;
-        return false;
+    void waitKey(const char* prompt) override { base_->waitKey(prompt); }
+    std::string executablePath() override { return base_->executablePath(); }
+    HostStatus createDirectory(const std::string& path) override { return base_->createDirectory(path); }
+    HostResult<int> countDirectoryEntries(const std::string& path) override {
+        return base_->countDirectoryEntries(path);
     }
+    HostResult<bool> pathExists(const std::string& path) override { return base_->pathExists(path); }
+    HostResult<int> createNewFile(const std::string& path) override { return base_->createNewFile(path); }
+    HostStatus renameNoReplace(const std::string& from, const std::string& to) override {
+        return base_->renameNoReplace(from, to);
+    }
+    HostStatus removeFile(const std::string& path) override { return base_->removeFile(path); }
 
 private:
-    // The base host, which from now on holds the cause of the latest failure.
-    Env& pass() {
-        ownLatest_ = false;
-        return *base_;
-    }
-
     Env* base_;
-    HostError own_;
-    bool ownLatest_ = false;
 };
 
 }  // namespace z18

@@ -3,7 +3,7 @@
 namespace z18 {
 
 namespace {
-constexpr HostError kInjected = {HostErrorKind::Io, 0};  // the device failed
+const HostStatus kInjected(HostError{HostErrorKind::Io, 0});  // the device failed
 
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
@@ -37,15 +37,24 @@ bool FaultEnv::due(Op op, int handle, Kind* kind) {
     return due(op, it == paths_.end() ? std::string() : it->second, kind);
 }
 
-int FaultEnv::openFile(const std::string& path, OpenMode mode) {
-    Kind kind;
-    if (due(Op::Open, path, &kind)) return failWith(kInjected), CLOSED_HANDLE;
-    const int handle = EnvWrapper::openFile(path, mode);
-    if (handle >= 0) paths_[handle] = path;
+HostResult<int> FaultEnv::remember(HostResult<int> handle, const std::string& path) {
+    if (handle.ok()) paths_[handle.value()] = path;
     return handle;
 }
 
-bool FaultEnv::closeFile(int handle) {
+HostResult<int> FaultEnv::openFile(const std::string& path, OpenMode mode) {
+    Kind kind;
+    if (due(Op::Open, path, &kind)) return kInjected;
+    return remember(EnvWrapper::openFile(path, mode), path);
+}
+
+HostResult<int> FaultEnv::createNewFile(const std::string& path) {
+    Kind kind;
+    if (due(Op::Open, path, &kind)) return kInjected;
+    return remember(EnvWrapper::createNewFile(path), path);
+}
+
+HostStatus FaultEnv::closeFile(int handle) {
     paths_.erase(handle);
     return EnvWrapper::closeFile(handle);
 }
@@ -55,25 +64,34 @@ bool FaultEnv::passOn(Op op, int handle, std::size_t* n, std::size_t* done) {
     if (!due(op, handle, &kind)) return true;
     if (kind == Kind::Fail || *n == 0) {
         *done = 0;
-        return failWith(kInjected);
+        return false;
     }
     --*n;
     return true;
 }
 
-bool FaultEnv::readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) {
-    return passOn(Op::Read, handle, &n, done) && EnvWrapper::readAt(handle, offset, buffer, n, done);
+HostStatus FaultEnv::readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n,
+                            std::size_t* done) {
+    if (!passOn(Op::Read, handle, &n, done)) return kInjected;
+    return EnvWrapper::readAt(handle, offset, buffer, n, done);
 }
 
-bool FaultEnv::writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                       std::size_t* done) {
-    return passOn(Op::Write, handle, &n, done) && EnvWrapper::writeAt(handle, offset, buffer, n, done);
+HostStatus FaultEnv::writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                             std::size_t* done) {
+    if (!passOn(Op::Write, handle, &n, done)) return kInjected;
+    return EnvWrapper::writeAt(handle, offset, buffer, n, done);
 }
 
-bool FaultEnv::flush(int handle) {
+HostStatus FaultEnv::flush(int handle) {
     Kind kind;
-    if (due(Op::Flush, handle, &kind)) return failWith(kInjected);
+    if (due(Op::Flush, handle, &kind)) return kInjected;
     return EnvWrapper::flush(handle);
+}
+
+HostStatus FaultEnv::createDirectory(const std::string& path) {
+    Kind kind;
+    if (due(Op::MakeFolder, path, &kind)) return kInjected;
+    return EnvWrapper::createDirectory(path);
 }
 
 }  // namespace z18

@@ -11,7 +11,9 @@ namespace z18 {
 
 class FaultEnv : public EnvWrapper {
 public:
-    enum class Op { Open, Read, Write, Flush };
+    // Open counts the opens of existing files and the making of new ones; MakeFolder the making
+    // of folders.
+    enum class Op { Open, Read, Write, Flush, MakeFolder };
     enum class Kind { Fail, Short };  // a flush cannot fall short: Short fails it too
 
     explicit FaultEnv(Env* base) : EnvWrapper(base) {}
@@ -25,12 +27,15 @@ public:
     // The console wait is only counted: a test never waits for a key.
     int keyWaits() const { return keyWaits_; }
 
-    int openFile(const std::string& path, OpenMode mode) override;
-    bool closeFile(int handle) override;
-    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override;
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                 std::size_t* done) override;
-    bool flush(int handle) override;
+    HostResult<int> openFile(const std::string& path, OpenMode mode) override;
+    HostResult<int> createNewFile(const std::string& path) override;
+    HostStatus closeFile(int handle) override;
+    HostStatus readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n,
+                      std::size_t* done) override;
+    HostStatus writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                       std::size_t* done) override;
+    HostStatus flush(int handle) override;
+    HostStatus createDirectory(const std::string& path) override;
     void waitKey(const char*) override { ++keyWaits_; }
     std::string executablePath() override { return executablePath_; }
     void setExecutablePath(const std::string& path) { executablePath_ = path; }
@@ -49,8 +54,10 @@ private:
     // *done 0); a short one goes on with *n one less.
     bool passOn(Op op, int handle, std::size_t* n, std::size_t* done);
     bool due(Op op, const std::string& path, Kind* kind);
+    // Keeps the path of a handle just made, for the faults that name one.
+    HostResult<int> remember(HostResult<int> handle, const std::string& path);
 
-    static constexpr int kOps = static_cast<int>(Op::Flush) + 1;
+    static constexpr int kOps = static_cast<int>(Op::MakeFolder) + 1;
     Plan plans_[kOps];  // by Op: looked up on every transfer, so an array rather than a map
     std::map<int, std::string> paths_;
     int keyWaits_ = 0;

@@ -39,10 +39,8 @@ inline bool planOf(z18::Env& env, const std::string& path, z18::fsck::Plan* plan
     if (!z18::fsck::parseBadSectorMap(map, &bad, &line)) return false;
     std::ostringstream ignored;
     z18::Session s(env, ignored);
-    const int handle = env.openFile(path, z18::OpenMode::ImageRead);
-    if (handle == z18::CLOSED_HANDLE) return false;
-    const bool read = z18::fsck::readDisk(s, handle, bad, &plan->disk);
-    env.closeFile(handle);
+    z18::HostResult<z18::HostFile> image = z18::HostFile::open(env, path, z18::OpenMode::ImageRead);
+    const bool read = image.ok() && z18::fsck::readDisk(image.value(), bad, &plan->disk).ok();
     z18::fsck::Undelete back;
     back.wanted = undelete;
     if (read) z18::fsck::makePlan(back, plan);

@@ -126,6 +126,7 @@ void MemEnv::putFile(const std::string& path, Bytes bytes, bool readOnly) {
     node.readOnly = readOnly;
     keepSpare(node.bytes);
     node.bytes = std::move(bytes);
+    node.modified = tick();
 }
 
 void MemEnv::putFile(const std::string& path, const std::string& text, bool readOnly) {
@@ -155,26 +156,26 @@ const MemEnv::Bytes& MemEnv::bytes(const std::string& path) const {
     return it == tree_.end() ? kNoBytes : it->second.bytes;
 }
 
-int MemEnv::openFile(const std::string& text, OpenMode mode) {
+HostResult<int> MemEnv::openFile(const std::string& text, OpenMode mode) {
     const std::string path = slashed(text.substr(0, text.find('\0')));
     const std::string key = normalise(path);
-    if (isDirectory(key)) return failOpen(HostErrorKind::NotAFile);
-    if (!path.empty() && path.back() == '/') return failOpen(whyMissing(key + "/"));  // names a directory
+    if (isDirectory(key)) return fail(HostErrorKind::NotAFile);
+    if (!path.empty() && path.back() == '/') return fail(whyMissing(key + "/"));  // names a directory
 
     auto it = tree_.find(key);
     if (it == tree_.end()) {
-        if (!modeCreates(mode) || !isDirectory(parentOf(key))) return failOpen(whyMissing(key));
+        if (!modeCreates(mode) || !isDirectory(parentOf(key))) return fail(whyMissing(key));
         it = tree_.emplace(key, Node()).first;
         it->second.bytes = takeSpare(kUnknownSize);
         it->second.bytes.clear();
     } else if (modeWrites(mode) && it->second.readOnly) {
-        return failOpen(HostErrorKind::Denied);
+        return fail(HostErrorKind::Denied);
     }
 
     // A writer holds the file alone; readers share it with other readers only.
     for (const auto& entry : handles_) {
         if (entry.second.path == key && (entry.second.writable || modeWrites(mode)))
-            return failOpen(HostErrorKind::InUse);
+            return fail(HostErrorKind::InUse);
     }
     if (mode == OpenMode::HostCreate) it->second.bytes.clear();
 
@@ -187,12 +188,12 @@ int MemEnv::openFile(const std::string& text, OpenMode mode) {
     return id;
 }
 
-bool MemEnv::closeFile(int handle) {
+HostStatus MemEnv::closeFile(int handle) {
     handles_.erase(handle);
-    return true;
+    return HostStatus();
 }
 
-bool MemEnv::readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) {
+HostStatus MemEnv::readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, std::size_t* done) {
     *done = 0;
     auto it = handles_.find(handle);
     if (it == handles_.end()) return fail(HostErrorKind::Other);
@@ -202,15 +203,16 @@ bool MemEnv::readAt(int handle, std::uint64_t at, void* buffer, std::size_t n, s
         *done = std::min(n, available);
         if (*done > 0) std::memcpy(buffer, data.data() + at, *done);
     }
-    return true;
+    return HostStatus();
 }
 
-bool MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size_t n, std::size_t* done) {
+HostStatus MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size_t n,
+                           std::size_t* done) {
     *done = 0;
     auto it = handles_.find(handle);
     if (it == handles_.end() || !it->second.writable) return fail(HostErrorKind::Other);
     Bytes& data = it->second.node->bytes;
-    if (n == 0) return true;
+    if (n == 0) return HostStatus();
     if (data.size() < at + n) {
         // Files here grow by many small writes (a new image is 720 of them); growing in large
         // steps keeps that from copying the whole file again and again.
@@ -220,15 +222,16 @@ bool MemEnv::writeAt(int handle, std::uint64_t at, const void* buffer, std::size
         data.resize(want, 0);
     }
     std::memcpy(data.data() + at, buffer, n);
+    it->second.node->modified = tick();
     *done = n;
-    return true;
+    return HostStatus();
 }
 
-bool MemEnv::flush(int handle) {
+HostStatus MemEnv::flush(int handle) {
     auto it = handles_.find(handle);
     if (it == handles_.end()) return fail(HostErrorKind::Other);
     ++flushes_[it->second.path];
-    return true;
+    return HostStatus();
 }
 
 int MemEnv::flushes(const std::string& path) const {
@@ -236,36 +239,41 @@ int MemEnv::flushes(const std::string& path) const {
     return it == flushes_.end() ? 0 : it->second;
 }
 
-bool MemEnv::fileSize(int handle, std::uint64_t* size) {
+HostResult<std::uint64_t> MemEnv::fileSize(int handle) {
     auto it = handles_.find(handle);
     if (it == handles_.end()) return fail(HostErrorKind::Other);
-    *size = it->second.node->bytes.size();
-    return true;
+    return static_cast<std::uint64_t>(it->second.node->bytes.size());
 }
 
-bool MemEnv::createDirectory(const std::string& path) {
+HostResult<FileTime> MemEnv::modificationTime(int handle) {
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) return fail(HostErrorKind::Other);
+    return it->second.node->modified;
+}
+
+HostStatus MemEnv::createDirectory(const std::string& path) {
     const std::string key = normalise(path);
     if (exists(key)) return fail(HostErrorKind::Exists);
     if (!isDirectory(parentOf(key))) return fail(whyMissing(key));
     makeDirectory(key);
-    return true;
+    return HostStatus();
 }
 
-int MemEnv::countDirectoryEntries(const std::string& path) {
+HostResult<int> MemEnv::countDirectoryEntries(const std::string& path) {
     const std::string key = normalise(path);
-    if (!isDirectory(key)) return fail(exists(key) ? HostErrorKind::NotAFolder : whyMissing(key)), -1;
+    if (!isDirectory(key)) return fail(exists(key) ? HostErrorKind::NotAFolder : whyMissing(key));
     int n = 0;
     for (const auto& entry : tree_)
         if (!entry.first.empty() && entry.first != "/" && parentOf(entry.first) == key) ++n;
     return n;
 }
 
-int MemEnv::createNewFile(const std::string& path) {
-    if (exists(path)) return failOpen(HostErrorKind::Exists);
+HostResult<int> MemEnv::createNewFile(const std::string& path) {
+    if (exists(path)) return fail(HostErrorKind::Exists);
     return openFile(path, OpenMode::HostCreate);
 }
 
-bool MemEnv::renameNoReplace(const std::string& from, const std::string& to) {
+HostStatus MemEnv::renameNoReplace(const std::string& from, const std::string& to) {
     const std::string a = normalise(from), b = normalise(to);
     auto it = tree_.find(a);
     if (it == tree_.end()) return fail(whyMissing(a));
@@ -278,10 +286,10 @@ bool MemEnv::renameNoReplace(const std::string& from, const std::string& to) {
     Node node = std::move(it->second);
     tree_.erase(it);
     tree_[b] = std::move(node);
-    return true;
+    return HostStatus();
 }
 
-bool MemEnv::removeFile(const std::string& path) {
+HostStatus MemEnv::removeFile(const std::string& path) {
     auto it = tree_.find(normalise(path));
     if (it == tree_.end()) return fail(whyMissing(normalise(path)));
     if (it->second.directory) return fail(HostErrorKind::NotAFile);
@@ -289,11 +297,10 @@ bool MemEnv::removeFile(const std::string& path) {
         if (handle.second.path == it->first) return fail(HostErrorKind::InUse);
     keepSpare(it->second.bytes);
     tree_.erase(it);
-    return true;
+    return HostStatus();
 }
 
-bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* found) {
-    found->clear();
+HostResult<std::vector<FoundEntry>> MemEnv::findFiles(const std::string& pattern) {
     // Split as the POSIX host does, on the whole text; the folder part then ends at a zero byte.
     const std::string path = slashed(pattern);
     const std::size_t slash = path.rfind('/');
@@ -308,14 +315,16 @@ bool MemEnv::findFiles(const std::string& pattern, std::vector<FoundEntry>* foun
         names.emplace_back(lastPart(entry.first), entry.second.directory);
     }
     std::sort(names.begin(), names.end());
+    std::vector<FoundEntry> found;
     for (const auto& name : names) {
         if (!matchesHostMask(name.first, mask)) continue;
         FoundEntry e;
         e.name = name.first;
         e.attributes = name.second ? ATTR_DIRECTORY : ATTR_NORMAL;
-        found->push_back(e);
+        found.push_back(e);
     }
-    return !found->empty() || fail(HostErrorKind::NotFound);
+    if (found.empty()) return fail(HostErrorKind::NotFound);
+    return found;
 }
 
 }  // namespace z18

@@ -21,6 +21,7 @@ public:
         bool directory = false;
         bool readOnly = false;  // no write permission: opening it for writing fails
         Bytes bytes;
+        FileTime modified;  // a tick of the host's clock, which every change of a file advances
         bool operator==(const Node& o) const {
             return directory == o.directory && readOnly == o.readOnly && bytes == o.bytes;
         }
@@ -58,25 +59,26 @@ public:
     // parts dropped, ".." applied where it can be.
     static std::string normalise(const std::string& path);
 
-    int openFile(const std::string& path, OpenMode mode) override;
-    bool closeFile(int handle) override;
-    bool readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done) override;
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                 std::size_t* done) override;
+    // Causes carry no system number here: their words are the host layer's own.
+    HostResult<int> openFile(const std::string& path, OpenMode mode) override;
+    HostStatus closeFile(int handle) override;
+    HostStatus readAt(int handle, std::uint64_t offset, void* buffer, std::size_t n,
+                      std::size_t* done) override;
+    HostStatus writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                       std::size_t* done) override;
     // Everything here is as durable as it will ever be; a flush is only counted, per file.
-    bool flush(int handle) override;
-    bool fileSize(int handle, std::uint64_t* size) override;
-    bool findFiles(const std::string& pattern, std::vector<FoundEntry>* found) override;
+    HostStatus flush(int handle) override;
+    HostResult<std::uint64_t> fileSize(int handle) override;
+    HostResult<FileTime> modificationTime(int handle) override;
+    HostResult<std::vector<FoundEntry>> findFiles(const std::string& pattern) override;
     void waitKey(const char*) override { ++keyWaits_; }
     std::string executablePath() override { return "/usr/bin/z18man"; }
-    bool createDirectory(const std::string& path) override;
-    int countDirectoryEntries(const std::string& path) override;
-    bool pathExists(const std::string& path) override { return exists(path); }
-    int createNewFile(const std::string& path) override;
-    bool renameNoReplace(const std::string& from, const std::string& to) override;
-    bool removeFile(const std::string& path) override;
-    // Causes carry no system number here: their words are the host layer's own.
-    HostError lastError() const override { return error_; }
+    HostStatus createDirectory(const std::string& path) override;
+    HostResult<int> countDirectoryEntries(const std::string& path) override;
+    HostResult<bool> pathExists(const std::string& path) override { return exists(path); }
+    HostResult<int> createNewFile(const std::string& path) override;
+    HostStatus renameNoReplace(const std::string& from, const std::string& to) override;
+    HostStatus removeFile(const std::string& path) override;
 
 private:
     struct Handle {
@@ -84,12 +86,7 @@ private:
         bool writable = false;
         Node* node = nullptr;  // the file's node: nodes stay where they are until reset()
     };
-    // Keeps the cause of a failure; returns false.
-    bool fail(HostErrorKind kind) {
-        error_ = {kind, 0};
-        return false;
-    }
-    int failOpen(HostErrorKind kind) { return fail(kind), CLOSED_HANDLE; }
+    static HostStatus fail(HostErrorKind kind) { return HostStatus(HostError{kind, 0}); }
     // Why nothing is at key: a file where a folder on the way should be, or nothing at all.
     HostErrorKind whyMissing(const std::string& key) const;
     bool isDirectory(const std::string& key) const;
@@ -101,11 +98,13 @@ private:
 
     Tree tree_;
     std::map<int, Handle> handles_;
+    FileTime tick() { return {++clock_, 0}; }
+
     int nextHandle_ = 3;
+    std::int64_t clock_ = 1700000000;  // seconds; one a change
     int keyWaits_ = 0;
     std::map<std::string, int> flushes_;
     std::vector<Bytes> spares_;  // emptied buffers that reset() and replaced files left
-    HostError error_;
 };
 
 }  // namespace z18

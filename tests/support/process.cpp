@@ -292,6 +292,29 @@ Child startExe(const std::vector<std::string>& args, const Launch& how) {
     return Child(exeCommand(args), how);
 }
 
+namespace {
+
+std::string fsckExePath() {
+    const std::string man = exePath();
+    const std::size_t slash = man.rfind('/');
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = man.find('.', name);
+    return man.substr(0, name) + "z18fsck" + (dot == std::string::npos ? std::string() : man.substr(dot));
+}
+
+}  // namespace
+
+ExeResult runFsckExe(const std::vector<std::string>& args, const std::string& cwd) {
+    std::vector<std::string> command = exeCommand(args);
+    command[command.size() - args.size() - 1] = fsckExePath();  // the program, after any wrapper
+    Launch how;
+    how.cwd = cwd;
+    how.err = Stream{Stream::Output};
+    ExeResult r = runProgram(command, how);
+    if (windowsExe()) r.out = fromTextMode(r.out);
+    return r;
+}
+
 ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd) {
     Launch how;
     how.cwd = cwd;

@@ -122,5 +122,9 @@ Child startExe(const std::vector<std::string>& args, const Launch& how);
 // a Windows executable comes in text mode; its CR LF line ends are turned back into LF, so the
 // same expectations hold on both hosts.
 ExeResult runExe(const std::vector<std::string>& args, const std::string& cwd);
+// Runs z18fsck of the build under test as runExe runs z18man: the one built beside it, with the
+// same ending ("z18fsck.exe" beside "z18man.exe"), under the same wrapper; its standard error in
+// the same pipe as its output, as on one terminal.
+ExeResult runFsckExe(const std::vector<std::string>& args, const std::string& cwd);
 
 }  // namespace z18test

@@ -31,18 +31,18 @@ public:
     // Flushes of the file the tool asked for, the dropped one included.
     int flushCalls() const { return flushCalls_; }
 
-    int openFile(const std::string& path, OpenMode mode) override {
-        const int handle = EnvWrapper::openFile(path, mode);
-        if (handle != CLOSED_HANDLE && path == path_) watched_.insert(handle);
+    HostResult<int> openFile(const std::string& path, OpenMode mode) override {
+        const HostResult<int> handle = EnvWrapper::openFile(path, mode);
+        if (handle.ok() && path == path_) watched_.insert(handle.value());
         return handle;
     }
-    bool closeFile(int handle) override {
+    HostStatus closeFile(int handle) override {
         watched_.erase(handle);
         return EnvWrapper::closeFile(handle);
     }
-    bool writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
-                 std::size_t* done) override {
-        const bool ok = EnvWrapper::writeAt(handle, offset, buffer, n, done);
+    HostStatus writeAt(int handle, std::uint64_t offset, const void* buffer, std::size_t n,
+                       std::size_t* done) override {
+        const HostStatus status = EnvWrapper::writeAt(handle, offset, buffer, n, done);
         if (watched_.count(handle) != 0 && *done > 0) {
             Event e;
             e.offset = offset;
@@ -50,18 +50,18 @@ public:
             e.bytes.assign(from, from + *done);
             log_.push_back(std::move(e));
         }
-        return ok;
+        return status;
     }
-    bool flush(int handle) override {
+    HostStatus flush(int handle) override {
         if (watched_.count(handle) == 0) return EnvWrapper::flush(handle);
-        if (++flushCalls_ == dropFlush_) return true;
-        const bool ok = EnvWrapper::flush(handle);
-        if (ok) {
+        if (++flushCalls_ == dropFlush_) return HostStatus();
+        const HostStatus status = EnvWrapper::flush(handle);
+        if (status.ok()) {
             Event e;
             e.flush = true;
             log_.push_back(std::move(e));
         }
-        return ok;
+        return status;
     }
 
 private:
