@@ -69,19 +69,21 @@ void findLostData(Context& c) {
     for (const ErasedFile& f : c.erased)
         if (f.lost.empty())
             for (int i : f.entries) take(i);
-    for (int b = 1; b < BLOCK_COUNT; ++b)
-        if (held[b] == 0 && emptyBlock(c.plan.disk, b) &&
-            !c.plan.disk.readable(blockOffset(static_cast<unsigned>(b)), BLOCK_SIZE))
+    std::vector<bool> lost(BLOCK_COUNT, false);
+    for (int b = 1; b < BLOCK_COUNT; ++b) {
+        if (held[b] != 0) continue;
+        lost[b] = !emptyBlock(c.plan.disk, b);
+        if (!lost[b] && !c.plan.disk.readable(blockOffset(static_cast<unsigned>(b)), BLOCK_SIZE))
             c.plan.freeUnread.push_back(b);
-    const auto lostData = [&](int b) { return held[b] == 0 && !emptyBlock(c.plan.disk, b); };
+    }
     std::vector<int> blocks;
     for (int b = 1; b < BLOCK_COUNT;) {
-        if (!lostData(b)) {
+        if (!lost[b]) {
             ++b;
             continue;
         }
         int last = b;
-        while (last + 1 < BLOCK_COUNT && lostData(last + 1)) ++last;
+        while (last + 1 < BLOCK_COUNT && lost[last + 1]) ++last;
         c.lost.push_back(lostRun(b, last));
         for (; b <= last; ++b) blocks.push_back(b);
     }

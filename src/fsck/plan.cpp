@@ -87,14 +87,20 @@ bool emptyBlock(const Disk& disk, int block) {
 }
 
 bool emptyBytes(const Disk& disk, std::uint64_t at, std::size_t n) {
-    bool zeros = true;
+    // Free space, all filler or all zeros and read whole, is most of a disk: compared at once.
+    static const std::vector<std::uint8_t> fillers(BLOCK_SIZE, FILLER_BYTE), zeros(BLOCK_SIZE, 0);
+    const std::uint8_t* bytes = disk.bytes.data() + at;
+    if (n <= BLOCK_SIZE && disk.readable(at, n) &&
+        (std::memcmp(bytes, fillers.data(), n) == 0 || std::memcmp(bytes, zeros.data(), n) == 0))
+        return true;
+    bool zero = true;
     std::size_t flipped = 0;
-    for (std::size_t k = at; k < at + n; ++k) {
-        if (!disk.read[k]) continue;
-        zeros = zeros && disk.bytes[k] == 0;
-        if (disk.bytes[k] != FILLER_BYTE) ++flipped;
+    for (std::size_t k = 0; k < n && (zero || flipped <= MAX_FLIPPED_FILLER); ++k) {
+        if (!disk.read[at + k]) continue;
+        zero = zero && bytes[k] == 0;
+        if (bytes[k] != FILLER_BYTE) ++flipped;
     }
-    return zeros || flipped <= MAX_FLIPPED_FILLER;
+    return zero || flipped <= MAX_FLIPPED_FILLER;
 }
 
 bool recordRead(const Disk& disk, int block, int r) {
