@@ -28,8 +28,7 @@ struct Extent {
     int base = 0;
     int records = 0;
     std::array<int, BLOCKS_PER_ENTRY> blocks{};
-    std::array<bool, BLOCKS_PER_ENTRY>
-        lost{};  // slots the repair cannot keep: their records count as damaged
+    std::array<bool, BLOCKS_PER_ENTRY> lost{};  // slots the repair cannot keep: damaged records
 };
 
 // What a salvaged file is: a file of the directory, an erased one that can be brought back, or a
@@ -43,9 +42,9 @@ struct File {
     std::string hostBase;   // what its host name is made from
     std::string newName;    // as the repaired image names it
     std::vector<Extent> extents;
-    int length = 0;                     // records salvage writes: up to the last one a block holds
-    int first = 0;                      // the first of them: data past a record count begins inside its block
-    std::vector<std::string> troubles;  // the problems of its entries
+    int length = 0;                            // records salvage writes: up to the last one a block holds
+    int first = 0;                             // the first of them (past a record count, inside a block)
+    std::vector<std::string> troubles;         // the problems of its entries
     std::vector<std::pair<int, int>> holes;    // records no block holds, first and last of each run
     std::vector<std::pair<int, int>> damaged;  // records that come out as zeros or unread bytes
 

@@ -134,8 +134,7 @@ struct Row {
     std::function<Salvaged(const Known&)> salvaged;
     bool passesFsckCpm = true;                  // fsck.cpm takes a hole in the last logical extent for damage
     std::vector<const char*> repairCodes = {};  // lines of the repair run only: what -u brings back
-    std::function<Salvaged(const Known&)> repaired =
-        nullptr;          // what salvage of NEW finds, where that differs
+    std::function<Salvaged(const Known&)> repaired = nullptr;  // salvage of NEW, where it differs
     bool others = false;  // the damage makes files of noise, whose bytes no row can know
 };
 
