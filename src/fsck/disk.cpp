@@ -52,13 +52,13 @@ int fitOfStart(const Raw& raw, std::uint64_t at, std::uint64_t fileSize) {
     return fit;
 }
 
-// A file longer than a disk may hold a header before it: the usual 256 or 512 bytes, or as many
-// as the file holds over one disk, or wherever a signature record lies. A start other than the
-// file's own is taken only where the disk fits better there.
+// A file may hold a header before the disk: the usual 256 or 512 bytes, or as many as the file
+// holds over one disk, or wherever a signature record lies. A dump cut short may hold one too,
+// so the length alone rules none out: a start other than the file's own is taken only where the
+// disk fits better there.
 std::uint64_t findStart(const Raw& raw, std::uint64_t fileSize) {
-    if (fileSize <= IMAGE_SIZE) return 0;
     std::vector<std::uint64_t> starts(std::begin(USUAL_HEADERS), std::end(USUAL_HEADERS));
-    if (fileSize - IMAGE_SIZE <= MAX_HEADER) starts.push_back(fileSize - IMAGE_SIZE);
+    if (fileSize > IMAGE_SIZE && fileSize - IMAGE_SIZE <= MAX_HEADER) starts.push_back(fileSize - IMAGE_SIZE);
     const std::uint8_t* begin = raw.bytes.data();
     const std::uint8_t* end = begin + raw.bytes.size();
     const char* text = SIGNATURE_TEXT;

@@ -69,6 +69,9 @@ std::string parseArguments(Session& s, int argc, const char* const* argv, Option
         }
     }
     if (o->image.empty() && !o->help && !o->version) return texts::NO_IMAGE;
+    // Alone, -u would report files brought back that nothing brings back.
+    if (o->undelete.wanted && o->repairPath.empty() && !o->help && !o->version)
+        return texts::UNDELETE_NEEDS_REPAIR;
     return std::string();
 }
 

@@ -1,7 +1,8 @@
-// Blocks that more than one entry claims, and the blocks of zeros that take the place of those an
-// entry loses.
+// Blocks that more than one entry claims, and the blocks that take the place of those an entry
+// loses: zeros where its claim was the weaker, a copy where nothing tells the claims apart.
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 #include "fsck/passes.h"
 
@@ -9,15 +10,63 @@ namespace z18::fsck {
 
 namespace {
 
-// For each (entry, slot) whose block another entry keeps: that entry.
-using LostTo = std::map<std::pair<int, int>, int>;
+// What became of a claim that did not simply keep its block: the problem it is, and the other
+// entry that problem names.
+struct Outcome {
+    Code code;
+    int other;
+};
+// For each (entry, slot) whose claim was settled so; a slot may have several when it keeps a
+// block that more than one other entry shares.
+using Outcomes = std::multimap<std::pair<int, int>, Outcome>;
 
-// A block that several entries hold within their records belongs to one of them. CP/M hands out
-// blocks in ascending order, so the entry in which it continues a run of blocks is the likeliest
-// owner; then a sound entry before a damaged one, then the first in the directory. The others
-// lose it: none gets a copy of data that is not its own.
-LostTo assign(Context& c) {
-    LostTo lostTo;
+// Whether block b holds data that no entry names: where a run of blocks would have gone on, the
+// sign that a damaged byte moved the slot off its own block.
+bool unnamedData(const Context& c, int b) {
+    return b > 0 && b < BLOCK_COUNT && c.namedAnywhere.count(b) == 0 && c.namedByErased.count(b) == 0 &&
+           !emptyBlock(c.plan.disk, b);
+}
+
+// What the blocks around a claim say of it. CP/M hands blocks out in ascending order, so a
+// neighbouring slot whose block continues the run through this one speaks for it; the block that
+// would have continued the run in its place, holding data that no entry names, speaks against it.
+// A break in a run alone says nothing: CP/M leaves them after erasures.
+int evidence(const Context& c, int i, int slot) {
+    const Entry& e = c.entries[i];
+    const int b = e.stored[slot];
+    const auto named = [&](int s) {
+        return s >= 0 && s < e.countedSlots() && e.stored[s] > 0 && e.stored[s] < BLOCK_COUNT;
+    };
+    int says = 0;
+    bool displaced = false;
+    if (named(slot - 1)) {
+        const int before = e.stored[slot - 1];
+        if (before + 1 == b)
+            ++says;
+        else
+            displaced = unnamedData(c, before + 1);
+    }
+    if (named(slot + 1)) {
+        const int after = e.stored[slot + 1];
+        if (after - 1 == b)
+            ++says;
+        else
+            displaced = displaced || unnamedData(c, after - 1);
+    }
+    return says - (displaced ? 1 : 0);
+}
+
+// A block that several entries hold within their records goes by the evidence: the claim the
+// blocks around it speak for most, then the claim of a sound entry before a damaged one. A claim
+// that ends inside the block, before data that another claim holds, explains less of the block;
+// since CP/M may leave old data there, that only takes away what the blocks around it say for
+// it, so that it never loses by it alone. The others lose the block, and salvage gives them
+// zeros there, since the data is not theirs. Where nothing tells the best claims apart, each
+// keeps the data, and each is told: salvage writes it for both, and the repair, whose directory
+// may name a block only once, gives the others a copy of their records in it. Two slots of one
+// entry never share: one of them is surely wrong, and the later one loses.
+Outcomes assign(Context& c) {
+    Outcomes outcomes;
     std::vector<std::vector<std::pair<int, int>>> claims(BLOCK_COUNT);
     for (const Group& g : c.groups)
         for (int i : g.entries)
@@ -28,30 +77,49 @@ LostTo assign(Context& c) {
     for (int b = 1; b < BLOCK_COUNT; ++b) {
         auto& list = claims[b];
         if (list.size() < 2) continue;
-        const auto neighbours = [&](const std::pair<int, int>& claim) {
-            const auto& stored = c.entries[claim.first].stored;
-            return (claim.second > 0 && stored[claim.second - 1] == b - 1) +
-                   (claim.second + 1 < BLOCKS_PER_ENTRY && stored[claim.second + 1] == b + 1);
+        const auto records = [&](const std::pair<int, int>& claim) {
+            return c.entries[claim.first].recordsIn(claim.second);
+        };
+        int most = 0;
+        for (const auto& claim : list) most = std::max(most, records(claim));
+        const auto weight = [&](const std::pair<int, int>& claim) {
+            const int held = records(claim);
+            const bool leavesData =
+                held < most && !emptyBytes(c.plan.disk,
+                                           blockOffset(static_cast<unsigned>(b)) +
+                                               static_cast<std::uint64_t>(held) * RECORD_SIZE,
+                                           static_cast<std::size_t>(most - held) * RECORD_SIZE);
+            const int says = evidence(c, claim.first, claim.second);
+            return std::make_tuple(says > 0 && leavesData ? says - 1 : says, c.entries[claim.first].sound);
         };
         std::stable_sort(list.begin(), list.end(), [&](const auto& x, const auto& y) {
-            if (neighbours(x) != neighbours(y)) return neighbours(x) > neighbours(y);
-            if (c.entries[x.first].sound != c.entries[y.first].sound) return c.entries[x.first].sound;
-            return x < y;
+            return weight(x) != weight(y) ? weight(x) > weight(y) : x < y;
         });
+        // Of claims alike, the one that reads most of the block keeps it, so that no copy holds
+        // records past the count of the entry it is for.
+        for (std::size_t k = 1; k < list.size() && weight(list[k]) == weight(list[0]); ++k)
+            if (records(list[k]) > records(list[0])) std::swap(list[0], list[k]);
         const int owner = list[0].first;
         for (std::size_t k = 1; k < list.size(); ++k) {
-            const int i = list[k].first;
-            c.entries[i].lost[list[k].second] = true;
-            lostTo[{i, list[k].second}] = owner;
+            const auto [i, slot] = list[k];
+            if (weight(list[k]) == weight(list[0]) && i != owner) {
+                outcomes.insert({list[k], {Code::BLOCK_SHARED_COPY, owner}});
+                outcomes.insert({list[0], {Code::BLOCK_SHARED_KEPT, i}});
+                continue;
+            }
+            c.entries[i].lost[slot] = true;
+            c.entries[i].foreign[slot] = true;
+            outcomes.insert({list[k], {i == owner ? Code::BLOCK_TWICE : Code::BLOCK_SHARED, owner}});
         }
     }
-    return lostTo;
+    return outcomes;
 }
 
-// A lost block keeps its place in the file: a free block filled with zeros takes it, so that no
-// record after it moves and CP/M reads on past it; only where no block is free is it left a hole.
-// Empty blocks are taken first, and only then blocks that hold data no entry names.
-void settle(Context& c, const LostTo& lostTo) {
+// A block an entry loses keeps its place in the file: a free block filled with zeros, or with a
+// copy of a shared block, takes it, so that no record after it moves and CP/M reads on past it;
+// only where no block is free is it left a hole. Empty blocks are taken first, and only then
+// blocks that hold data no entry names.
+void settle(Context& c, const Outcomes& outcomes) {
     std::vector<int> spare;
     for (int pass = 0; pass < 2; ++pass)
         for (int b = 1; b < BLOCK_COUNT; ++b)
@@ -63,26 +131,32 @@ void settle(Context& c, const LostTo& lostTo) {
         for (int i : g.entries) {
             Entry& e = c.entries[i];
             for (int slot = 0; slot < e.countedSlots(); ++slot) {
-                if (!e.lost[slot]) continue;
                 const int b = e.stored[slot];
-                const auto owner = lostTo.find({i, slot});
+                const auto found = outcomes.equal_range({i, slot});
+                if (!e.lost[slot] && found.first == found.second) continue;
                 Problem claim;
                 claim.low = claim.high = b;
-                if (owner == lostTo.end()) {
-                    claim.code = Code::BLOCK_PAST_DISK_ZEROS;
-                } else if (owner->second == i) {
-                    claim.code = Code::BLOCK_TWICE;
-                } else {
-                    claim.code = Code::BLOCK_SHARED;
-                    claim.parts = {{Part::OTHER, std::to_string(owner->second)},
-                                   {Part::OTHER_NAME, c.entries[owner->second].reportName}};
+                claim.code = Code::BLOCK_PAST_DISK_ZEROS;
+                for (auto o = found.first; o != found.second; ++o) {
+                    claim.code = o->second.code;
+                    if (claim.code != Code::BLOCK_TWICE)
+                        claim.parts = {{Part::OTHER, std::to_string(o->second.other)},
+                                       {Part::OTHER_NAME, c.entries[o->second.other].reportName}};
+                    if (claim.code == Code::BLOCK_SHARED_KEPT) c.problem(claim.code, i, b, claim.parts);
                 }
+                if (claim.code == Code::BLOCK_SHARED_KEPT) continue;
+                const bool copy = claim.code == Code::BLOCK_SHARED_COPY;
                 if (next < spare.size()) {
                     e.blocks[slot] = spare[next++];
-                    c.plan.zeroBlocks.push_back(e.blocks[slot]);
-                    claim.parts.emplace_back(Part::ZEROS, std::to_string(e.blocks[slot]));
+                    if (copy)
+                        c.plan.copiedBlocks.push_back({e.blocks[slot], b, e.recordsIn(slot)});
+                    else
+                        c.plan.zeroBlocks.push_back(e.blocks[slot]);
+                    claim.parts.emplace_back(copy ? Part::COPY : Part::ZEROS, std::to_string(e.blocks[slot]));
                     c.problem(claim.code, i, b, claim.parts);
                 } else {
+                    // Salvage still writes a shared block's data; the repair cannot keep it.
+                    e.lost[slot] = true;
                     e.blocks[slot] = 0;
                     c.plan.problems[c.problem(Code::BLOCK_LOST_HOLE, i)].claim = {claim};
                 }

@@ -33,7 +33,7 @@ void writeDirectory(Context& c) {
         if (c.entries[i].dropped) std::memset(directory + i * ENTRY_SIZE, FILLER_BYTE, ENTRY_SIZE);
 
     for (const ErasedFile& f : c.erased) {
-        if (!f.restore) continue;
+        if (!f.restore || f.into >= 0) continue;
         std::uint8_t key[KEY_SIZE];
         writeKey(key, c.entries[f.entries[0]].raw, 0, &f.name);
         for (int i : f.entries) std::memcpy(directory + i * ENTRY_SIZE, key, KEY_SIZE);
@@ -60,6 +60,18 @@ void writeDirectory(Context& c) {
             if (e.raw[entry::S1] > RECORD_SIZE) out[entry::S1] = 0;
         }
     }
+    // Extents that go back into their live file take its key as the repaired image writes it. No
+    // entry brought back keeps a last record byte count that CP/M never writes.
+    for (const ErasedFile& f : c.erased)
+        for (int i : f.entries) {
+            if (!f.restore) break;
+            std::uint8_t* out = directory + i * ENTRY_SIZE;
+            if (f.into >= 0)
+                std::memcpy(out,
+                            directory + c.groups[static_cast<std::size_t>(f.into)].entries[0] * ENTRY_SIZE,
+                            KEY_SIZE);
+            if (out[entry::S1] > RECORD_SIZE) out[entry::S1] = 0;
+        }
 }
 
 }  // namespace z18::fsck

@@ -16,10 +16,14 @@ namespace {
 // Why a directory sector holds no entries at all, or empty when it may: a drive's or a copier's
 // fill pattern (one byte, or a few bytes over and over, such as "BADSECTOR!" or 0xF6), or bytes
 // in which no used entry is plausible. A real directory sector never repeats itself like that,
-// and one without a free entry has at least one entry that CP/M could have written.
+// and one without a free entry has at least one entry that CP/M could have written. A sector of
+// free entries may: an entry whose user byte is 0xE5 is free whatever follows (some formatters
+// write zeros after it), and nothing of such a sector is lost.
 std::string junkIn(const std::uint8_t* sector) {
-    if (std::all_of(sector, sector + SECTOR_SIZE, [](std::uint8_t b) { return b == FILLER_BYTE; }))
-        return std::string();
+    bool allFree = true;
+    for (std::size_t at = entry::USER; at < SECTOR_SIZE; at += ENTRY_SIZE)
+        allFree = allFree && sector[at] == FILLER_BYTE;
+    if (allFree) return std::string();
     for (std::size_t period = 1; period <= ENTRY_SIZE; ++period) {
         bool repeats = true;
         for (std::size_t k = period; k < SECTOR_SIZE && repeats; ++k)
@@ -85,7 +89,9 @@ void checkEntry(Context& c, int i, const std::map<std::string, int>& areaOfName)
 
     e.nameValid = nameChecks(raw, false);
     e.onlyAttributes = !e.nameValid && nameChecks(raw, true);
-    if (!e.nameValid) e.sound = false;
+    // A name of printable characters that z18man refuses (lower case, "|", attribute bits) is one
+    // other tools write: no sign of damage when claims on a block are weighed.
+    if (!e.nameValid && !plausibleEntry(raw)) e.sound = false;
 
     const int user = raw[entry::USER];
     e.area = user;

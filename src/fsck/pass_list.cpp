@@ -23,15 +23,15 @@ std::string hostBaseOf(const std::uint8_t* raw) {
 }
 
 // Salvage reads the image as it stands: every record at its place, zeros where no block holds
-// it, the shared blocks for every file that names them.
+// it or the block is another entry's, a shared block for every file that may own it.
 Extent extentOf(const Entry& e) {
     Extent x;
     x.base = e.base();
     x.records = e.records;
     for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
-        x.blocks[slot] = slot >= e.countedSlots()        ? 0
-                         : e.stored[slot] >= BLOCK_COUNT ? OFF_DISK
-                                                         : e.stored[slot];
+        x.blocks[slot] = slot >= e.countedSlots()                           ? 0
+                         : e.stored[slot] >= BLOCK_COUNT || e.foreign[slot] ? OFF_DISK
+                                                                            : e.stored[slot];
         x.lost[slot] = e.lost[slot];
     }
     return x;
@@ -56,7 +56,7 @@ File fileOf(const Context& c, int area, const std::vector<int>& list) {
 // The runs of records of a file that no block holds (holes, read as zeros) and of those whose
 // bytes salvage cannot give (a block off the disk, a sector that cannot be read).
 void measure(const Disk& disk, File* f) {
-    for (int r = 0; r < f->length;) {
+    for (int r = f->first; r < f->length;) {
         int n = 0;
         const int b = f->blockAt(r, &n);
         const Extent* x = f->extentAt(r);
@@ -72,7 +72,7 @@ void measure(const Disk& disk, File* f) {
     }
 }
 
-std::string bytesOf(const File& f) { return std::to_string(static_cast<long long>(f.length) * RECORD_SIZE); }
+std::string bytesOf(const File& f) { return std::to_string(f.bytes()); }
 
 // A sparse file is sound; the check says where its holes are. So it does of each erased file.
 void noteHoles(Context& c) {
@@ -83,14 +83,21 @@ void noteHoles(Context& c) {
     }
     for (const ErasedFile& f : c.erased) {
         const File file = fileOf(c, 0, f.entries);
-        if (!f.lost.empty())
+        if (!f.lost.empty()) {
             c.problem(Code::ERASED_LOST, f.entries[0], -1,
                       {{Part::BYTES, bytesOf(file)}, {Part::WHY, f.lost}});
-        else if (f.restore)
+        } else if (f.into >= 0) {
+            const std::size_t at = c.problem(
+                f.restore ? Code::ERASED_EXTENT_BACK : Code::ERASED_EXTENT, f.entries[0],
+                c.entries[f.entries[0]].base(),
+                {{Part::OTHER, std::to_string(c.groups[static_cast<std::size_t>(f.into)].entries[0])}});
+            c.plan.problems[at].high = file.length - 1;
+        } else if (f.restore) {
             c.problem(Code::ERASED_BACK, f.entries[0], -1,
                       {{Part::BYTES, bytesOf(file)}, {Part::NEW_NAME, f.name}});
-        else
+        } else {
             c.problem(Code::ERASED, f.entries[0], -1, {{Part::BYTES, bytesOf(file)}});
+        }
     }
 }
 
@@ -116,7 +123,8 @@ void listFiles(Context& c) {
     }
     for (const ErasedFile& f : c.erased) {
         if (!f.lost.empty()) continue;
-        files.push_back(fileOf(c, 0, f.entries));
+        files.push_back(
+            fileOf(c, f.into >= 0 ? c.groups[static_cast<std::size_t>(f.into)].area : 0, f.entries));
         files.back().kind = FileKind::ERASED;
         files.back().newName = f.restore ? f.name : std::string();
     }

@@ -12,7 +12,8 @@ namespace z18::fsck {
 namespace {
 
 // CP/M's ERA writes 0xE5 into the user byte and nothing else, so an erased entry keeps the name,
-// the counts and the blocks of its file; an entry never used holds 0xE5 all through.
+// the counts and the blocks of its file (none, for an empty one); an entry never used holds 0xE5
+// all through.
 bool erasedRemains(const std::uint8_t* raw) {
     if (raw[entry::USER] != FILLER_BYTE ||
         std::all_of(raw, raw + ENTRY_SIZE, [](std::uint8_t b) { return b == FILLER_BYTE; }))
@@ -23,13 +24,31 @@ bool erasedRemains(const std::uint8_t* raw) {
     if (!plausibleEntry(copy) || (raw[entry::EXTENT] & ~EXTENT_MASK) != 0 || raw[entry::S2] > MAX_MODULE ||
         raw[entry::RECORD_COUNT] > RECORDS_PER_EXTENT)
         return false;
-    bool any = false;
-    for (int slot = 0; slot < BLOCKS_PER_ENTRY; ++slot) {
-        const int b = raw[entry::BLOCKS + slot];
-        if (b >= BLOCK_COUNT) return false;
-        any = any || b != 0;
+    return std::none_of(raw + entry::BLOCKS, raw + ENTRY_SIZE,
+                        [](std::uint8_t b) { return b >= BLOCK_COUNT; });
+}
+
+// The live file whose missing extents the erased entries of f are, or -1: the one file of their
+// name that has none of them and an extent past them. They are what a damaged user byte, or an
+// erase of part of the file, took from it; CP/M's reading stops at such a gap, so all that lies
+// past it is out of reach until they are back.
+int fileMissing(const Context& c, const ErasedFile& f) {
+    const Entry& last = c.entries[f.entries.back()];
+    if (last.base() + last.held(last.stored) <= c.entries[f.entries[0]].base()) return -1;
+    int found = -1;
+    for (std::size_t g = 0; g < c.groups.size(); ++g) {
+        const std::vector<int>& live = c.groups[g].entries;
+        if (c.entries[live[0]].renumber || maskedName(c.entries[live[0]].raw) != maskedName(last.raw))
+            continue;
+        const bool gap = std::none_of(live.begin(), live.end(), [&](int i) {
+            return std::any_of(f.entries.begin(), f.entries.end(),
+                               [&](int k) { return c.entries[k].extentPair == c.entries[i].extentPair; });
+        });
+        if (!gap || c.entries[live.back()].extentPair < last.extentPair) continue;
+        if (found >= 0) return -1;  // two files it may be part of: no telling which
+        found = static_cast<int>(g);
     }
-    return any;
+    return found;
 }
 
 // Erased files, entry by entry as their names and extents fit together. One comes back only whole
@@ -79,7 +98,8 @@ void find(Context& c) {
     for (ErasedFile& f : c.erased) {
         std::stable_sort(f.entries.begin(), f.entries.end(),
                          [&](int a, int b) { return c.entries[a].extentPair < c.entries[b].extentPair; });
-        if (c.entries[f.entries[0]].extentPair != 0) f.lost = texts::ERASED_NO_START;
+        f.into = fileMissing(c, f);
+        if (f.into < 0 && c.entries[f.entries[0]].extentPair != 0) f.lost = texts::ERASED_NO_START;
         for (int i : f.entries) {
             const Entry& e = c.entries[i];
             const int slots = e.countedSlots();
@@ -101,7 +121,8 @@ void find(Context& c) {
 }
 
 // The repair brings back the erased files asked for, each under the name it had, made valid
-// where z18man refuses it, and with "~1", "~2"... where a file of user area 0 has it.
+// where z18man refuses it, and with "~1", "~2"... where a file of user area 0 has it; the missing
+// extents of a live file go back into it.
 void bringBack(Context& c) {
     std::set<std::string> taken;
     for (const Group& g : c.groups)
@@ -116,8 +137,9 @@ void bringBack(Context& c) {
                      c.undelete.mask.chars[k] == static_cast<char>(first.raw[entry::NAME + k] & NO_BIT_7));
         if (!match) continue;
         f.restore = true;
-        f.name = freeName(cleanField(first.raw + entry::NAME, NAME_SIZE),
-                          cleanField(first.raw + entry::TYPE, TYPE_SIZE), &taken);
+        f.name = f.into >= 0 ? c.groups[static_cast<std::size_t>(f.into)].name
+                             : freeName(cleanField(first.raw + entry::NAME, NAME_SIZE),
+                                        cleanField(first.raw + entry::TYPE, TYPE_SIZE), &taken);
         ++c.plan.restored;
     }
 }

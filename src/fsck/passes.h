@@ -4,6 +4,7 @@
 // Nothing here touches the host: the disk was read before, and the passes only decide.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <set>
@@ -22,6 +23,7 @@ constexpr std::uint8_t MODULE_FLAG = 0x80;       // bit 7 of s2, which CP/M does
 constexpr int USER_AREAS = 16;
 constexpr int DIRECTORY_SECTORS = static_cast<int>(DIRECTORY_SIZE / SECTOR_SIZE);
 constexpr int ENTRIES_PER_SECTOR = static_cast<int>(SECTOR_SIZE / ENTRY_SIZE);
+constexpr std::size_t MAX_FLIPPED_FILLER = 16;  // bytes in a stretch of filler that still leave it empty
 
 // One directory entry as the passes see it.
 struct Entry {
@@ -32,7 +34,7 @@ struct Entry {
     std::string reportName;                      // the name as stored, as the report gives it
     int area = 0;                                // the user area it is in, or goes to in the repair
     bool dropped = false;                        // the repair removes it
-    bool sound = true;                           // nothing wrong was found in it
+    bool sound = true;                           // no damage found in it (a name only z18man refuses is none)
     bool nameValid = true;                       // z18man accepts its name
     bool onlyAttributes = false;                 // valid once the attribute bits of its name are cleared
     bool renumber = false;                       // split off as a file of its own, whose records start at 0
@@ -42,9 +44,12 @@ struct Entry {
     std::array<int, BLOCKS_PER_ENTRY> stored{};  // the block numbers as they stand
     std::array<int, BLOCKS_PER_ENTRY> blocks{};  // those of the repaired image
     std::array<bool, BLOCKS_PER_ENTRY> lost{};   // slots whose block the repair cannot keep
+    std::array<bool, BLOCKS_PER_ENTRY> foreign{};  // slots whose block is another's: salvage writes zeros
 
     // The block slots its record count reaches.
     int countedSlots() const;
+    // The records that the block of a counted slot holds.
+    int recordsIn(int slot) const { return std::min(RECORDS_PER_BLOCK, records - slot * RECORDS_PER_BLOCK); }
     // Its first record in its file.
     int base() const { return (renumber ? 0 : extentPair) * RECORDS_PER_ENTRY; }
     // The records up to the last one a named block of `slots` holds.
@@ -67,8 +72,9 @@ struct Group {
 struct ErasedFile {
     std::vector<int> entries;  // in extent order
     std::string lost;          // why it cannot come back; empty when it can
+    int into = -1;             // the group of the live file whose missing extents these are
     bool restore = false;      // the repaired image brings it back
-    std::string name;          // under this name, in user area 0
+    std::string name;          // under this name, in user area 0 or into its live file
 };
 
 // What the passes share. The plan is theirs to fill; the rest is how they hand work on.
@@ -104,15 +110,17 @@ void checkEntries(Context& c);
 // free valid one. Reads entries. Writes groups, entries' `sound` and `renumber`, problems 304-307,
 // 506 and 507.
 void groupFiles(Context& c);
-// Erased files: the entries each left, whether it can come back whole, and which ones the repair
-// brings back and under what name. Reads directory, entries (`used`, `stored`), groups' names in
-// user area 0 and undelete. Writes the erased entries of entries, erased, namedByErased and
-// plan.restored.
+// Erased files: the entries each left, whether they are the missing extents of a live file or
+// else can come back whole, and which ones the repair brings back and under what name. Reads
+// directory, entries (`used`, `stored`), groups (their extents, and names in user area 0) and
+// undelete. Writes the erased entries of entries, erased, namedByErased and plan.restored.
 void findErased(Context& c);
 // Blocks that several entries claim, and blocks lost to a claim or past the disk: each lost
-// block gets a block of zeros, or leaves a hole where none is free. Reads entries, groups,
-// namedAnywhere, namedByErased (a spare block is named by neither) and plan.disk. Writes entries'
-// `lost` and `blocks`, plan.zeroBlocks, problems 402-404 and 406.
+// block gets a block of zeros, each block shared by claims nothing tells apart a copy, or leaves
+// a hole where none is free. Reads entries, groups, namedAnywhere and namedByErased (a spare
+// block is named by neither, and a block named by none that holds data tells against a claim)
+// and plan.disk. Writes entries' `lost`, `foreign` and `blocks`, plan.zeroBlocks,
+// plan.copiedBlocks, problems 402-404 and 406-408.
 void settleBlocks(Context& c);
 // Record counts that reach past the blocks an entry keeps, and records that cannot be read.
 // Reads entries (`blocks` as settled) and plan.disk. Writes entries' `kept`, problems 504, 505
@@ -120,14 +128,15 @@ void settleBlocks(Context& c);
 void fitRecords(Context& c);
 // The repaired directory. Reads directory, entries, groups and erased. Writes plan.directory.
 void writeDirectory(Context& c);
-// Data no file holds: runs of blocks, not empty, that no entry salvage reads names. Reads
-// entries, erased and plan.disk. Writes lost and problem 705.
+// Data no file holds: runs of blocks, not empty, that no entry salvage reads names, and the
+// records past every record count in a block that files name. Reads entries (`foreign` too),
+// erased and plan.disk. Writes lost, plan.freeUnread and problems 705 and 708.
 void findLostData(Context& c);
-// The salvage list, with what it tells of each file: holes (701) and erased files (702-704). Then
-// the problems are put in order and repeats collapsed, so that each file's troubles are the lines
-// the report shows. Reads groups, entries, erased, lost, namedAnywhere and plan.disk. Writes the
-// `renumber` of dropped entries (salvaged as files of their own), plan.problems, plan.files and
-// plan.usedBlocks.
+// The salvage list, with what it tells of each file: holes (701), erased files (702-704) and
+// erased extents of live files (706, 707). Then the problems are put in order and repeats
+// collapsed, so that each file's troubles are the lines the report shows. Reads groups, entries, erased,
+// lost, namedAnywhere and plan.disk. Writes the `renumber` of dropped entries (salvaged as files of their
+// own), plan.problems, plan.files and plan.usedBlocks.
 void listFiles(Context& c);
 
 struct Pass {
@@ -165,8 +174,12 @@ std::string joinName(const std::string& name, const std::string& type);
 // with "~1", "~2"... at the end of the base where it must; it joins `taken`.
 std::string freeName(std::string base, const std::string& type, std::set<std::string>* taken);
 // Whether a block holds nothing: in every byte that could be read, the format's filler (never
-// written since) or zeros (which a block of zeros put in its place keeps as they are).
+// written since) or zeros (which a block of zeros put in its place keeps as they are). Filler
+// with a few other bytes is bit flips in free space, no data: a file's record of the filler with
+// so few others is unheard of.
 bool emptyBlock(const Disk& disk, int block);
+// The same of n bytes of the disk from `at`.
+bool emptyBytes(const Disk& disk, std::uint64_t at, std::size_t n);
 // Whether record r of a file, which lies in `block` (at r modulo 16 there), was read whole.
 bool recordRead(const Disk& disk, int block, int r);
 // Puts first to last at the end of the runs, joined to the last run where they continue it.

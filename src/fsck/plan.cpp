@@ -83,19 +83,24 @@ std::string freeName(std::string base, const std::string& type, std::set<std::st
 }
 
 bool emptyBlock(const Disk& disk, int block) {
-    const std::uint64_t at = blockOffset(static_cast<unsigned>(block));
+    return emptyBytes(disk, blockOffset(static_cast<unsigned>(block)), BLOCK_SIZE);
+}
+
+bool emptyBytes(const Disk& disk, std::uint64_t at, std::size_t n) {
+    // Free space, all filler or all zeros and read whole, is most of a disk: compared at once.
     static const std::vector<std::uint8_t> fillers(BLOCK_SIZE, FILLER_BYTE), zeros(BLOCK_SIZE, 0);
-    if (disk.readable(at, BLOCK_SIZE))
-        return std::memcmp(disk.bytes.data() + at, fillers.data(), BLOCK_SIZE) == 0 ||
-               std::memcmp(disk.bytes.data() + at, zeros.data(), BLOCK_SIZE) == 0;
-    int seen = -1;
-    for (std::size_t k = 0; k < BLOCK_SIZE; ++k) {
+    const std::uint8_t* bytes = disk.bytes.data() + at;
+    if (n <= BLOCK_SIZE && disk.readable(at, n) &&
+        (std::memcmp(bytes, fillers.data(), n) == 0 || std::memcmp(bytes, zeros.data(), n) == 0))
+        return true;
+    bool zero = true;
+    std::size_t flipped = 0;
+    for (std::size_t k = 0; k < n && (zero || flipped <= MAX_FLIPPED_FILLER); ++k) {
         if (!disk.read[at + k]) continue;
-        const int b = disk.bytes[at + k];
-        if ((b != FILLER_BYTE && b != 0) || (seen >= 0 && b != seen)) return false;
-        seen = b;
+        zero = zero && bytes[k] == 0;
+        if (bytes[k] != FILLER_BYTE) ++flipped;
     }
-    return true;
+    return zero || flipped <= MAX_FLIPPED_FILLER;
 }
 
 bool recordRead(const Disk& disk, int block, int r) {

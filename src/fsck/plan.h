@@ -22,12 +22,13 @@ constexpr int RECORDS_PER_ENTRY = BLOCKS_PER_ENTRY * RECORDS_PER_BLOCK;
 constexpr int OFF_DISK = -1;
 
 // One directory entry's share of a file, as salvage reads it: `records` records from the file's
-// record `base` on, each run of 16 in the block of its slot (0 for none: a hole, read as zeros).
+// record `base` on, each run of 16 in the block of its slot (0 for none: a hole, read as zeros;
+// OFF_DISK for one past the disk or another entry's, whose records come out as zeros).
 struct Extent {
     int base = 0;
     int records = 0;
     std::array<int, BLOCKS_PER_ENTRY> blocks{};
-    std::array<bool, BLOCKS_PER_ENTRY> lost{};  // slots whose data is not the file's: the repair drops it
+    std::array<bool, BLOCKS_PER_ENTRY> lost{};  // slots the repair cannot keep: damaged records
 };
 
 // What a salvaged file is: a file of the directory, an erased one that can be brought back, or a
@@ -42,6 +43,7 @@ struct File {
     std::string newName;    // as the repaired image names it
     std::vector<Extent> extents;
     int length = 0;                            // records salvage writes: up to the last one a block holds
+    int first = 0;                             // the first of them (past a record count, inside a block)
     std::vector<std::string> troubles;         // the problems of its entries
     std::vector<std::pair<int, int>> holes;    // records no block holds, first and last of each run
     std::vector<std::pair<int, int>> damaged;  // records that come out as zeros or unread bytes
@@ -51,6 +53,16 @@ struct File {
     int blockAt(int record, int* run = nullptr) const;
     // The extent that holds record r, or null.
     const Extent* extentAt(int record) const;
+    // What salvage writes of it, in bytes.
+    std::uint64_t bytes() const { return static_cast<std::uint64_t>(length - first) * RECORD_SIZE; }
+};
+
+// A spare block that takes the place of a block two entries share, for the one that does not keep
+// it: the records it reads there, zeros after them.
+struct BlockCopy {
+    int to = 0;
+    int from = 0;
+    int records = 0;
 };
 
 struct Plan {
@@ -59,6 +71,8 @@ struct Plan {
     std::vector<File> files;
     std::uint8_t directory[DIRECTORY_SIZE] = {};  // the directory of the repaired image
     std::vector<int> zeroBlocks;                  // blocks the repair fills with zeros
+    std::vector<BlockCopy> copiedBlocks;          // blocks the repair fills with a shared block's records
+    std::vector<int> freeUnread;  // free blocks that hold nothing but bytes that could not be read
     int usedEntries = 0;
     int usedBlocks = 0;  // data blocks named by the image's entries
     int restored = 0;    // erased files the repaired image brings back

@@ -28,6 +28,7 @@ enum class Kind { PROBLEM, INFO };
     X(OTHER, "other")          /* the number of another entry the problem is about */        \
     X(OTHER_NAME, "otherName") /* and its name as stored */                                  \
     X(ZEROS, "zeros")          /* the block of zeros that takes a lost block's place */      \
+    X(COPY, "copy")            /* the block with a copy that takes a shared block's place */ \
     X(CLAIM, "claim")          /* why a block was lost: another problem, in its own words */ \
     X(BYTE, "byte")            /* a byte of the entry, in hex */                             \
     X(NEED, "need")            /* the block slots a record count needs */                    \

@@ -54,8 +54,20 @@ bool runRepair(Session& s, const Options& o, const Plan& plan, Repair* repair) {
     }
     HostFile& file = made.value();
     std::vector<std::uint8_t> image = plan.disk.bytes;
+    // Free space that could not be read is written as free space, not as zeros that would read as
+    // data no file names.
+    for (int b : plan.freeUnread)
+        for (std::uint64_t k = blockOffset(static_cast<unsigned>(b));
+             k < blockOffset(static_cast<unsigned>(b) + 1); ++k)
+            if (!plan.disk.read[k]) image[k] = FILLER_BYTE;
     for (int b : plan.zeroBlocks)
         std::memset(image.data() + blockOffset(static_cast<unsigned>(b)), 0, BLOCK_SIZE);
+    for (const BlockCopy& copy : plan.copiedBlocks) {
+        std::uint8_t* to = image.data() + blockOffset(static_cast<unsigned>(copy.to));
+        std::memset(to, 0, BLOCK_SIZE);
+        std::memcpy(to, plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(copy.from)),
+                    static_cast<std::size_t>(copy.records) * RECORD_SIZE);
+    }
     // The data first, under an empty directory; the directory that names it only once the data
     // is on the disk.
     std::memset(image.data() + DIRECTORY_OFFSET, FILLER_BYTE, DIRECTORY_SIZE);

@@ -121,7 +121,7 @@ std::string fileLine(const Plan& plan, std::size_t k, const Salvage& salvage) {
     if (f.kind == FileKind::ERASED) line << texts::ERASED_LINE;
     line << (f.kind == FileKind::LOST ? f.imageName : quoted(f.imageName)) << texts::ARROW
          << shown(salvage.hosts[k]) << ", ";
-    const std::uint64_t whole = static_cast<std::uint64_t>(f.length) * RECORD_SIZE;
+    const std::uint64_t whole = f.bytes();
     if (salvage.written[k] == Written::PARTIAL) line << salvage.bytes[k] << texts::OF;
     line << whole << texts::BYTES;
     if (salvage.written[k] == Written::PARTIAL) line << texts::PARTIAL;
@@ -178,8 +178,7 @@ std::string jsonReport(const Options& o, const Plan& plan, const Salvage& salvag
         const Written w = salvage.asked ? salvage.written[k] : Written::NONE;
         out << (k ? ",\n" : "\n") << "{\"kind\":" << json(kindWord(f.kind))
             << ",\"name\":" << json(f.imageName) << ",\"user\":" << f.area
-            << ",\"host\":" << json(shown(hosts[k]))
-            << ",\"bytes\":" << static_cast<std::uint64_t>(f.length) * RECORD_SIZE << ",\"written\":"
+            << ",\"host\":" << json(shown(hosts[k])) << ",\"bytes\":" << f.bytes() << ",\"written\":"
             << json(w == Written::WHOLE || w == Written::KEPT ? texts::JSON_WHOLE
                     : w == Written::PARTIAL                   ? texts::JSON_PARTIAL
                                                               : texts::JSON_NOT_WRITTEN)

@@ -120,7 +120,7 @@ private:
         if (k == planned_.end() || !readAll(s_, join(o_.salvageDir, name), MAX_SALVAGED, &bytes))
             return false;
         const File& f = plan_.files[k->second];
-        const std::uint64_t whole = static_cast<std::uint64_t>(f.length) * RECORD_SIZE;
+        const std::uint64_t whole = f.bytes();
         bool same = bytes.size() <= whole;
         forEachRun(plan_, f, [&](std::uint64_t at, const std::uint8_t* from, std::size_t n) {
             const std::size_t have = at >= bytes.size() ? 0 : std::min<std::size_t>(n, bytes.size() - at);

@@ -30,7 +30,7 @@ void forEachRun(const Plan& plan, const File& f, Visit visit);
 template <typename Visit>
 void forEachRun(const Plan& plan, const File& f, Visit visit) {
     constexpr int PIECE = static_cast<int>(RUN_PIECE / RECORD_SIZE);
-    for (int r = 0; r < f.length;) {
+    for (int r = f.first; r < f.length;) {
         int n = 0;
         const int b = f.blockAt(r, &n);
         for (int done = 0; done < n;) {
@@ -39,7 +39,7 @@ void forEachRun(const Plan& plan, const File& f, Visit visit) {
                 b > 0 ? plan.disk.bytes.data() + blockOffset(static_cast<unsigned>(b)) +
                             static_cast<std::size_t>((r + done) % RECORDS_PER_BLOCK) * RECORD_SIZE
                       : nullptr;
-            visit(static_cast<std::uint64_t>(r + done) * RECORD_SIZE, from,
+            visit(static_cast<std::uint64_t>(r + done - f.first) * RECORD_SIZE, from,
                   static_cast<std::size_t>(part) * RECORD_SIZE);
             done += part;
         }

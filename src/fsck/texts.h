@@ -28,6 +28,8 @@ constexpr char BAD_MASK_2[] = "' is no CP/M name or mask";
 constexpr char NO_IMAGE[] = "no image given";
 constexpr char EMPTY_IMAGE[] = "an empty image name";
 constexpr char SECOND_IMAGE[] = "one image only, not also ";
+constexpr char UNDELETE_NEEDS_REPAIR[] =
+    "-u brings files back into a repaired image only: give -o NEW.z18 too";
 
 // Failures that end a run with status 2, each followed by the host's reason where it gave one.
 constexpr char CANNOT_OPEN[] = "cannot open image ";
@@ -101,6 +103,12 @@ constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
       "a block of zeros takes its place: block {zeros}")                                                   \
     X(BLOCK_PAST_COUNT, 405, PROBLEM, "names block{s} {n} past its record count", "left out")              \
     X(BLOCK_LOST_HOLE, 406, PROBLEM, "{claim}, and no block is free", "left out: its records are a hole")  \
+    X(BLOCK_SHARED_KEPT, 407, PROBLEM,                                                                     \
+      "block {n} is also named by entry {other} '{otherName}', and nothing shows whose it is",             \
+      "kept here; the other entry gets a copy")                                                            \
+    X(BLOCK_SHARED_COPY, 408, PROBLEM,                                                                     \
+      "block {n} is also named by entry {other} '{otherName}', and nothing shows whose it is",             \
+      "a copy of it takes its place: block {copy}")                                                        \
     /* Record counts and extents. */                                                                       \
     X(BIG_RECORD_COUNT, 501, PROBLEM, "record count byte {n} is above 128", "record count made to fit")    \
     X(EXTENT_BITS, 502, PROBLEM, "extent byte {byte} has bits above the extent number",                    \
@@ -127,7 +135,13 @@ constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
     X(ERASED_LOST, 703, INFO, "an erased file of {bytes} bytes, lost: {why}", "")                          \
     X(ERASED_BACK, 704, INFO, "an erased file of {bytes} bytes", "brought back as {new}, in user area 0")  \
     X(LOST_DATA, 705, INFO, "data that no file names, in block{s} {blocks}",                               \
-      "salvage saves each run of blocks in lost+found/")
+      "salvage saves each run of blocks in lost+found/")                                                   \
+    X(ERASED_EXTENT, 706, INFO, "an erased extent of the file of entry {other}, with record{s} {n}",       \
+      "-x saves it in erased/, -o with -u puts it back into that file")                                    \
+    X(ERASED_EXTENT_BACK, 707, INFO, "an erased extent of the file of entry {other}, with record{s} {n}",  \
+      "put back into that file")                                                                           \
+    X(PAST_COUNT_DATA, 708, INFO, "data past its record count in block {blocks}, record{s} {n}",           \
+      "salvage saves it in lost+found/")
 
 // What fills a directory sector that holds no entries.
 constexpr char FILL_BYTE[] = "every byte ";
@@ -150,6 +164,8 @@ constexpr char LOST_RUN[] = "blocks-";
 constexpr char LOST_BLOCK[] = "block-";
 constexpr char LOST_RUN_SHOWN[] = "blocks ";
 constexpr char LOST_BLOCK_SHOWN[] = "block ";
+constexpr char LOST_RECORDS[] = "-records-";
+constexpr char LOST_RECORDS_SHOWN[] = ", records ";
 constexpr char ERASED_SUBJECT[] = " erased '";
 
 constexpr char PROBLEM_PREFIX = 'P';

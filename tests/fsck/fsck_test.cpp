@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -53,6 +55,53 @@ std::map<std::string, Bytes> filesUnder(const std::string& dir) {
     return found;
 }
 
+// What differs between the files found and those wanted, which may leave out files that the
+// damage itself made (`others`): empty when nothing does.
+std::string differences(const std::map<std::string, Bytes>& got, const std::map<std::string, Bytes>& want,
+                        bool others) {
+    std::string out;
+    for (const auto& w : want) {
+        const auto g = got.find(w.first);
+        if (g == got.end() || g->second != w.second)
+            out += (g == got.end() ? "missing " : "other bytes in ") + w.first + "\n";
+    }
+    for (const auto& g : got)
+        if (want.count(g.first) == 0 && !others) out += "unwanted " + g.first + "\n";
+    return out;
+}
+
+// Of the --json fields that jsonFields gives, "A B" for each item of `list` (problems, files...)
+// with its fields a and b, sorted.
+std::vector<std::string> fieldPairs(const std::string& fields, const std::string& list, const std::string& a,
+                                    const std::string& b) {
+    std::map<std::string, std::string> first;
+    std::vector<std::string> found;
+    std::istringstream lines(fields);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t dot = line.find('.', list.size() + 1), is = line.find('=');
+        if (line.rfind(list + ".", 0) != 0 || dot > is) continue;
+        const std::string item = line.substr(0, dot), field = line.substr(dot + 1, is - dot - 1);
+        if (field == a) first[item] = line.substr(is + 1);
+        if (field == b) found.push_back(first[item] + " " + line.substr(is + 1));
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// The problem lines of a check, each as its code and first entry ("P403 1", "P101 -1"), sorted.
+std::vector<std::string> problemsOf(const std::string& check) {
+    std::vector<std::string> found;
+    std::istringstream lines(check);
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() > 5 && (line[0] == 'P' || line[0] == 'I') && std::isdigit(line[1]))
+            found.push_back(line.substr(0, 5) +
+                            (line.compare(5, 5, "image") == 0
+                                 ? "-1"
+                                 : std::to_string(std::stoi(line.substr(line.find(' ', 5))))));
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 const std::string kMade = "made by cpmtools\n";
 
 // The bytes salvage must give: the files put in, whole records; with zeros where a hole or the
@@ -85,7 +134,15 @@ struct Row {
     std::function<Salvaged(const Known&)> salvaged;
     bool passesFsckCpm = true;                  // fsck.cpm takes a hole in the last logical extent for damage
     std::vector<const char*> repairCodes = {};  // lines of the repair run only: what -u brings back
+    std::function<Salvaged(const Known&)> repaired = nullptr;  // salvage of NEW, where it differs
+    bool others = false;  // the damage makes files of noise, whose bytes no row can know
 };
+
+// A block of data with its first n bytes of every 64 flipped in bit 0.
+Bytes flipped(Bytes block, int n) {
+    for (int k = 0; k < n; ++k) block[static_cast<std::size_t>(k) * 64] ^= 1;
+    return block;
+}
 
 Salvaged all3(const Known& k) {
     return {{"A.TXT", k.of("A.TXT")}, {"B.BIN", k.of("B.BIN")}, {"C.DAT", k.of("C.DAT")}};
@@ -125,12 +182,11 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
             img[z18::DIRECTORY_OFFSET + static_cast<std::size_t>(sector) * z18::SECTOR_SIZE + k] =
                 static_cast<std::uint8_t>(pattern[k % pattern.size()]);
     };
-    // A.TXT's entry names block 2, B.BIN's: salvage gives it that block's data, and its own
-    // block 1 goes to lost+found.
-    const auto aTookBlock2 = [](const Known& k) {
-        Bytes a = blocksData(k.image, 2, 1);
-        a.resize(z18::RECORD_SIZE);
-        return with(with(all3(k), "A.TXT", a), "lost+found/block-001", blocksData(k.image, 1, 1));
+    // A.TXT's entry names block 2, in which B.BIN's run goes on: the data is B.BIN's, A.TXT gets
+    // zeros there, and its own block 1 goes to lost+found.
+    const auto aLostBlock = [](const Known& k) {
+        return with(with(all3(k), "A.TXT", Bytes(z18::RECORD_SIZE, 0)), "lost+found/block-001",
+                    blocksData(k.image, 1, 1));
     };
     using Args = std::vector<std::string>;
     const std::vector<Row> rows = {
@@ -145,6 +201,11 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          {"P304 entry 4 user 0 'OD(1).BIN'", "P304 entry 5 user 3 'SP ACE.TXT'"},
          [](const Known& k) {
              return with(with(all3(k), "OD(1).BIN", k.of("made")), "u3-SP_ACE.TXT", k.of("made"));
+         },
+         true,
+         {},
+         [](const Known& k) {
+             return with(with(all3(k), "OD_1_.BIN", k.of("made")), "u3-SP_ACE.TXT", k.of("made"));
          }},
         {"attribute bit in the name",
          [](Bytes& img, const TempDir&, Args*, Args*) { entryIn(img, 0)[z18::entry::NAME] |= 0x80; },
@@ -162,7 +223,10 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          },
          1,
          {"P303 entry 0 user 64 '\\x01.TXT'"},
-         [](const Known& k) { return with(without(all3(k), "A.TXT"), "_.TXT", k.of("A.TXT")); }},
+         [](const Known& k) { return with(without(all3(k), "A.TXT"), "_.TXT", k.of("A.TXT")); },
+         true,
+         {},
+         [](const Known& k) { return with(without(all3(k), "A.TXT"), "lost+found/block-001", blocksData(k.image, 1, 1)); }},
         // A lost block keeps its place: zeros in salvage and in the repair, nothing moved.
         {"block past the disk",
          [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::BLOCKS + 1, {200}); },
@@ -176,7 +240,67 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 0, z18::entry::BLOCKS, {2}); },
          1,
          {"P403 entry 0 user 0 'A.TXT'", "I705 image"},
-         aTookBlock2},
+         aLostBlock},
+        // B.BIN's last slot names A.TXT's block, and so does the first slot of C.DAT's second
+        // entry; block 4, which would go on with B.BIN's run, and block 21, with which C.DAT's would
+        // go on to 22, hold data no entry names: the block stays A.TXT's, whatever the order.
+        {"block that breaks a run",
+         [](Bytes& img, const TempDir&, Args*, Args*) {
+             setEntry(img, 1, z18::entry::BLOCKS + 2, {1});
+             setEntry(img, 3, z18::entry::BLOCKS, {1});
+         },
+         1,
+         {"P403 entry 1 user 0 'B.BIN'", "P403 entry 3 user 0 'C.DAT'", "I705 image"},
+         [](const Known& k) {
+             const Salvaged b = with(with(all3(k), "B.BIN", k.zeroed("B.BIN", 4096, 5120)),
+                                     "lost+found/block-004", blocksData(k.image, 4, 1));
+             return with(with(b, "C.DAT", k.zeroed("C.DAT", 32768, 34816)), "lost+found/block-021",
+                         blocksData(k.image, 21, 1));
+         }},
+        // Nothing tells two claims apart (a name only z18man refuses is no damage): both files keep
+        // the data and both are told; the repair gives the second a copy.
+        {"block two sound entries name",
+         [](Bytes& img, const TempDir&, Args*, Args*) { putEntry(img, 4, 0, "A|B     BIN", 0, 1, {1}); },
+         1,
+         {"P407 entry 0 user 0 'A.TXT'", "P304 entry 4 user 0 'A|B.BIN'", "P408 entry 4 user 0 'A|B.BIN'"},
+         [](const Known& k) { return with(all3(k), "A_B.BIN", k.of("A.TXT")); }},
+        // D.TXT's second slot seems to go on with its run into E.TXT's block, but ends one record
+        // in, before E.TXT's data: that leaves nothing to tell them apart. E.TXT, which reads
+        // more of the block, keeps it; D.TXT's copy holds its one record.
+        {"claim that ends before another's data",
+         [](Bytes& img, const TempDir&, Args*, Args*) {
+             for (int b : {100, 101, 102}) putBlock(img, b, randomBytes(b == 101 ? 1024 : 2048, b));
+             putEntry(img, 4, 0, "D       TXT", 0, 17, {100, 101});
+             putEntry(img, 5, 0, "E       TXT", 0, 8, {101});
+         },
+         1,
+         {"P408 entry 4 user 0 'D.TXT'", "P407 entry 5 user 0 'E.TXT'", "I705 image"},
+         [](const Known& k) {
+             Bytes d = randomBytes(2048, 100), e = randomBytes(1024, 101);
+             d.insert(d.end(), e.begin(), e.begin() + 128);
+             return with(with(with(all3(k), "D.TXT", d), "E.TXT", e), "lost+found/block-102",
+                         randomBytes(2048, 102));
+         }},
+        // Records past a lowered record count are old data: lost+found keeps them, the file ends
+        // at its count.
+        {"records past the record count",
+         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::RECORD_COUNT, {33}); },
+         0,
+         {"I708 entry 1 user 0 'B.BIN'"},
+         [](const Known& k) {
+             const Bytes b = k.of("B.BIN"), past = blocksData(k.image, 4, 1);
+             return with(with(all3(k), "B.BIN", Bytes(b.begin(), b.begin() + 33 * 128)),
+                         "lost+found/block-004-records-1-15", Bytes(past.begin() + 128, past.end()));
+         }},
+        // Filler with 16 other bytes is bit flips in free space; with 17 it may be data.
+        {"bit flips in free space",
+         [](Bytes& img, const TempDir&, Args*, Args*) {
+             putBlock(img, 100, flipped(blockBytes(img, 100), 16));
+             putBlock(img, 101, flipped(blockBytes(img, 101), 17));
+         },
+         0,
+         {"I705 image: data that no file names, in block 101;"},
+         [](const Known& k) { return with(all3(k), "lost+found/block-101", flipped(blockBytes(k.image, 101), 17)); }},
         {"stray block past the record count",
          [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::BLOCKS + 3, {5}); },
          1,
@@ -191,7 +315,7 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          [](Bytes& img, const TempDir&, Args*, Args*) { std::memcpy(entryIn(img, 9), entryIn(img, 1), 32); },
          1,
          {"P506 entry 9 user 0 'B.BIN'"},
-         [](const Known& k) { return with(all3(k), "B~1.BIN", k.of("B.BIN")); }},
+         [](const Known& k) { return with(all3(k), "B~1.BIN", Bytes(5120, 0)); }},
         // Layouts CP/M leaves are sound, and every record comes out at its place.
         {"entries out of order",
          [](Bytes& img, const TempDir&, Args*, Args*) {
@@ -210,28 +334,48 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
              return with(with(all3(k), "C.DAT", k.zeroed("C.DAT", 6144, 8192)), "lost+found/block-008",
                          blocksData(k.image, 8, 1));
          }},
-        // The first extent erased: a hole in the file, and the erased extent saved on its own.
+        // The first extent erased: a hole in the file, the erased extent saved on its own, and
+        // put back into the file by -u.
         {"extent missing",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 2, 0, {0xE5}); },
+         [](Bytes& img, const TempDir&, Args*, Args* repair) {
+             setEntry(img, 2, 0, {0xE5});
+             *repair = {"-u"};
+         },
          0,
-         {"I701 entry 3 user 0 'C.DAT'", "I702 entry 2 erased 'C.DAT'"},
+         {"I701 entry 3 user 0 'C.DAT'", "I706 entry 2 erased 'C.DAT'"},
          [](const Known& k) {
              Bytes first = k.of("C.DAT");
              first.resize(32768);
              return with(with(all3(k), "C.DAT", k.zeroed("C.DAT", 0, 32768)), "erased/C.DAT", first);
-         }},
+         },
+         true,
+         {"I707 entry 2 erased 'C.DAT'"},
+         all3},
         // Undelete: a file erased by z18man comes back whole; one whose block a later file took
         // is lost, and its other blocks go to lost+found.
         {"erased file brought back",
          [](Bytes& img, const TempDir&, Args*, Args* repair) {
              setEntry(img, 1, 0, {0xE5});
+             setEntry(img, 1, z18::entry::S1, {200});  // which CP/M never writes: 0 when it comes back
              *repair = {"-u", "B.*"};
          },
          0,
          {"I702 entry 1 erased 'B.BIN'"},
          [](const Known& k) { return with(without(all3(k), "B.BIN"), "erased/B.BIN", k.of("B.BIN")); },
          true,
-         {"I704 entry 1 erased 'B.BIN'"}},
+         {"I704 entry 1 erased 'B.BIN'"},
+         all3},
+        {"erased empty file beside a live one of its name",
+         [](Bytes& img, const TempDir&, Args*, Args* repair) {
+             putEntry(img, 4, 0xE5, "A       TXT", 0, 0, {});
+             *repair = {"-u"};
+         },
+         0,
+         {"I702 entry 4 erased 'A.TXT'"},
+         [](const Known& k) { return with(all3(k), "erased/A.TXT", {}); },
+         true,
+         {"I704 entry 4 erased 'A.TXT': an erased file of 0 bytes; brought back as A~1.TXT"},
+         [](const Known& k) { return with(all3(k), "A~1.TXT", {}); }},
         {"erased file whose block was taken",
          [](Bytes& img, const TempDir&, Args*, Args*) {
              setEntry(img, 1, 0, {0xE5});
@@ -242,15 +386,22 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          [](const Known& k) {
              Bytes a = blocksData(k.image, 3, 1);
              a.resize(z18::RECORD_SIZE);
-             return with(with(with(without(all3(k), "B.BIN"), "A.TXT", a), "lost+found/blocks-001-002",
-                              blocksData(k.image, 1, 2)),
-                         "lost+found/block-004", blocksData(k.image, 4, 1));
+             const Bytes past = blocksData(k.image, 3, 1);
+             return with(with(with(with(without(all3(k), "B.BIN"), "A.TXT", a), "lost+found/blocks-001-002",
+                                   blocksData(k.image, 1, 2)),
+                              "lost+found/block-004", blocksData(k.image, 4, 1)),
+                         "lost+found/block-003-records-1-15", Bytes(past.begin() + z18::RECORD_SIZE, past.end()));
          }},
         // A lost directory sector is one problem, and no file is made of its bytes.
         {"fill pattern in a directory sector",
          [&](Bytes& img, const TempDir&, Args*, Args*) { fillSector(img, 1, "BADSECTOR!"); },
          1,
          {"P202 entries 16-31: "},
+         all3},
+        {"free entries of 0xE5 and zeros",
+         [&](Bytes& img, const TempDir&, Args*, Args*) { fillSector(img, 1, std::string("\xE5") + std::string(31, '\0')); },
+         0,
+         {},
          all3},
         {"sector of 0xF6",
          [&](Bytes& img, const TempDir&, Args*, Args*) { fillSector(img, 2, "\xF6"); },
@@ -273,7 +424,11 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          },
          1,
          {"P301 entry 4 user 19 "},
-         nullptr},
+         all3,
+         true,
+         {},
+         nullptr,
+         true},
         // The image file as dumps leave it.
         {"cut off inside a sector",
          [](Bytes& img, const TempDir&, Args*, Args*) { img.resize(z18::blockOffset(8) + 300); },
@@ -284,6 +439,23 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
              c.resize(32768 + 7296);
              return with(all3(k), "C.DAT", c);
          }},
+        // Whatever its length: on a dump cut to a disk's length, and on one cut far shorter.
+        {"header before a cut dump",
+         [](Bytes& img, const TempDir&, Args*, Args*) {
+             img.insert(img.begin(), 256, 0x4D);
+             img.resize(z18::IMAGE_SIZE);
+         },
+         1,
+         {"P103 image", "P101 image"},
+         all3},
+        {"512-byte header before a dump cut short",
+         [](Bytes& img, const TempDir&, Args*, Args*) {
+             img.insert(img.begin(), 512, 0);
+             img.resize(300000);
+         },
+         1,
+         {"P103 image", "P101 image"},
+         all3},
         {"header before the disk",
          [](Bytes& img, const TempDir&, Args*, Args*) { img.insert(img.begin(), 256, 0x4D); },
          1,
@@ -291,15 +463,22 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          all3},
         {"ddrescue map",
          [](Bytes&, const TempDir& d, Args* all, Args*) {
-             // Block 6, the second of C.DAT, could not be read: its first two sectors are lost.
+             // The first sector of each of C.DAT's blocks 6-9 was never read whole, each in a status
+             // of its own: not tried, not trimmed, not scraped, bad.
              writeFile(d / "disk.map",
                        std::string("# Mapfile. Created by GNU ddrescue version 1.27\n0x0 +\n0x0 0x5400 +\n"
-                                   "0x5400 0x400 -\n0x5800 0x100000 +\n"));
+                                   "0x5400 0x200 ?\n0x5600 0x600 +\n0x5C00 0x200 *\n0x5E00 0x600 +\n"
+                                   "0x6400 0x200 /\n0x6600 0x600 +\n0x6C00 0x200 -\n0x6E00 0x100000 +\n"));
              *all = {"-b", d / "disk.map"};
          },
          1,
-         {"P601 entry 2 user 0 'C.DAT': records 16-23 "},
-         [](const Known& k) { return with(all3(k), "C.DAT", k.zeroed("C.DAT", 2048, 3072)); }},
+         {"P601 entry 2 user 0 'C.DAT': records 16-19 ", "P601 entry 2 user 0 'C.DAT': records 32-35 ",
+          "P601 entry 2 user 0 'C.DAT': records 48-51 ", "P601 entry 2 user 0 'C.DAT': records 64-67 "},
+         [](const Known& k) {
+             Bytes c = k.of("C.DAT");
+             for (std::size_t at = 2048; at < 10240; at += 2048) std::fill_n(c.begin() + at, 512, 0);
+             return with(all3(k), "C.DAT", c);
+         }},
         {"list of bad sectors",
          [](Bytes&, const TempDir& d, Args* all, Args*) {
              writeFile(d / "bad.txt", std::string("# sectors\n22\n"));
@@ -335,10 +514,8 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          1,
          {"P404 entry 1 user 0 'B.BIN'", "I705 image"},
          [](const Known& k) {
-             Bytes b = k.of("B.BIN");
-             const Bytes first = blocksData(k.image, 2, 1);
-             std::copy(first.begin(), first.begin() + 1024, b.begin() + 4096);
-             return with(with(all3(k), "B.BIN", b), "lost+found/block-004", blocksData(k.image, 4, 1));
+             return with(with(all3(k), "B.BIN", k.zeroed("B.BIN", 4096, 5120)), "lost+found/block-004",
+                         blocksData(k.image, 4, 1));
          }},
         // Every block is named, by the files or by an erased one: a lost block becomes a hole,
         // and the record count is cut to what is left.
@@ -354,7 +531,10 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
          1,
          {"P406 entry 0 user 0 'A.TXT'", "P505 entry 0 user 0 'A.TXT'", "I703 entry 4 erased 'E.DAT'",
           "I705 image"},
-         aTookBlock2},
+         aLostBlock,
+         true,
+         {},
+         [&](const Known& k) { return with(aLostBlock(k), "A.TXT", {}); }},
         {"record count above 128",
          [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::RECORD_COUNT, {200}); },
          1,
@@ -395,26 +575,26 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
         EXPECT_EQ(fsck(all + Args{disk}, &out), row.status) << out;
         for (const char* code : row.codes)
             EXPECT_NE(out.find(std::string("\n") + code), std::string::npos) << out;
+        const std::string check = out;
+        // --json, read by a strict parser, says what the text says.
         EXPECT_EQ(fsck(all + Args{"--json", disk}, &out), row.status) << out;
-        for (const char* code : row.codes)
-            EXPECT_NE(out.find("\"code\":\"" + std::string(code).substr(0, 4)), std::string::npos) << out;
+        const ExeResult json = jsonFields(out);
+        EXPECT_EQ(json.status, 0) << json.out;
+        std::vector<std::string> problems = fieldPairs(json.out, "problems", "code", "entry");
+        for (const std::string& info : fieldPairs(json.out, "information", "code", "entry"))
+            problems.push_back(info);
+        std::sort(problems.begin(), problems.end());
+        EXPECT_EQ(problems, problemsOf(check));
 
         EXPECT_EQ(fsck(all + Args{"-x", d / "out", disk}, &out), row.status) << out;
         EXPECT_TRUE(fileExists(d / "out/z18fsck-report.txt"));
-        if (row.salvaged) {
-            const Salvaged want = row.salvaged(known);
-            const Salvaged got = filesUnder(d / "out");
-            for (const auto& w : want) {
-                const auto g = got.find(w.first);
-                if (g == got.end()) {
-                    ADD_FAILURE() << "salvage wrote no " << w.first << "\n" << out;
-                } else if (!w.second.empty()) {
-                    EXPECT_EQ(g->second, w.second) << w.first;
-                }
-            }
-            for (const auto& g : got)
-                EXPECT_EQ(want.count(g.first), 1u) << "salvage wrote " << g.first << "\n" << out;
-        }
+        const Salvaged salvaged = row.salvaged(known);
+        EXPECT_EQ(differences(filesUnder(d / "out"), salvaged, row.others), "") << out;
+        std::vector<std::string> sizes;  // and --json names the files salvage writes, with their sizes
+        for (const auto& f : filesUnder(d / "out"))
+            sizes.push_back(f.first + " " + std::to_string(f.second.size()));
+        std::sort(sizes.begin(), sizes.end());
+        EXPECT_EQ(fieldPairs(json.out, "files", "host", "bytes"), sizes);
         // A second salvage into the same folder takes up what the first one wrote, unchanged.
         const Salvaged first = filesUnder(d / "out");
         EXPECT_EQ(fsck(all + Args{"-x", d / "out", disk}, &out), row.status) << out;
@@ -433,7 +613,13 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
             const ExeResult cpm = cpmtool("fsck.cpm", {"-n", "new.z18"}, (writeDiskdefs(d.path()), d.path()));
             EXPECT_EQ(cpm.status, 0) << cpm.out;
         }
-        EXPECT_EQ(fsck({d / "new.z18"}, &out), 0) << out;
+        // The repaired image is clean, and holds the files, erased ones and lost data salvage
+        // found, each whole, but for what the repair changed.
+        EXPECT_EQ(fsck({"-x", d / "again", d / "new.z18"}, &out), 0) << out;
+        EXPECT_EQ(
+            differences(filesUnder(d / "again"), row.repaired ? row.repaired(known) : salvaged, row.others),
+            "")
+            << out;
         z18::fsck::Plan damaged, repaired;
         const Bytes mapBytes = all.empty() ? Bytes() : readFile(all[1]);
         const std::string map(mapBytes.begin(), mapBytes.end());
@@ -465,6 +651,8 @@ TEST(Fsck, RefusesToReplaceOrFillAnything) {
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{}, "Usage: "},
         {{"-q", d / "disk.z18"}, "Usage: "},
+        {{"-u", d / "disk.z18"},
+         "z18fsck: -u brings files back into a repaired image only: give -o NEW.z18 too\n"},
         {{d / "none.z18"}, "cannot open image '" + d / "none.z18" + "': No such file or directory\n"},
         {{d / "full"}, "cannot open image '" + d / "full" + "': Is a directory\n"},
         {{"-o", d / "taken.z18", d / "disk.z18"}, "will not replace existing '" + d / "taken.z18" + "'\n"},

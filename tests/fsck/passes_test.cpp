@@ -28,7 +28,11 @@ struct PassRow {
     std::function<void(const Context&)> check;
 };
 
-void data(Checked& r, int block) { r.plan.disk.bytes[z18::blockOffset(static_cast<unsigned>(block))] = 'D'; }
+void data(Checked& r, int block) {
+    std::fill_n(r.plan.disk.bytes.begin() +
+                    static_cast<std::ptrdiff_t>(z18::blockOffset(static_cast<unsigned>(block))),
+                z18::RECORD_SIZE, 'D');
+}
 
 }  // namespace
 
