@@ -23,8 +23,9 @@ function check(target) {
   $('rescue-name').textContent = toolFileName(suspect.name);
   $('rescue-report').textContent = result.text;
   $('open-repaired').hidden = true;
-  // The check's code for an erased file that a repair can bring back.
-  $('undelete').hidden = !/^I702 /m.test(result.text);
+  // The check's codes for an erased file, or an erased extent of a live one, that a repair can
+  // bring back.
+  $('undelete').hidden = !/^I70[26] /m.test(result.text);
   reveal('rescue');
 }
 
