@@ -82,20 +82,14 @@ void group(Context& c) {
 // Every file keeps its name where it can; the others get a valid name no other file has in any
 // user area.
 void name(Context& c) {
-    std::map<std::pair<int, std::string>, int> taken;
     std::set<std::string> anywhere;
     for (Group& g : c.groups) {
         if (g.rename) continue;
         const Entry& first = c.entries[g.entries[0]];
         std::string shown = first.displayName;
         upperCase(shown);
-        auto clash = taken.find({g.area, shown});
-        if (clash != taken.end()) {
-            g.rename = true;
-            g.clashWith = clash->second;
-            continue;
-        }
-        taken[{g.area, shown}] = g.entries[0];
+        // Names that pass the check are stored in one form, so two files of one user area never
+        // show the same name: the key that tells files apart is that name.
         anywhere.insert(shown);
         g.name = shown;
     }
@@ -123,9 +117,6 @@ void name(Context& c) {
         if (g.splitProblem >= 0)
             c.plan.problems[static_cast<std::size_t>(g.splitProblem)].parts.emplace_back(Part::NEW_NAME,
                                                                                          candidate);
-        else if (g.clashWith >= 0)
-            c.problem(Code::NAME_CLASH, at, g.area,
-                      {{Part::OTHER, std::to_string(g.clashWith)}, {Part::NEW_NAME, candidate}});
         else
             c.problem(Code::BAD_NAME, at, -1, {{Part::NEW_NAME, candidate}});
     }

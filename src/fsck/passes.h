@@ -63,7 +63,6 @@ struct Group {
     bool rewriteKey = false;   // the repair writes the user byte and name of every entry anew
     bool rename = false;
     bool clearBits = false;  // renamed only to clear the attribute bits of the name
-    int clashWith = -1;      // entry of the file whose name it would repeat
     int splitProblem = -1;   // problem that waits for the name of a split-off extent
     std::string name;        // as the repaired image names it
 };

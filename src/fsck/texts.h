@@ -89,8 +89,6 @@ constexpr char SUMMARY_PROBLEMS[] = " problem(s)\n";
     X(BAD_NAME, 304, PROBLEM, "name fails the CP/M name check", "renamed to {new}")                        \
     X(NAME_ATTRIBUTES, 305, PROBLEM, "attribute {bits} set in the name, which z18man refuses",             \
       "cleared, the name kept")                                                                            \
-    X(NAME_CLASH, 306, PROBLEM, "a file of this name is already in user area {n} (entry {other})",         \
-      "renamed to {new}")                                                                                  \
     X(MIXED_KEYS, 307, PROBLEM, "its extents carry different attribute bits",                              \
       "all set as in its first extent")                                                                    \
     /* Block numbers. */                                                                                   \
