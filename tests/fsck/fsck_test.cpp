@@ -104,11 +104,11 @@ std::multiset<std::string> problemsOf(const std::string& check) {
 }
 
 // A row's image as its damage leaves it, and what the damage adds to the arguments of every run
-// (-b) and of the repair (-u); a file it needs goes into dir, beside the image.
+// (-b); a file it needs goes into dir, beside the image.
 struct Damaged {
     Bytes image;
     const TempDir& dir;
-    Args all, repair;
+    Args all;
     std::string map;  // the text of the bad-sector map that -b names
 };
 using Damage = std::function<void(Damaged&)>;
@@ -144,10 +144,7 @@ const std::string kMade = "made by cpmtools\n";
 struct Known {
     Salvaged files;
     Bytes image;
-    Bytes of(const std::string& name) const {
-        const auto f = files.find(name);
-        return padded(f != files.end() ? f->second : Bytes(kMade.begin(), kMade.end()));
-    }
+    Bytes of(const std::string& name) const { return padded(files.at(name)); }
     Bytes zeroed(const std::string& name, std::size_t from, std::size_t to) const {
         Bytes b = of(name);
         std::fill(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(to),
@@ -189,11 +186,17 @@ struct Row {
         salvaged = std::move(files);
         return *this;
     }
-    // Lines of the repair run only (what -u brings back), and the salvage of NEW where it differs.
-    Row& repair(std::vector<const char*> lines, std::optional<Salvaged> files) {
-        repairCodes = std::move(lines);
+    // The salvage of NEW, where the repair changed what salvage finds.
+    Row& repairGives(Salvaged files) {
         repaired = std::move(files);
         return *this;
+    }
+    // A repair given these words (-u): the lines only it prints, what it brings back, and the
+    // salvage of NEW.
+    Row& undelete(Args words, std::vector<const char*> lines, Salvaged files) {
+        repairArgs = std::move(words);
+        repairCodes = std::move(lines);
+        return repairGives(std::move(files));
     }
     // The damage makes files of noise, whose bytes no row can know.
     Row& noise() {
@@ -205,6 +208,7 @@ struct Row {
     Damage damage;
     int status = 0;
     std::vector<const char*> codes, repairCodes;
+    Args repairArgs;
     std::optional<Salvaged> salvaged;  // where not given, the three files whole
     std::optional<Salvaged> repaired;
     bool others = false;
@@ -247,7 +251,7 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
     // A.TXT's entry names block 2, in which B.BIN's run goes on: the data is B.BIN's, A.TXT gets
     // zeros there, and its own block 1 goes to lost+found.
     const Salvaged aLostBlock = k.holed(all3, "A.TXT", 0, z18::RECORD_SIZE, 1);
-    const Bytes made = k.of("made");
+    const Bytes made = padded(Bytes(kMade.begin(), kMade.end()));
     const std::vector<Row> rows = {
         Row("clean", [](Damaged&) {}).check(0, {}),
         // Names other tools write and z18man refuses: kept for salvage, made valid by the repair.
@@ -258,7 +262,7 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
             })
             .check(1, {"P304 entry 4 user 0 'OD(1).BIN'", "P304 entry 5 user 3 'SP ACE.TXT'"})
             .salvage(with(all3, {{"OD(1).BIN", made}, {"u3-SP_ACE.TXT", made}}))
-            .repair({}, with(all3, {{"OD_1_.BIN", made}, {"u3-SP_ACE.TXT", made}})),
+            .repairGives(with(all3, {{"OD_1_.BIN", made}, {"u3-SP_ACE.TXT", made}})),
         Row("attribute bit in the name", [](Damaged& x) { entryIn(x.image, 0)[z18::entry::NAME] |= 0x80; })
             .check(1, {"P305 entry 0 user 0 '\\xC1.TXT'"}),
         Row("user byte 20", poke(0, 0, {20}))
@@ -267,7 +271,7 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
         Row("no file", poke(0, 0, {0x40, 0x01}))
             .check(1, {"P303 entry 0 user 64 '\\x01.TXT'"})
             .salvage(with(without(all3, "A.TXT"), {{"_.TXT", k.of("A.TXT")}}))
-            .repair({}, with(without(all3, "A.TXT"), {{"lost+found/block-001", blocksData(k.image, 1, 1)}})),
+            .repairGives(with(without(all3, "A.TXT"), {{"lost+found/block-001", blocksData(k.image, 1, 1)}})),
         // A lost block keeps its place: zeros in salvage and in the repair, nothing moved.
         Row("block past the disk", poke(1, z18::entry::BLOCKS + 1, {200}))
             .check(1, {"P402 entry 1 user 0 'B.BIN'", "I705 image"})
@@ -343,35 +347,28 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
             .salvage(k.holed(all3, "C.DAT", 6144, 8192, 8)),
         // The first extent erased: a hole in the file, the erased extent saved on its own, and
         // put back into the file by -u.
-        Row("extent missing",
-            [](Damaged& x) {
-                setEntry(x.image, 2, 0, {0xE5});
-                x.repair = {"-u"};
-            })
+        Row("extent missing", poke(2, 0, {0xE5}))
             .check(0, {"I701 entry 3 user 0 'C.DAT'", "I706 entry 2 erased 'C.DAT'"})
             .salvage(with(all3, {{"C.DAT", k.zeroed("C.DAT", 0, 32768)},
                                  {"erased/C.DAT", slice(k.of("C.DAT"), 0, 32768)}}))
-            .repair({"I707 entry 2 erased 'C.DAT'"}, all3),
+            .undelete({"-u"}, {"I707 entry 2 erased 'C.DAT'"}, all3),
         // Undelete: a file erased by z18man comes back whole; one whose block a later file took
         // is lost, and its other blocks go to lost+found.
         Row("erased file brought back",
             [](Damaged& x) {
                 setEntry(x.image, 1, 0, {0xE5});
                 setEntry(x.image, 1, z18::entry::S1, {200});  // which CP/M never writes: 0 when it comes back
-                x.repair = {"-u", "B.*"};
             })
             .check(0, {"I702 entry 1 erased 'B.BIN'"})
             .salvage(with(without(all3, "B.BIN"), {{"erased/B.BIN", k.of("B.BIN")}}))
-            .repair({"I704 entry 1 erased 'B.BIN'"}, all3),
+            .undelete({"-u", "B.*"}, {"I704 entry 1 erased 'B.BIN'"}, all3),
         Row("erased empty file beside a live one of its name",
-            [](Damaged& x) {
-                putEntry(x.image, 4, 0xE5, "A       TXT", 0, 0, {});
-                x.repair = {"-u"};
-            })
+            [](Damaged& x) { putEntry(x.image, 4, 0xE5, "A       TXT", 0, 0, {}); })
             .check(0, {"I702 entry 4 erased 'A.TXT'"})
             .salvage(with(all3, {{"erased/A.TXT", {}}}))
-            .repair({"I704 entry 4 erased 'A.TXT': an erased file of 0 bytes; brought back as A~1.TXT"},
-                    with(all3, {{"A~1.TXT", {}}})),
+            .undelete({"-u"},
+                      {"I704 entry 4 erased 'A.TXT': an erased file of 0 bytes; brought back as A~1.TXT"},
+                      with(all3, {{"A~1.TXT", {}}})),
         Row("erased file whose block was taken",
             [](Damaged& x) {
                 setEntry(x.image, 1, 0, {0xE5});
@@ -465,7 +462,7 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
             .check(1, {"P406 entry 0 user 0 'A.TXT'", "P505 entry 0 user 0 'A.TXT'",
                        "I703 entry 4 erased 'E.DAT'", "I705 image"})
             .salvage(aLostBlock)
-            .repair({}, with(aLostBlock, {{"A.TXT", {}}})),
+            .repairGives(with(aLostBlock, {{"A.TXT", {}}})),
         Row("record count above 128", poke(1, z18::entry::RECORD_COUNT, {200}))
             .check(1, {"P501 entry 1 user 0 'B.BIN'", "P504 entry 1 user 0 'B.BIN'"})
             .salvage(with(all3, {{"B.BIN", blocksData(k.image, 2, 3)}})),
@@ -488,7 +485,7 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir d;
-        Damaged x{k.image, d, {}, {}, {}};
+        Damaged x{k.image, d, {}, {}};
         row.damage(x);
         const std::string disk = d / "disk.z18";
         writeFile(disk, x.image);
@@ -520,8 +517,8 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
         out = run({"-x", d / "out"});
         EXPECT_TRUE(filesUnder(d / "out") == first) << out;
 
-        run(x.repair + Args{"-o", d / "new.z18"}, row.repairCodes);
-        if (row.status == 0 && x.repair.empty()) {
+        run(row.repairArgs + Args{"-o", d / "new.z18"}, row.repairCodes);
+        if (row.status == 0 && row.repairArgs.empty()) {
             EXPECT_EQ(readFile(d / "new.z18"), x.image);
         }
         InProcess list;
@@ -535,7 +532,7 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
         EXPECT_EQ(differences(filesUnder(d / "again"), row.repaired.value_or(salvaged), row.others), "")
             << out;
         z18::fsck::Plan damaged, repaired;
-        ASSERT_TRUE(planOf(*z18::defaultEnv(), disk, &damaged, x.map, !x.repair.empty()) &&
+        ASSERT_TRUE(planOf(*z18::defaultEnv(), disk, &damaged, x.map, !row.repairArgs.empty()) &&
                     planOf(*z18::defaultEnv(), d / "new.z18", &repaired));
         EXPECT_EQ(recordsKept(damaged, repaired), "");
         for (const z18::fsck::Problem& p : damaged.problems) EXPECT_EQ(missingParts(p), "") << problemLine(p);
