@@ -633,13 +633,10 @@ TEST(Fsck, WhatAStoppedRunLeavesARerunTakesUp) {
 // with every byte the terminal could act on escaped, and --json stays JSON a strict parser reads:
 // the backslash of each escape and a quote in a name are themselves escaped there.
 TEST(Fsck, NamesAndPathsAreEscapedInTheReportAndTheJson) {
-    Bytes image = blankImage();
-    putEntry(image, 0, 0, "A\\B     TXT", 0, 1, {1});
-    putEntry(image, 1, 0, "Q\"T     TXT", 0, 1, {2});
-    putEntry(image, 2, 0, "\x1b[2J    TXT", 0, 1, {3});
-    putEntry(image, 3, 0, "\x7f\x9bX\xc2\x9f   TXT", 0, 1, {4});
+    const Bytes image =
+        imageOfFiles({"A\\B     TXT", "Q\"T     TXT", "\x1b[2J    TXT", "\x7f\x9bX\xc2\x9f   TXT"});
     const std::string disk = "d\x1b\x9b.z18", folder = "o\x7f\xc2\x85", repaired = "n\x07.z18";
-    const auto run = [&](const std::vector<std::string>& args, std::string* report) {
+    const auto run = [&](const Args& args, std::string* report) {
         z18::MemEnv mem;
         mem.putFile(disk, image);
         std::string out;
