@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -29,25 +31,28 @@ using namespace z18test;
 
 namespace {
 
+using Args = std::vector<std::string>;
+using Salvaged = std::map<std::string, Bytes>;
+
 // z18fsck as users run it: the program of the build under test (the Windows one under Wine).
-int fsck(const std::vector<std::string>& args, std::string* out) {
+int fsck(const Args& args, std::string* out) {
     const ExeResult r = runFsckExe(args, std::string());
     *out = r.out;
     return r.status;
 }
 
-void setEntry(Bytes& image, int index, std::size_t at, std::initializer_list<int> bytes) {
+void setEntry(Bytes& image, int index, std::size_t at, const std::vector<int>& bytes) {
     for (int b : bytes) entryIn(image, index)[at++] = static_cast<std::uint8_t>(b);
 }
 
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+Args operator+(Args a, const Args& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
 // Every file under dir but the report, by its path there, with its bytes.
-std::map<std::string, Bytes> filesUnder(const std::string& dir) {
-    std::map<std::string, Bytes> found;
+Salvaged filesUnder(const std::string& dir) {
+    Salvaged found;
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
         const std::string path = std::filesystem::relative(e.path(), dir).string();
         if (e.is_regular_file() && path != "z18fsck-report.txt") found[path] = readFile(e.path().string());
@@ -57,8 +62,7 @@ std::map<std::string, Bytes> filesUnder(const std::string& dir) {
 
 // What differs between the files found and those wanted, which may leave out files that the
 // damage itself made (`others`): empty when nothing does.
-std::string differences(const std::map<std::string, Bytes>& got, const std::map<std::string, Bytes>& want,
-                        bool others) {
+std::string differences(const Salvaged& got, const Salvaged& want, bool others) {
     std::string out;
     for (const auto& w : want) {
         const auto g = got.find(w.first);
@@ -71,35 +75,67 @@ std::string differences(const std::map<std::string, Bytes>& got, const std::map<
 }
 
 // Of the --json fields that jsonFields gives, "A B" for each item of `list` (problems, files...)
-// with its fields a and b, sorted.
-std::vector<std::string> fieldPairs(const std::string& fields, const std::string& list, const std::string& a,
-                                    const std::string& b) {
+// with its fields a and b.
+std::multiset<std::string> fieldPairs(const std::string& fields, const std::string& list,
+                                      const std::string& a, const std::string& b) {
     std::map<std::string, std::string> first;
-    std::vector<std::string> found;
+    std::multiset<std::string> found;
     std::istringstream lines(fields);
     for (std::string line; std::getline(lines, line);) {
         const std::size_t dot = line.find('.', list.size() + 1), is = line.find('=');
         if (line.rfind(list + ".", 0) != 0 || dot > is) continue;
         const std::string item = line.substr(0, dot), field = line.substr(dot + 1, is - dot - 1);
         if (field == a) first[item] = line.substr(is + 1);
-        if (field == b) found.push_back(first[item] + " " + line.substr(is + 1));
+        if (field == b) found.insert(first[item] + " " + line.substr(is + 1));
     }
-    std::sort(found.begin(), found.end());
     return found;
 }
 
-// The problem lines of a check, each as its code and first entry ("P403 1", "P101 -1"), sorted.
-std::vector<std::string> problemsOf(const std::string& check) {
-    std::vector<std::string> found;
+// The problem lines of a check, each as its code and first entry ("P403 1", "P101 -1").
+std::multiset<std::string> problemsOf(const std::string& check) {
+    std::multiset<std::string> found;
     std::istringstream lines(check);
     for (std::string line; std::getline(lines, line);)
         if (line.size() > 5 && (line[0] == 'P' || line[0] == 'I') && std::isdigit(line[1]))
-            found.push_back(line.substr(0, 5) +
-                            (line.compare(5, 5, "image") == 0
-                                 ? "-1"
-                                 : std::to_string(std::stoi(line.substr(line.find(' ', 5))))));
-    std::sort(found.begin(), found.end());
+            found.insert(line.substr(0, 5) +
+                         (line.compare(5, 5, "image") == 0
+                              ? "-1"
+                              : std::to_string(std::stoi(line.substr(line.find(' ', 5))))));
     return found;
+}
+
+// A row's image as its damage leaves it, and what the damage adds to the arguments of every run
+// (-b); a file it needs goes into dir, beside the image.
+struct Damaged {
+    Bytes image;
+    const TempDir& dir;
+    Args all;
+    std::string map;  // the text of the bad-sector map that -b names
+};
+using Damage = std::function<void(Damaged&)>;
+
+// Damage that writes these bytes into entry `index` from `at` on.
+Damage poke(int index, std::size_t at, std::vector<int> bytes) {
+    return [=](Damaged& x) { setEntry(x.image, index, at, bytes); };
+}
+
+// Damage that changes every byte of directory sectors `first` on, `count` of them, to the
+// repeated pattern.
+Damage fillSectors(int first, int count, const std::string& pattern) {
+    return [=](Damaged& x) {
+        for (std::size_t k = 0; k < z18::SECTOR_SIZE * static_cast<std::size_t>(count); ++k)
+            x.image[z18::DIRECTORY_OFFSET + static_cast<std::size_t>(first) * z18::SECTOR_SIZE + k] =
+                static_cast<std::uint8_t>(pattern[k % pattern.size()]);
+    };
+}
+
+// No damage to the image, but a bad-sector map `name` holding text, which every run is given.
+Damage badSectors(const std::string& name, const std::string& text) {
+    return [=](Damaged& x) {
+        writeFile(x.dir / name, text);
+        x.all = {"-b", x.dir / name};
+        x.map = text;
+    };
 }
 
 const std::string kMade = "made by cpmtools\n";
@@ -107,53 +143,88 @@ const std::string kMade = "made by cpmtools\n";
 // The bytes salvage must give: the files put in, whole records; with zeros where a hole or the
 // damage is; blocks of the good image.
 struct Known {
-    std::map<std::string, Bytes> files;
+    Salvaged files;
     Bytes image;
-    Bytes of(const std::string& name) const {
-        const auto f = files.find(name);
-        return padded(f != files.end() ? f->second : Bytes(kMade.begin(), kMade.end()));
-    }
+    Bytes of(const std::string& name) const { return padded(files.at(name)); }
     Bytes zeroed(const std::string& name, std::size_t from, std::size_t to) const {
         Bytes b = of(name);
         std::fill(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(to),
                   0);
         return b;
     }
+    // base, with file `name` zeroed from `from` to `to`, where its entry no longer names its
+    // block `lost`, and that block in lost+found.
+    Salvaged holed(Salvaged base, const std::string& name, std::size_t from, std::size_t to, int lost) const {
+        char found[32];
+        std::snprintf(found, sizeof found, "lost+found/block-%03d", lost);
+        base[name] = zeroed(name, from, to);
+        base[found] = blocksData(image, lost, 1);
+        return base;
+    }
 };
 
-using Salvaged = std::map<std::string, Bytes>;
-
-struct Row {
-    const char* name;
-    // Damages the image; may add to the arguments of every run (-b) and of the repair (-u).
-    std::function<void(Bytes&, const TempDir&, std::vector<std::string>* all,
-                       std::vector<std::string>* repair)>
-        make;
-    int status;
-    std::vector<const char*> codes;  // a code and its subject, each on a line of the check
-    std::function<Salvaged(const Known&)> salvaged;
-    bool passesFsckCpm = true;                  // fsck.cpm takes a hole in the last logical extent for damage
-    std::vector<const char*> repairCodes = {};  // lines of the repair run only: what -u brings back
-    std::function<Salvaged(const Known&)> repaired = nullptr;  // salvage of NEW, where it differs
-    bool others = false;  // the damage makes files of noise, whose bytes no row can know
-};
-
-// A block of data with its first n bytes of every 64 flipped in bit 0.
-Bytes flipped(Bytes block, int n) {
-    for (int k = 0; k < n; ++k) block[static_cast<std::size_t>(k) * 64] ^= 1;
-    return block;
-}
-
-Salvaged all3(const Known& k) {
-    return {{"A.TXT", k.of("A.TXT")}, {"B.BIN", k.of("B.BIN")}, {"C.DAT", k.of("C.DAT")}};
-}
-Salvaged with(Salvaged base, const std::string& path, Bytes bytes) {
-    base[path] = std::move(bytes);
+// base with these files put in or replaced.
+Salvaged with(Salvaged base, const Salvaged& files) {
+    for (const auto& f : files) base[f.first] = f.second;
     return base;
 }
 Salvaged without(Salvaged base, const std::string& path) {
     base.erase(path);
     return base;
+}
+
+// A damage or feature, and what z18fsck does with it: what the check says, what salvage writes
+// and, where it differs, what the repair adds.
+struct Row {
+    Row(const char* name, Damage damage) : name(name), damage(std::move(damage)) {}
+    // The check's exit status, and the lines it holds: a code and its subject on each.
+    Row& check(int exit, std::vector<const char*> lines) {
+        status = exit;
+        codes = std::move(lines);
+        return *this;
+    }
+    Row& salvage(Salvaged files) {
+        salvaged = std::move(files);
+        return *this;
+    }
+    // The salvage of NEW, where the repair changed what salvage finds.
+    Row& repairGives(Salvaged files) {
+        repaired = std::move(files);
+        return *this;
+    }
+    // A repair given these words (-u): the lines only it prints, what it brings back, and the
+    // salvage of NEW.
+    Row& undelete(Args words, std::vector<const char*> lines, Salvaged files) {
+        repairArgs = std::move(words);
+        repairCodes = std::move(lines);
+        return repairGives(std::move(files));
+    }
+    // The damage makes files of noise, whose bytes no row can know.
+    Row& noise() {
+        others = true;
+        return *this;
+    }
+
+    const char* name;
+    Damage damage;
+    int status = 0;
+    std::vector<const char*> codes, repairCodes;
+    Args repairArgs;
+    std::optional<Salvaged> salvaged;  // where not given, the three files whole
+    std::optional<Salvaged> repaired;
+    bool others = false;
+};
+
+// Bytes from..to of data, to its end where no `to` is given.
+Bytes slice(const Bytes& data, std::size_t from, std::size_t to = SIZE_MAX) {
+    return Bytes(data.begin() + static_cast<std::ptrdiff_t>(from),
+                 data.begin() + static_cast<std::ptrdiff_t>(std::min(to, data.size())));
+}
+
+// A block of data with its first n bytes of every 64 flipped in bit 0.
+Bytes flipped(Bytes block, int n) {
+    for (int k = 0; k < n; ++k) block[static_cast<std::size_t>(k) * 64] ^= 1;
+    return block;
 }
 
 }  // namespace
@@ -162,472 +233,311 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
     Z18_SKIP_FOR_NODE_EXE("z18fsck has no Node build");
     ASSERT_TRUE(haveCpmtools()) << "cpmtools is not installed";
     // A.TXT in block 1, B.BIN in blocks 2-4, C.DAT in two entries (blocks 5-20 and 21-24).
-    Known known;
-    known.files = {
+    Known k;
+    k.files = {
         {"A.TXT", randomBytes(100, 1)}, {"B.BIN", randomBytes(5000, 2)}, {"C.DAT", randomBytes(40000, 3)}};
     TempDir base;
-    for (const auto& f : known.files) writeFile(base / f.first, f.second);
+    for (const auto& f : k.files) writeFile(base / f.first, f.second);
     InProcess add;
     ASSERT_EQ(add.run({base / "base", "/a", base / "*.*"}), 0) << add.output();
-    known.image = readFile(base / "base.z18");
-    const auto cpmcp = [](Bytes& img, const TempDir& d, const std::string& name, const std::string& to) {
-        writeFile(d / "disk.z18", img);
-        writeFile(d / name, kMade);
-        writeDiskdefs(d.path());
-        ASSERT_EQ(cpmtool("cpmcp", {"disk.z18", name, to}, d.path()).status, 0);
-        img = readFile(d / "disk.z18");
-    };
-    const auto fillSector = [](Bytes& img, int sector, const std::string& pattern) {
-        for (std::size_t k = 0; k < z18::SECTOR_SIZE; ++k)
-            img[z18::DIRECTORY_OFFSET + static_cast<std::size_t>(sector) * z18::SECTOR_SIZE + k] =
-                static_cast<std::uint8_t>(pattern[k % pattern.size()]);
+    k.image = readFile(base / "base.z18");
+    const Salvaged all3 = {{"A.TXT", k.of("A.TXT")}, {"B.BIN", k.of("B.BIN")}, {"C.DAT", k.of("C.DAT")}};
+    const auto cpmcp = [](Damaged& x, const std::string& name, const std::string& to) {
+        writeFile(x.dir / "disk.z18", x.image);
+        writeFile(x.dir / name, kMade);
+        writeDiskdefs(x.dir.path());
+        ASSERT_EQ(cpmtool("cpmcp", {"disk.z18", name, to}, x.dir.path()).status, 0);
+        x.image = readFile(x.dir / "disk.z18");
     };
     // A.TXT's entry names block 2, in which B.BIN's run goes on: the data is B.BIN's, A.TXT gets
     // zeros there, and its own block 1 goes to lost+found.
-    const auto aLostBlock = [](const Known& k) {
-        return with(with(all3(k), "A.TXT", Bytes(z18::RECORD_SIZE, 0)), "lost+found/block-001",
-                    blocksData(k.image, 1, 1));
-    };
-    using Args = std::vector<std::string>;
+    const Salvaged aLostBlock = k.holed(all3, "A.TXT", 0, z18::RECORD_SIZE, 1);
+    const Bytes made = padded(Bytes(kMade.begin(), kMade.end()));
     const std::vector<Row> rows = {
-        {"clean", [](Bytes&, const TempDir&, Args*, Args*) {}, 0, {}, all3},
+        Row("clean", [](Damaged&) {}).check(0, {}),
         // Names other tools write and z18man refuses: kept for salvage, made valid by the repair.
-        {"cpmtools names",
-         [&](Bytes& img, const TempDir& d, Args*, Args*) {
-             cpmcp(img, d, "od(1).bin", "0:od(1).bin");
-             cpmcp(img, d, "sp ace.txt", "3:sp ace.txt");
-         },
-         1,
-         {"P304 entry 4 user 0 'OD(1).BIN'", "P304 entry 5 user 3 'SP ACE.TXT'"},
-         [](const Known& k) {
-             return with(with(all3(k), "OD(1).BIN", k.of("made")), "u3-SP_ACE.TXT", k.of("made"));
-         },
-         true,
-         {},
-         [](const Known& k) {
-             return with(with(all3(k), "OD_1_.BIN", k.of("made")), "u3-SP_ACE.TXT", k.of("made"));
-         }},
-        {"attribute bit in the name",
-         [](Bytes& img, const TempDir&, Args*, Args*) { entryIn(img, 0)[z18::entry::NAME] |= 0x80; },
-         1,
-         {"P305 entry 0 user 0 '\\xC1.TXT'"},
-         all3},
-        {"user byte 20",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 0, 0, {20}); },
-         1,
-         {"P301 entry 0 user 20 'A.TXT'"},
-         [](const Known& k) { return with(without(all3(k), "A.TXT"), "u4-A.TXT", k.of("A.TXT")); }},
-        {"no file",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             setEntry(img, 0, 0, {0x40, 0x01});
-         },
-         1,
-         {"P303 entry 0 user 64 '\\x01.TXT'"},
-         [](const Known& k) { return with(without(all3(k), "A.TXT"), "_.TXT", k.of("A.TXT")); },
-         true,
-         {},
-         [](const Known& k) { return with(without(all3(k), "A.TXT"), "lost+found/block-001", blocksData(k.image, 1, 1)); }},
+        Row("cpmtools names",
+            [&](Damaged& x) {
+                cpmcp(x, "od(1).bin", "0:od(1).bin");
+                cpmcp(x, "sp ace.txt", "3:sp ace.txt");
+            })
+            .check(1, {"P304 entry 4 user 0 'OD(1).BIN'", "P304 entry 5 user 3 'SP ACE.TXT'"})
+            .salvage(with(all3, {{"OD(1).BIN", made}, {"u3-SP_ACE.TXT", made}}))
+            .repairGives(with(all3, {{"OD_1_.BIN", made}, {"u3-SP_ACE.TXT", made}})),
+        Row("attribute bit in the name", [](Damaged& x) { entryIn(x.image, 0)[z18::entry::NAME] |= 0x80; })
+            .check(1, {"P305 entry 0 user 0 '\\xC1.TXT'"}),
+        Row("user byte 20", poke(0, 0, {20}))
+            .check(1, {"P301 entry 0 user 20 'A.TXT'"})
+            .salvage(with(without(all3, "A.TXT"), {{"u4-A.TXT", k.of("A.TXT")}})),
+        Row("no file", poke(0, 0, {0x40, 0x01}))
+            .check(1, {"P303 entry 0 user 64 '\\x01.TXT'"})
+            .salvage(with(without(all3, "A.TXT"), {{"_.TXT", k.of("A.TXT")}}))
+            .repairGives(with(without(all3, "A.TXT"), {{"lost+found/block-001", blocksData(k.image, 1, 1)}})),
         // A lost block keeps its place: zeros in salvage and in the repair, nothing moved.
-        {"block past the disk",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::BLOCKS + 1, {200}); },
-         1,
-         {"P402 entry 1 user 0 'B.BIN'", "I705 image"},
-         [](const Known& k) {
-             return with(with(all3(k), "B.BIN", k.zeroed("B.BIN", 2048, 4096)), "lost+found/block-003",
-                         blocksData(k.image, 3, 1));
-         }},
-        {"block of another file",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 0, z18::entry::BLOCKS, {2}); },
-         1,
-         {"P403 entry 0 user 0 'A.TXT'", "I705 image"},
-         aLostBlock},
+        Row("block past the disk", poke(1, z18::entry::BLOCKS + 1, {200}))
+            .check(1, {"P402 entry 1 user 0 'B.BIN'", "I705 image"})
+            .salvage(k.holed(all3, "B.BIN", 2048, 4096, 3)),
+        Row("block of another file", poke(0, z18::entry::BLOCKS, {2}))
+            .check(1, {"P403 entry 0 user 0 'A.TXT'", "I705 image"})
+            .salvage(aLostBlock),
         // B.BIN's last slot names A.TXT's block, and so does the first slot of C.DAT's second
         // entry; block 4, which would go on with B.BIN's run, and block 21, with which C.DAT's would
         // go on to 22, hold data no entry names: the block stays A.TXT's, whatever the order.
-        {"block that breaks a run",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             setEntry(img, 1, z18::entry::BLOCKS + 2, {1});
-             setEntry(img, 3, z18::entry::BLOCKS, {1});
-         },
-         1,
-         {"P403 entry 1 user 0 'B.BIN'", "P403 entry 3 user 0 'C.DAT'", "I705 image"},
-         [](const Known& k) {
-             const Salvaged b = with(with(all3(k), "B.BIN", k.zeroed("B.BIN", 4096, 5120)),
-                                     "lost+found/block-004", blocksData(k.image, 4, 1));
-             return with(with(b, "C.DAT", k.zeroed("C.DAT", 32768, 34816)), "lost+found/block-021",
-                         blocksData(k.image, 21, 1));
-         }},
+        Row("block that breaks a run",
+            [](Damaged& x) {
+                setEntry(x.image, 1, z18::entry::BLOCKS + 2, {1});
+                setEntry(x.image, 3, z18::entry::BLOCKS, {1});
+            })
+            .check(1, {"P403 entry 1 user 0 'B.BIN'", "P403 entry 3 user 0 'C.DAT'", "I705 image"})
+            .salvage(k.holed(k.holed(all3, "B.BIN", 4096, 5120, 4), "C.DAT", 32768, 34816, 21)),
         // Nothing tells two claims apart (a name only z18man refuses is no damage): both files keep
         // the data and both are told; the repair gives the second a copy.
-        {"block two sound entries name",
-         [](Bytes& img, const TempDir&, Args*, Args*) { putEntry(img, 4, 0, "A|B     BIN", 0, 1, {1}); },
-         1,
-         {"P407 entry 0 user 0 'A.TXT'", "P304 entry 4 user 0 'A|B.BIN'", "P408 entry 4 user 0 'A|B.BIN'"},
-         [](const Known& k) { return with(all3(k), "A_B.BIN", k.of("A.TXT")); }},
+        Row("block two sound entries name",
+            [](Damaged& x) { putEntry(x.image, 4, 0, "A|B     BIN", 0, 1, {1}); })
+            .check(1, {"P407 entry 0 user 0 'A.TXT'", "P304 entry 4 user 0 'A|B.BIN'",
+                       "P408 entry 4 user 0 'A|B.BIN'"})
+            .salvage(with(all3, {{"A_B.BIN", k.of("A.TXT")}})),
         // D.TXT's second slot seems to go on with its run into E.TXT's block, but ends one record
         // in, before E.TXT's data: that leaves nothing to tell them apart. E.TXT, which reads
         // more of the block, keeps it; D.TXT's copy holds its one record.
-        {"claim that ends before another's data",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             for (int b : {100, 101, 102}) putBlock(img, b, randomBytes(b == 101 ? 1024 : 2048, b));
-             putEntry(img, 4, 0, "D       TXT", 0, 17, {100, 101});
-             putEntry(img, 5, 0, "E       TXT", 0, 8, {101});
-         },
-         1,
-         {"P408 entry 4 user 0 'D.TXT'", "P407 entry 5 user 0 'E.TXT'", "I705 image"},
-         [](const Known& k) {
-             Bytes d = randomBytes(2048, 100), e = randomBytes(1024, 101);
-             d.insert(d.end(), e.begin(), e.begin() + 128);
-             return with(with(with(all3(k), "D.TXT", d), "E.TXT", e), "lost+found/block-102",
-                         randomBytes(2048, 102));
-         }},
+        Row("claim that ends before another's data",
+            [](Damaged& x) {
+                for (int b : {100, 101, 102}) putBlock(x.image, b, randomBytes(b == 101 ? 1024 : 2048, b));
+                putEntry(x.image, 4, 0, "D       TXT", 0, 17, {100, 101});
+                putEntry(x.image, 5, 0, "E       TXT", 0, 8, {101});
+            })
+            .check(1, {"P408 entry 4 user 0 'D.TXT'", "P407 entry 5 user 0 'E.TXT'", "I705 image"})
+            .salvage(
+                with(all3, {{"D.TXT", concat(randomBytes(2048, 100), slice(randomBytes(1024, 101), 0, 128))},
+                            {"E.TXT", randomBytes(1024, 101)},
+                            {"lost+found/block-102", randomBytes(2048, 102)}})),
         // Records past a lowered record count are old data: lost+found keeps them, the file ends
         // at its count.
-        {"records past the record count",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::RECORD_COUNT, {33}); },
-         0,
-         {"I708 entry 1 user 0 'B.BIN'"},
-         [](const Known& k) {
-             const Bytes b = k.of("B.BIN"), past = blocksData(k.image, 4, 1);
-             return with(with(all3(k), "B.BIN", Bytes(b.begin(), b.begin() + 33 * 128)),
-                         "lost+found/block-004-records-1-15", Bytes(past.begin() + 128, past.end()));
-         }},
+        Row("records past the record count", poke(1, z18::entry::RECORD_COUNT, {33}))
+            .check(0, {"I708 entry 1 user 0 'B.BIN'"})
+            .salvage(
+                with(all3, {{"B.BIN", slice(k.of("B.BIN"), 0, 33 * 128)},
+                            {"lost+found/block-004-records-1-15", slice(blocksData(k.image, 4, 1), 128)}})),
         // Filler with 16 other bytes is bit flips in free space; with 17 it may be data.
-        {"bit flips in free space",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             putBlock(img, 100, flipped(blockBytes(img, 100), 16));
-             putBlock(img, 101, flipped(blockBytes(img, 101), 17));
-         },
-         0,
-         {"I705 image: data that no file names, in block 101;"},
-         [](const Known& k) { return with(all3(k), "lost+found/block-101", flipped(blockBytes(k.image, 101), 17)); }},
-        {"stray block past the record count",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::BLOCKS + 3, {5}); },
-         1,
-         {"P405 entry 1 user 0 'B.BIN'"},
-         all3},
-        {"record count past the blocks",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::RECORD_COUNT, {100}); },
-         1,
-         {"P504 entry 1 user 0 'B.BIN'"},
-         [](const Known& k) { return with(all3(k), "B.BIN", blocksData(k.image, 2, 3)); }},
-        {"extent there twice",
-         [](Bytes& img, const TempDir&, Args*, Args*) { std::memcpy(entryIn(img, 9), entryIn(img, 1), 32); },
-         1,
-         {"P506 entry 9 user 0 'B.BIN'"},
-         [](const Known& k) { return with(all3(k), "B~1.BIN", Bytes(5120, 0)); }},
+        Row("bit flips in free space",
+            [](Damaged& x) {
+                putBlock(x.image, 100, flipped(blockBytes(x.image, 100), 16));
+                putBlock(x.image, 101, flipped(blockBytes(x.image, 101), 17));
+            })
+            .check(0, {"I705 image: data that no file names, in block 101;"})
+            .salvage(with(all3, {{"lost+found/block-101", flipped(blockBytes(k.image, 101), 17)}})),
+        Row("stray block past the record count", poke(1, z18::entry::BLOCKS + 3, {5}))
+            .check(1, {"P405 entry 1 user 0 'B.BIN'"}),
+        Row("record count past the blocks", poke(1, z18::entry::RECORD_COUNT, {100}))
+            .check(1, {"P504 entry 1 user 0 'B.BIN'"})
+            .salvage(with(all3, {{"B.BIN", blocksData(k.image, 2, 3)}})),
+        Row("extent there twice",
+            [](Damaged& x) { std::memcpy(entryIn(x.image, 9), entryIn(x.image, 1), 32); })
+            .check(1, {"P506 entry 9 user 0 'B.BIN'"})
+            .salvage(with(all3, {{"B~1.BIN", Bytes(5120, 0)}})),
         // Layouts CP/M leaves are sound, and every record comes out at its place.
-        {"entries out of order",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             const Bytes second = entryBytes(img, 3);
-             std::memcpy(entryIn(img, 3), entryIn(img, 2), 32);
-             std::memcpy(entryIn(img, 2), second.data(), 32);
-         },
-         0,
-         {},
-         all3},
-        {"empty block slot",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 2, z18::entry::BLOCKS + 3, {0}); },
-         0,
-         {"I701 entry 2 user 0 'C.DAT'"},
-         [](const Known& k) {
-             return with(with(all3(k), "C.DAT", k.zeroed("C.DAT", 6144, 8192)), "lost+found/block-008",
-                         blocksData(k.image, 8, 1));
-         }},
+        Row("entries out of order",
+            [](Damaged& x) {
+                const Bytes second = entryBytes(x.image, 3);
+                std::memcpy(entryIn(x.image, 3), entryIn(x.image, 2), 32);
+                std::memcpy(entryIn(x.image, 2), second.data(), 32);
+            })
+            .check(0, {}),
+        Row("empty block slot", poke(2, z18::entry::BLOCKS + 3, {0}))
+            .check(0, {"I701 entry 2 user 0 'C.DAT'"})
+            .salvage(k.holed(all3, "C.DAT", 6144, 8192, 8)),
         // The first extent erased: a hole in the file, the erased extent saved on its own, and
         // put back into the file by -u.
-        {"extent missing",
-         [](Bytes& img, const TempDir&, Args*, Args* repair) {
-             setEntry(img, 2, 0, {0xE5});
-             *repair = {"-u"};
-         },
-         0,
-         {"I701 entry 3 user 0 'C.DAT'", "I706 entry 2 erased 'C.DAT'"},
-         [](const Known& k) {
-             Bytes first = k.of("C.DAT");
-             first.resize(32768);
-             return with(with(all3(k), "C.DAT", k.zeroed("C.DAT", 0, 32768)), "erased/C.DAT", first);
-         },
-         true,
-         {"I707 entry 2 erased 'C.DAT'"},
-         all3},
+        Row("extent missing", poke(2, 0, {0xE5}))
+            .check(0, {"I701 entry 3 user 0 'C.DAT'", "I706 entry 2 erased 'C.DAT'"})
+            .salvage(with(all3, {{"C.DAT", k.zeroed("C.DAT", 0, 32768)},
+                                 {"erased/C.DAT", slice(k.of("C.DAT"), 0, 32768)}}))
+            .undelete({"-u"}, {"I707 entry 2 erased 'C.DAT'"}, all3),
         // Undelete: a file erased by z18man comes back whole; one whose block a later file took
         // is lost, and its other blocks go to lost+found.
-        {"erased file brought back",
-         [](Bytes& img, const TempDir&, Args*, Args* repair) {
-             setEntry(img, 1, 0, {0xE5});
-             setEntry(img, 1, z18::entry::S1, {200});  // which CP/M never writes: 0 when it comes back
-             *repair = {"-u", "B.*"};
-         },
-         0,
-         {"I702 entry 1 erased 'B.BIN'"},
-         [](const Known& k) { return with(without(all3(k), "B.BIN"), "erased/B.BIN", k.of("B.BIN")); },
-         true,
-         {"I704 entry 1 erased 'B.BIN'"},
-         all3},
-        {"erased empty file beside a live one of its name",
-         [](Bytes& img, const TempDir&, Args*, Args* repair) {
-             putEntry(img, 4, 0xE5, "A       TXT", 0, 0, {});
-             *repair = {"-u"};
-         },
-         0,
-         {"I702 entry 4 erased 'A.TXT'"},
-         [](const Known& k) { return with(all3(k), "erased/A.TXT", {}); },
-         true,
-         {"I704 entry 4 erased 'A.TXT': an erased file of 0 bytes; brought back as A~1.TXT"},
-         [](const Known& k) { return with(all3(k), "A~1.TXT", {}); }},
-        {"erased file whose block was taken",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             setEntry(img, 1, 0, {0xE5});
-             setEntry(img, 0, z18::entry::BLOCKS, {3});
-         },
-         0,
-         {"I703 entry 1 erased 'B.BIN'"},
-         [](const Known& k) {
-             Bytes a = blocksData(k.image, 3, 1);
-             a.resize(z18::RECORD_SIZE);
-             const Bytes past = blocksData(k.image, 3, 1);
-             return with(with(with(with(without(all3(k), "B.BIN"), "A.TXT", a), "lost+found/blocks-001-002",
-                                   blocksData(k.image, 1, 2)),
-                              "lost+found/block-004", blocksData(k.image, 4, 1)),
-                         "lost+found/block-003-records-1-15", Bytes(past.begin() + z18::RECORD_SIZE, past.end()));
-         }},
+        Row("erased file brought back",
+            [](Damaged& x) {
+                setEntry(x.image, 1, 0, {0xE5});
+                setEntry(x.image, 1, z18::entry::S1, {200});  // which CP/M never writes: 0 when it comes back
+            })
+            .check(0, {"I702 entry 1 erased 'B.BIN'"})
+            .salvage(with(without(all3, "B.BIN"), {{"erased/B.BIN", k.of("B.BIN")}}))
+            .undelete({"-u", "B.*"}, {"I704 entry 1 erased 'B.BIN'"}, all3),
+        Row("erased empty file beside a live one of its name",
+            [](Damaged& x) { putEntry(x.image, 4, 0xE5, "A       TXT", 0, 0, {}); })
+            .check(0, {"I702 entry 4 erased 'A.TXT'"})
+            .salvage(with(all3, {{"erased/A.TXT", {}}}))
+            .undelete({"-u"},
+                      {"I704 entry 4 erased 'A.TXT': an erased file of 0 bytes; brought back as A~1.TXT"},
+                      with(all3, {{"A~1.TXT", {}}})),
+        Row("erased file whose block was taken",
+            [](Damaged& x) {
+                setEntry(x.image, 1, 0, {0xE5});
+                setEntry(x.image, 0, z18::entry::BLOCKS, {3});
+            })
+            .check(0, {"I703 entry 1 erased 'B.BIN'"})
+            .salvage(with(
+                without(all3, "B.BIN"),
+                {{"A.TXT", slice(blocksData(k.image, 3, 1), 0, z18::RECORD_SIZE)},
+                 {"lost+found/blocks-001-002", blocksData(k.image, 1, 2)},
+                 {"lost+found/block-004", blocksData(k.image, 4, 1)},
+                 {"lost+found/block-003-records-1-15", slice(blocksData(k.image, 3, 1), z18::RECORD_SIZE)}})),
         // A lost directory sector is one problem, and no file is made of its bytes.
-        {"fill pattern in a directory sector",
-         [&](Bytes& img, const TempDir&, Args*, Args*) { fillSector(img, 1, "BADSECTOR!"); },
-         1,
-         {"P202 entries 16-31: "},
-         all3},
-        {"free entries of 0xE5 and zeros",
-         [&](Bytes& img, const TempDir&, Args*, Args*) { fillSector(img, 1, std::string("\xE5") + std::string(31, '\0')); },
-         0,
-         {},
-         all3},
-        {"sector of 0xF6",
-         [&](Bytes& img, const TempDir&, Args*, Args*) { fillSector(img, 2, "\xF6"); },
-         1,
-         {"P202 entries 32-47: "},
-         all3},
-        {"zeroed directory",
-         [&](Bytes& img, const TempDir&, Args*, Args*) {
-             for (int sector = 0; sector < 4; ++sector) fillSector(img, sector, std::string(1, '\0'));
-         },
-         1,
-         {"P202 entries 0-63: ", "I705 image"},
-         [](const Known& k) {
-             return Salvaged{{"lost+found/blocks-001-024", blocksData(k.image, 1, 24)}};
-         }},
-        {"garbled sector",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             const Bytes noise = randomBytes(384, 7);
-             std::copy(noise.begin(), noise.end(), img.begin() + z18::DIRECTORY_OFFSET + 128);
-         },
-         1,
-         {"P301 entry 4 user 19 "},
-         all3,
-         true,
-         {},
-         nullptr,
-         true},
+        Row("fill pattern in a directory sector", fillSectors(1, 1, "BADSECTOR!"))
+            .check(1, {"P202 entries 16-31: "}),
+        Row("free entries of 0xE5 and zeros", fillSectors(1, 1, std::string("\xE5") + std::string(31, '\0')))
+            .check(0, {}),
+        Row("sector of 0xF6", fillSectors(2, 1, "\xF6")).check(1, {"P202 entries 32-47: "}),
+        Row("zeroed directory", fillSectors(0, 4, std::string(1, '\0')))
+            .check(1, {"P202 entries 0-63: ", "I705 image"})
+            .salvage({{"lost+found/blocks-001-024", blocksData(k.image, 1, 24)}}),
+        Row("garbled sector",
+            [](Damaged& x) {
+                const Bytes noise = randomBytes(384, 7);
+                std::copy(noise.begin(), noise.end(), x.image.begin() + z18::DIRECTORY_OFFSET + 128);
+            })
+            .check(1, {"P301 entry 4 user 19 "})
+            .noise(),
         // The image file as dumps leave it.
-        {"cut off inside a sector",
-         [](Bytes& img, const TempDir&, Args*, Args*) { img.resize(z18::blockOffset(8) + 300); },
-         1,
-         {"P101 image", "P601 entry 2 user 0 'C.DAT'"},
-         [](const Known& k) {
-             Bytes c = k.zeroed("C.DAT", 3 * 2048 + 300, 32768 + 7296);
-             c.resize(32768 + 7296);
-             return with(all3(k), "C.DAT", c);
-         }},
+        Row("cut off inside a sector", [](Damaged& x) { x.image.resize(z18::blockOffset(8) + 300); })
+            .check(1, {"P101 image", "P601 entry 2 user 0 'C.DAT'"})
+            .salvage(with(all3, {{"C.DAT", k.zeroed("C.DAT", 3 * 2048 + 300, 32768 + 7296)}})),
         // Whatever its length: on a dump cut to a disk's length, and on one cut far shorter.
-        {"header before a cut dump",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             img.insert(img.begin(), 256, 0x4D);
-             img.resize(z18::IMAGE_SIZE);
-         },
-         1,
-         {"P103 image", "P101 image"},
-         all3},
-        {"512-byte header before a dump cut short",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             img.insert(img.begin(), 512, 0);
-             img.resize(300000);
-         },
-         1,
-         {"P103 image", "P101 image"},
-         all3},
-        {"header before the disk",
-         [](Bytes& img, const TempDir&, Args*, Args*) { img.insert(img.begin(), 256, 0x4D); },
-         1,
-         {"P103 image"},
-         all3},
-        {"ddrescue map",
-         [](Bytes&, const TempDir& d, Args* all, Args*) {
-             // The first sector of each of C.DAT's blocks 6-9 was never read whole, each in a status
-             // of its own: not tried, not trimmed, not scraped, bad.
-             writeFile(d / "disk.map",
-                       std::string("# Mapfile. Created by GNU ddrescue version 1.27\n0x0 +\n0x0 0x5400 +\n"
-                                   "0x5400 0x200 ?\n0x5600 0x600 +\n0x5C00 0x200 *\n0x5E00 0x600 +\n"
-                                   "0x6400 0x200 /\n0x6600 0x600 +\n0x6C00 0x200 -\n0x6E00 0x100000 +\n"));
-             *all = {"-b", d / "disk.map"};
-         },
-         1,
-         {"P601 entry 2 user 0 'C.DAT': records 16-19 ", "P601 entry 2 user 0 'C.DAT': records 32-35 ",
-          "P601 entry 2 user 0 'C.DAT': records 48-51 ", "P601 entry 2 user 0 'C.DAT': records 64-67 "},
-         [](const Known& k) {
-             Bytes c = k.of("C.DAT");
-             for (std::size_t at = 2048; at < 10240; at += 2048) std::fill_n(c.begin() + at, 512, 0);
-             return with(all3(k), "C.DAT", c);
-         }},
-        {"list of bad sectors",
-         [](Bytes&, const TempDir& d, Args* all, Args*) {
-             writeFile(d / "bad.txt", std::string("# sectors\n22\n"));
-             *all = {"-b", d / "bad.txt"};
-         },
-         1,
-         {"P601 entry 0 user 0 'A.TXT': record 0 "},
-         [](const Known& k) { return with(all3(k), "A.TXT", Bytes(z18::RECORD_SIZE, 0)); }},
+        Row("header before a cut dump",
+            [](Damaged& x) {
+                x.image.insert(x.image.begin(), 256, 0x4D);
+                x.image.resize(z18::IMAGE_SIZE);
+            })
+            .check(1, {"P103 image", "P101 image"}),
+        Row("512-byte header before a dump cut short",
+            [](Damaged& x) {
+                x.image.insert(x.image.begin(), 512, 0);
+                x.image.resize(300000);
+            })
+            .check(1, {"P103 image", "P101 image"}),
+        Row("header before the disk", [](Damaged& x) { x.image.insert(x.image.begin(), 256, 0x4D); })
+            .check(1, {"P103 image"}),
+        // The first sector of each of C.DAT's blocks 6-9 was never read whole, each in a status of
+        // its own: not tried, not trimmed, not scraped, bad.
+        Row("ddrescue map",
+            badSectors("disk.map",
+                       "# Mapfile. Created by GNU ddrescue version 1.27\n0x0 +\n0x0 0x5400 +\n"
+                       "0x5400 0x200 ?\n0x5600 0x600 +\n0x5C00 0x200 *\n0x5E00 0x600 +\n"
+                       "0x6400 0x200 /\n0x6600 0x600 +\n0x6C00 0x200 -\n0x6E00 0x100000 +\n"))
+            .check(1, {"P601 entry 2 user 0 'C.DAT': records 16-19 ",
+                       "P601 entry 2 user 0 'C.DAT': records 32-35 ",
+                       "P601 entry 2 user 0 'C.DAT': records 48-51 ",
+                       "P601 entry 2 user 0 'C.DAT': records 64-67 "})
+            .salvage([&] {
+                Bytes c = k.of("C.DAT");
+                for (std::size_t at = 2048; at < 10240; at += 2048) std::fill_n(c.begin() + at, 512, 0);
+                return with(all3, {{"C.DAT", c}});
+            }()),
+        Row("list of bad sectors", badSectors("bad.txt", "# sectors\n22\n"))
+            .check(1, {"P601 entry 0 user 0 'A.TXT': record 0 "})
+            .salvage(with(all3, {{"A.TXT", Bytes(z18::RECORD_SIZE, 0)}})),
         // The rest of what the check knows, so that each of its codes shows in some row.
-        {"bytes past the disk",
-         [](Bytes& img, const TempDir&, Args*, Args*) { img.resize(z18::IMAGE_SIZE + 1000, 0x1A); },
-         1,
-         {"P102 image"},
-         all3},
-        {"directory sector unreadable",
-         [](Bytes&, const TempDir& d, Args* all, Args*) {
-             writeFile(d / "bad.txt", std::string("19\n"));
-             *all = {"-b", d / "bad.txt"};
-         },
-         1,
-         {"P201 entries 16-31: "},
-         all3},
-        {"entries that hold nothing",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             std::memset(entryIn(img, 4), 0, z18::ENTRY_SIZE);
-             putEntry(img, 5, 20, "D       TXT", 0, 0, {});
-         },
-         1,
-         {"P203 entry 4 user 0 ", "P302 entry 5 user 20 'D.TXT'"},
-         all3},
-        {"block named twice by one entry",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::BLOCKS + 2, {2}); },
-         1,
-         {"P404 entry 1 user 0 'B.BIN'", "I705 image"},
-         [](const Known& k) {
-             return with(with(all3(k), "B.BIN", k.zeroed("B.BIN", 4096, 5120)), "lost+found/block-004",
-                         blocksData(k.image, 4, 1));
-         }},
+        Row("bytes past the disk", [](Damaged& x) { x.image.resize(z18::IMAGE_SIZE + 1000, 0x1A); })
+            .check(1, {"P102 image"}),
+        Row("directory sector unreadable", badSectors("bad.txt", "19\n")).check(1, {"P201 entries 16-31: "}),
+        Row("entries that hold nothing",
+            [](Damaged& x) {
+                std::memset(entryIn(x.image, 4), 0, z18::ENTRY_SIZE);
+                putEntry(x.image, 5, 20, "D       TXT", 0, 0, {});
+            })
+            .check(1, {"P203 entry 4 user 0 ", "P302 entry 5 user 20 'D.TXT'"}),
+        Row("block named twice by one entry", poke(1, z18::entry::BLOCKS + 2, {2}))
+            .check(1, {"P404 entry 1 user 0 'B.BIN'", "I705 image"})
+            .salvage(k.holed(all3, "B.BIN", 4096, 5120, 4)),
         // Every block is named, by the files or by an erased one: a lost block becomes a hole,
         // and the record count is cut to what is left.
-        {"no block free",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             for (int k = 0; k <= 10; ++k) {
-                 std::vector<int> blocks;
-                 for (int b = 1 + 16 * k; b <= std::min(16 + 16 * k, 174); ++b) blocks.push_back(b);
-                 putEntry(img, 4 + k, 0xE5, "E       DAT", 2 * k + 1, k < 10 ? 128 : 96, blocks);
-             }
-             setEntry(img, 0, z18::entry::BLOCKS, {2});
-         },
-         1,
-         {"P406 entry 0 user 0 'A.TXT'", "P505 entry 0 user 0 'A.TXT'", "I703 entry 4 erased 'E.DAT'",
-          "I705 image"},
-         aLostBlock,
-         true,
-         {},
-         [&](const Known& k) { return with(aLostBlock(k), "A.TXT", {}); }},
-        {"record count above 128",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 1, z18::entry::RECORD_COUNT, {200}); },
-         1,
-         {"P501 entry 1 user 0 'B.BIN'", "P504 entry 1 user 0 'B.BIN'"},
-         [](const Known& k) { return with(all3(k), "B.BIN", blocksData(k.image, 2, 3)); }},
+        Row("no block free",
+            [](Damaged& x) {
+                for (int n = 0; n <= 10; ++n) {
+                    std::vector<int> blocks;
+                    for (int b = 1 + 16 * n; b <= std::min(16 + 16 * n, 174); ++b) blocks.push_back(b);
+                    putEntry(x.image, 4 + n, 0xE5, "E       DAT", 2 * n + 1, n < 10 ? 128 : 96, blocks);
+                }
+                setEntry(x.image, 0, z18::entry::BLOCKS, {2});
+            })
+            .check(1, {"P406 entry 0 user 0 'A.TXT'", "P505 entry 0 user 0 'A.TXT'",
+                       "I703 entry 4 erased 'E.DAT'", "I705 image"})
+            .salvage(aLostBlock)
+            .repairGives(with(aLostBlock, {{"A.TXT", {}}})),
+        Row("record count above 128", poke(1, z18::entry::RECORD_COUNT, {200}))
+            .check(1, {"P501 entry 1 user 0 'B.BIN'", "P504 entry 1 user 0 'B.BIN'"})
+            .salvage(with(all3, {{"B.BIN", blocksData(k.image, 2, 3)}})),
         // Bytes CP/M's reading passes over: bits above the extent number, s1, bit 7 of s2, a slot
         // past the record count, attribute bits that differ between extents.
-        {"bytes CP/M does not read",
-         [](Bytes& img, const TempDir&, Args*, Args*) {
-             setEntry(img, 0, z18::entry::EXTENT, {0x20, 200, 0x80});
-             setEntry(img, 1, z18::entry::BLOCKS + 5, {200});
-             entryIn(img, 3)[z18::entry::TYPE] |= 0x80;
-         },
-         1,
-         {"P502 entry 0 user 0 'A.TXT'", "P503 entry 0 user 0 'A.TXT'", "P508 entry 0 user 0 'A.TXT'",
-          "P401 entry 1 user 0 'B.BIN'", "P307 entry 3 user 0 "},
-         all3},
-        {"s2 past what CP/M addresses",
-         [](Bytes& img, const TempDir&, Args*, Args*) { setEntry(img, 3, z18::entry::S2, {20}); },
-         1,
-         {"P507 entry 3 user 0 'C.DAT'"},
-         [](const Known& k) {
-             const Bytes c = k.of("C.DAT");
-             return with(with(all3(k), "C.DAT", Bytes(c.begin(), c.begin() + 32768)), "C~1.DAT",
-                         Bytes(c.begin() + 32768, c.end()));
-         }},
+        Row("bytes CP/M does not read",
+            [](Damaged& x) {
+                setEntry(x.image, 0, z18::entry::EXTENT, {0x20, 200, 0x80});
+                setEntry(x.image, 1, z18::entry::BLOCKS + 5, {200});
+                entryIn(x.image, 3)[z18::entry::TYPE] |= 0x80;
+            })
+            .check(1, {"P502 entry 0 user 0 'A.TXT'", "P503 entry 0 user 0 'A.TXT'",
+                       "P508 entry 0 user 0 'A.TXT'", "P401 entry 1 user 0 'B.BIN'", "P307 entry 3 user 0 "}),
+        Row("s2 past what CP/M addresses", poke(3, z18::entry::S2, {20}))
+            .check(1, {"P507 entry 3 user 0 'C.DAT'"})
+            .salvage(with(
+                all3, {{"C.DAT", slice(k.of("C.DAT"), 0, 32768)}, {"C~1.DAT", slice(k.of("C.DAT"), 32768)}})),
     };
 
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir d;
-        Bytes image = known.image;
-        Args all, repairArgs;
-        row.make(image, d, &all, &repairArgs);
+        Damaged x{k.image, d, {}, {}};
+        row.damage(x);
         const std::string disk = d / "disk.z18";
-        writeFile(disk, image);
-        std::string out;
-        EXPECT_EQ(fsck(all + Args{disk}, &out), row.status) << out;
-        for (const char* code : row.codes)
-            EXPECT_NE(out.find(std::string("\n") + code), std::string::npos) << out;
-        const std::string check = out;
+        writeFile(disk, x.image);
+        // z18fsck on the damaged image with the row's arguments and these, held to the row's exit
+        // status and to the lines given.
+        const auto run = [&](const Args& args, const std::vector<const char*>& lines = {}) {
+            std::string out;
+            EXPECT_EQ(fsck(x.all + args + Args{disk}, &out), row.status) << out;
+            for (const char* line : lines)
+                EXPECT_NE(out.find(std::string("\n") + line), std::string::npos) << out;
+            return out;
+        };
+        const std::string check = run({}, row.codes);
         // --json, read by a strict parser, says what the text says.
-        EXPECT_EQ(fsck(all + Args{"--json", disk}, &out), row.status) << out;
-        const ExeResult json = jsonFields(out);
+        const ExeResult json = jsonFields(run({"--json"}));
         EXPECT_EQ(json.status, 0) << json.out;
-        std::vector<std::string> problems = fieldPairs(json.out, "problems", "code", "entry");
-        for (const std::string& info : fieldPairs(json.out, "information", "code", "entry"))
-            problems.push_back(info);
-        std::sort(problems.begin(), problems.end());
+        std::multiset<std::string> problems = fieldPairs(json.out, "problems", "code", "entry");
+        problems.merge(fieldPairs(json.out, "information", "code", "entry"));
         EXPECT_EQ(problems, problemsOf(check));
 
-        EXPECT_EQ(fsck(all + Args{"-x", d / "out", disk}, &out), row.status) << out;
+        std::string out = run({"-x", d / "out"});
         EXPECT_TRUE(fileExists(d / "out/z18fsck-report.txt"));
-        const Salvaged salvaged = row.salvaged(known);
-        EXPECT_EQ(differences(filesUnder(d / "out"), salvaged, row.others), "") << out;
-        std::vector<std::string> sizes;  // and --json names the files salvage writes, with their sizes
-        for (const auto& f : filesUnder(d / "out"))
-            sizes.push_back(f.first + " " + std::to_string(f.second.size()));
-        std::sort(sizes.begin(), sizes.end());
+        const Salvaged first = filesUnder(d / "out"), salvaged = row.salvaged.value_or(all3);
+        EXPECT_EQ(differences(first, salvaged, row.others), "") << out;
+        std::multiset<std::string> sizes;  // and --json names the files salvage writes, with their sizes
+        for (const auto& f : first) sizes.insert(f.first + " " + std::to_string(f.second.size()));
         EXPECT_EQ(fieldPairs(json.out, "files", "host", "bytes"), sizes);
         // A second salvage into the same folder takes up what the first one wrote, unchanged.
-        const Salvaged first = filesUnder(d / "out");
-        EXPECT_EQ(fsck(all + Args{"-x", d / "out", disk}, &out), row.status) << out;
+        out = run({"-x", d / "out"});
         EXPECT_TRUE(filesUnder(d / "out") == first) << out;
 
-        EXPECT_EQ(fsck(all + repairArgs + Args{"-o", d / "new.z18", disk}, &out), row.status) << out;
-        for (const char* code : row.repairCodes)
-            EXPECT_NE(out.find(std::string("\n") + code), std::string::npos) << out;
-        if (row.status == 0 && repairArgs.empty()) {
-            EXPECT_EQ(readFile(d / "new.z18"), image);
+        run(row.repairArgs + Args{"-o", d / "new.z18"}, row.repairCodes);
+        if (row.status == 0 && row.repairArgs.empty()) {
+            EXPECT_EQ(readFile(d / "new.z18"), x.image);
         }
         InProcess list;
         EXPECT_EQ(list.run({d / "new", "/c"}), 0);
         EXPECT_EQ(list.output().find("!!!"), std::string::npos) << list.output();
-        if (row.passesFsckCpm) {
-            const ExeResult cpm = cpmtool("fsck.cpm", {"-n", "new.z18"}, (writeDiskdefs(d.path()), d.path()));
-            EXPECT_EQ(cpm.status, 0) << cpm.out;
-        }
+        const ExeResult cpm = cpmtool("fsck.cpm", {"-n", "new.z18"}, (writeDiskdefs(d.path()), d.path()));
+        EXPECT_EQ(cpm.status, 0) << cpm.out;
         // The repaired image is clean, and holds the files, erased ones and lost data salvage
         // found, each whole, but for what the repair changed.
         EXPECT_EQ(fsck({"-x", d / "again", d / "new.z18"}, &out), 0) << out;
-        EXPECT_EQ(
-            differences(filesUnder(d / "again"), row.repaired ? row.repaired(known) : salvaged, row.others),
-            "")
+        EXPECT_EQ(differences(filesUnder(d / "again"), row.repaired.value_or(salvaged), row.others), "")
             << out;
         z18::fsck::Plan damaged, repaired;
-        const Bytes mapBytes = all.empty() ? Bytes() : readFile(all[1]);
-        const std::string map(mapBytes.begin(), mapBytes.end());
-        ASSERT_TRUE(planOf(*z18::defaultEnv(), disk, &damaged, map, !repairArgs.empty()) &&
+        ASSERT_TRUE(planOf(*z18::defaultEnv(), disk, &damaged, x.map, !row.repairArgs.empty()) &&
                     planOf(*z18::defaultEnv(), d / "new.z18", &repaired));
         EXPECT_EQ(recordsKept(damaged, repaired), "");
         for (const z18::fsck::Problem& p : damaged.problems) EXPECT_EQ(missingParts(p), "") << problemLine(p);
-        EXPECT_EQ(readFile(disk), image);
+        EXPECT_EQ(readFile(disk), x.image);
     }
     // Each code is held to some row.
     std::set<std::string> asserted;
@@ -724,17 +634,14 @@ TEST(Fsck, WhatAStoppedRunLeavesARerunTakesUp) {
 // with every byte the terminal could act on escaped, and --json stays JSON a strict parser reads:
 // the backslash of each escape and a quote in a name are themselves escaped there.
 TEST(Fsck, NamesAndPathsAreEscapedInTheReportAndTheJson) {
-    Bytes image = blankImage();
-    putEntry(image, 0, 0, "A\\B     TXT", 0, 1, {1});
-    putEntry(image, 1, 0, "Q\"T     TXT", 0, 1, {2});
-    putEntry(image, 2, 0, "\x1b[2J    TXT", 0, 1, {3});
-    putEntry(image, 3, 0, "\x7f\x9bX\xc2\x9f   TXT", 0, 1, {4});
+    const Bytes image =
+        imageOfFiles({"A\\B     TXT", "Q\"T     TXT", "\x1b[2J    TXT", "\x7f\x9bX\xc2\x9f   TXT"});
     const std::string disk = "d\x1b\x9b.z18", folder = "o\x7f\xc2\x85", repaired = "n\x07.z18";
-    const auto run = [&](const std::vector<std::string>& args, std::string* report) {
+    const auto run = [&](const Args& args, std::string* report) {
         z18::MemEnv mem;
         mem.putFile(disk, image);
         std::string out;
-        EXPECT_EQ(fsckRun(mem, args + std::vector<std::string>{"-x", folder, "-o", repaired, disk}, &out), 1);
+        EXPECT_EQ(fsckRun(mem, args + Args{"-x", folder, "-o", repaired, disk}, &out), 1);
         const Bytes& written = mem.bytes(folder + "/z18fsck-report.txt");
         *report = std::string(written.begin(), written.end());
         return out;
@@ -779,21 +686,17 @@ TEST(Fsck, EachHostFailureNamesItsOwnCause) {
         Op op;
         int nth;
         const char* path;
-        std::vector<std::string> args;
+        Args args;  // before the image's name
         std::string line;
     };
     const Fault faults[] = {
-        {Op::MakeFolder, 2, "", {"-x", "out", "disk.z18"}, "cannot make salvage folder 'out/erased'"},
-        {Op::MakeFolder, 1, "", {"-x", "out", "disk.z18"}, "cannot make salvage folder 'out'"},
-        {Op::Open, 1, "", {"disk.z18"}, "cannot open image 'disk.z18'"},
-        {Op::Read, 1, "map", {"-b", "map", "disk.z18"}, "cannot read the bad-sector map 'map'"},
-        {Op::Open, 1, "A.TXT", {"-x", "out", "disk.z18"}, "cannot write 'out/A.TXT'"},
-        {Op::Flush, 2, "", {"-o", "new.z18", "disk.z18"}, "cannot write 'new.z18.part'"},
-        {Op::Write,
-         1,
-         "report.txt",
-         {"-x", "out", "disk.z18"},
-         "cannot write the report 'out/z18fsck-report.txt'"},
+        {Op::MakeFolder, 2, "", {"-x", "out"}, "cannot make salvage folder 'out/erased'"},
+        {Op::MakeFolder, 1, "", {"-x", "out"}, "cannot make salvage folder 'out'"},
+        {Op::Open, 1, "", {}, "cannot open image 'disk.z18'"},
+        {Op::Read, 1, "map", {"-b", "map"}, "cannot read the bad-sector map 'map'"},
+        {Op::Open, 1, "A.TXT", {"-x", "out"}, "cannot write 'out/A.TXT'"},
+        {Op::Flush, 2, "", {"-o", "new.z18"}, "cannot write 'new.z18.part'"},
+        {Op::Write, 1, "report.txt", {"-x", "out"}, "cannot write the report 'out/z18fsck-report.txt'"},
     };
     Bytes image = imageOfFiles({"A       TXT", "B       TXT", "C       TXT"});
     entryIn(image, 2)[0] = z18::FILLER_BYTE;  // C.TXT erased: salvage puts it into a folder of its own
@@ -805,7 +708,7 @@ TEST(Fsck, EachHostFailureNamesItsOwnCause) {
         z18::FaultEnv env(&mem);
         env.inject(f.op, f.nth, z18::FaultEnv::Kind::Fail, f.path);
         std::string out, err;
-        EXPECT_EQ(fsckRun(env, f.args, &out, &err), 2);
+        EXPECT_EQ(fsckRun(env, f.args + Args{"disk.z18"}, &out, &err), 2);
         EXPECT_NE(err.find("z18fsck: " + f.line + ": Input/output error"), std::string::npos) << err;
     }
 }

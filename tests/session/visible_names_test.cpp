@@ -105,9 +105,7 @@ TEST(VisibleNames, ControlBytesAreEscapedWhereverANameIsPrinted) {
         putEntry(disk, 0, 0, "\x1b[2J\x1b[HXTXT", 0, 1, {1});
         host.putFile("disk.z18", disk);
         host.putFile("ok.z18", blankImage());
-        Bytes named = blankImage();
-        putEntry(named, 0, 0, "X       TXT", 0, 1, {1});
-        host.putFile(kNamed + ".z18", named);
+        host.putFile(kNamed + ".z18", imageOfFiles({"X       TXT"}));
         if (!c.hostFile.empty()) host.putFile(c.hostFile, "text\n");
         InProcess run(&host);
         run.run(c.args);

@@ -307,10 +307,7 @@ std::string fsckExePath() {
 ExeResult runFsckExe(const std::vector<std::string>& args, const std::string& cwd) {
     std::vector<std::string> command = exeCommand(args);
     command[command.size() - args.size() - 1] = fsckExePath();  // the program, after any wrapper
-    Launch how;
-    how.cwd = cwd;
-    how.err = Stream{Stream::Output};
-    ExeResult r = runProgram(command, how);
+    ExeResult r = runProgram(command, cwd);
     if (windowsExe()) r.out = fromTextMode(r.out);
     return r;
 }
