@@ -12,6 +12,7 @@
 #include "mount/mount_util.h"
 #include "support/fsck_records.h"
 #include "support/power_cut.h"
+#include "support/test_support.h"
 
 using namespace mounttest;
 using z18::FolderError;
@@ -51,18 +52,23 @@ Bytes startImage() {
 // The session, recorded with flush `drop` left out (0: none), and the first bad crash state of
 // it, or "" where there is none; *flushes receives the flushes it asked for, *states counts states.
 std::string firstBadState(int drop, int* flushes, std::uint64_t* states) {
-    Mounted m(startImage());
-    m.recording.dropFlush(drop);
-    if (!m.volume) return "the image does not load";
+    z18::MemEnv env;
+    env.putFile(IMAGE, startImage());
+    z18::RecordingEnv recording(&env, IMAGE);
+    recording.dropFlush(drop);
+    std::ostringstream out;
+    z18::Session s(recording, out);
+    const std::unique_ptr<z18::Volume> v = mountImage(s, false);
+    if (!v) return "the image does not load";
     std::vector<std::size_t> stepEnds;    // the log's length after each step
-    std::vector<Files> views{m.files()};  // the folder before the first step, then after each
+    std::vector<Files> views{files(*v)};  // the folder before the first step, then after each
     for (const Step& step : SCRIPT) {
-        EXPECT_EQ(step.run(*m.volume), step.gives) << step.name;
-        stepEnds.push_back(m.recording.log().size());
-        views.push_back(m.files());
+        EXPECT_EQ(step.run(*v), step.gives) << step.name;
+        stepEnds.push_back(recording.log().size());
+        views.push_back(files(*v));
     }
-    *flushes = m.recording.flushCalls();
-    const std::vector<Event>& log = m.recording.log();
+    *flushes = recording.flushCalls();
+    const std::vector<Event>& log = recording.log();
     for (std::size_t k = 0, from = 0; k < stepEnds.size(); from = stepEnds[k++])
         if (stepEnds[k] > from && !log[stepEnds[k] - 1].flush)
             return SCRIPT[k].name + ": not on the disk when it returns";

@@ -11,7 +11,6 @@
 #include "image/image_file.h"
 #include "mount/volume.h"
 #include "support/fault_env.h"
-#include "support/recording_env.h"
 #include "support/z18man_view.h"
 
 namespace mounttest {
@@ -78,24 +77,26 @@ inline Files files(z18::Volume& v) {
     return all;
 }
 
-// A folder over the image "disk.z18" of its own in-memory host, which logs the image's writes and
-// flushes (for the power-cut test) and fails one where a test arms it.
+// The image "disk.z18" of the session's host as a folder; none where it does not load.
+inline std::unique_ptr<z18::Volume> mountImage(z18::Session& s, bool readOnly) {
+    z18::nameImage(s, IMAGE);
+    s.imageHandle = s.env.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite)
+                        .valueOr(z18::CLOSED_HANDLE);
+    if (s.imageHandle == z18::CLOSED_HANDLE || !z18::loadDirectory(s)) return nullptr;
+    return std::make_unique<z18::Volume>(s, readOnly, OWNER);
+}
+
+// A folder over the image "disk.z18" of its own in-memory host.
 struct Mounted {
     explicit Mounted(const Bytes& image, bool readOnly = false) {
         env.putFile(IMAGE, image);
-        z18::nameImage(s, IMAGE);
-        s.imageHandle =
-            faults.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite)
-                .valueOr(z18::CLOSED_HANDLE);
-        if (s.imageHandle != z18::CLOSED_HANDLE && z18::loadDirectory(s))
-            volume = std::make_unique<z18::Volume>(s, readOnly, OWNER);
+        volume = mountImage(s, readOnly);
     }
     Bytes image() const { return env.bytes(IMAGE); }
     Files files() { return mounttest::files(*volume); }
 
     z18::MemEnv env;
-    z18::RecordingEnv recording{&env, IMAGE};
-    z18::FaultEnv faults{&recording};  // passes every call on unless a test arms it
+    z18::FaultEnv faults{&env};  // passes every call on unless a test arms it
     std::ostringstream log;
     z18::Session s{faults, log};
     std::unique_ptr<z18::Volume> volume;

@@ -172,9 +172,7 @@ TEST(MountRules, RenamesAndOpenFiles) {
     ASSERT_EQ(v.write(h, 3000, HI.data(), HI.size()), FolderError::None);
     ASSERT_EQ(v.flush(h), FolderError::None);
     v.release(h);
-    Bytes expected(3000, 0);
-    expected.insert(expected.end(), HI.begin(), HI.end());
-    EXPECT_EQ(get(v, "/NEW"), padded(expected));
+    EXPECT_EQ(get(v, "/NEW"), padded(concat(Bytes(3000, 0), HI)));
     ASSERT_EQ(v.resize("/NEW", nullptr, 100), FolderError::None);
     EXPECT_EQ(v.write(h, 0, HI.data(), 1), FolderError::Denied);  // released
     EXPECT_EQ(extractAll(m.image()).files, (Files{{"MOVED", padded(one)}, {"NEW", Bytes(128, 0)}}));

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -14,15 +13,6 @@
 namespace z18test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Deterministic pseudo-random bytes (defined here, so that the fuzz targets, which link no test
-// support, have them too).
-inline Bytes randomBytes(std::size_t n, std::uint32_t seed) {
-    std::mt19937 gen(seed);
-    Bytes bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(gen() >> 24);
-    return bytes;
-}
 
 // A fresh image: every byte the filler 0xE5, so its directory is empty.
 Bytes blankImage();

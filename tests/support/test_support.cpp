@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include "run/command_line.h"
@@ -70,6 +71,13 @@ ExeResult jsonFields(const std::string& document) {
     how.in = Stream::file(dir / "document.json");
     how.err = Stream(Stream::Output);
     return runProgram({"python3", "-c", FLATTEN}, how);
+}
+
+Bytes randomBytes(std::size_t n, std::uint32_t seed) {
+    std::mt19937 gen(seed);
+    Bytes bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(gen() >> 24);
+    return bytes;
 }
 
 InProcess::InProcess(z18::Env* host) : env(host), session(env, out) {}

@@ -35,6 +35,8 @@ Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes);
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
+// Deterministic pseudo-random bytes.
+Bytes randomBytes(std::size_t n, std::uint32_t seed);
 
 // One in-process run of the tool, with faults injectable through env: over the real host, or over
 // another one such as a z18::MemEnv where a real file system adds nothing.
