@@ -7,26 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fsck/fsck.h"
-#include "host/ascii.h"
 #include "mount/mount_util.h"
+#include "reader.h"
+#include "support/fsck_records.h"
 
 using namespace mounttest;
 using z18::FolderError;
 
 namespace {
-
-class Reader {
-public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), end_(data + size) {}
-    std::uint8_t u8() { return data_ < end_ ? *data_++ : 0; }
-    std::size_t u16() { return u8() | static_cast<std::size_t>(u8()) << 8; }
-    bool more() const { return data_ < end_; }
-
-private:
-    const std::uint8_t* data_;
-    const std::uint8_t* end_;
-};
 
 [[noreturn]] void broken(const std::string& what) {
     std::fprintf(stderr, "\ninvariant broken: %s\n", what.c_str());
@@ -42,21 +30,8 @@ Bytes bytesOf(std::size_t n, std::uint32_t seed) {
 
 // Valid names in several spellings, one like an area folder, and invalid ones.
 const char* const NAMES[] = {"A.TXT", "b.com", "C", "LONGNAME.DAT", "d.X", "U3", "e.txt", ".hidden", "a.b.c"};
-
-// The folder and z18man's extract agree: each name it writes is a name of the folder (in some user
-// area, as it writes every area's files into one folder) with the bytes of one file of that name.
-void sameAsZ18man(const Files& folder, const Bytes& image) {
-    bool loads = false;
-    const Files theirs = extracted(image, &loads);
-    if (!loads) broken("z18man does not load the image");
-    std::size_t matched = 0;
-    for (const auto& file : folder) {
-        const auto it = theirs.find(file.first.substr(file.first.find('/') + 1));
-        if (it == theirs.end()) broken("z18man does not list " + file.first);
-        matched += it->second == file.second;
-    }
-    if (matched < theirs.size()) broken("z18man extracts other bytes or other files");
-}
+// The attribute values an operation sets, by its bits 4 and 5.
+const char* const ATTRIBUTES[] = {"", "R", "S", "R"};
 
 }  // namespace
 
@@ -64,13 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Reader in(data, size);
     const std::uint8_t setup = in.u8();
     Files start;
-    std::vector<std::string> order;
-    for (int i = 0; i < (setup & 3); ++i) {
-        order.push_back(NAMES[i]);
-        for (char& c : order.back()) c = z18::asciiUpper(c);
-        start[order.back()] = bytesOf(in.u16() * 4, static_cast<std::uint32_t>(i));
-    }
-    Mounted m(imageWith(start, order), (setup & 4) != 0);
+    for (int i = 0; i < (setup & 3); ++i)
+        start[NAMES[i]] = bytesOf(in.le(2) * 4, static_cast<std::uint32_t>(i));
+    Mounted m(imageWith(start), (setup & 4) != 0);
     z18::Volume& v = *m.volume;
     if (const int nth = (setup >> 3) & 7)
         m.faults.inject(setup & 0x40 ? z18::FaultEnv::Op::Flush : z18::FaultEnv::Op::Write, nth,
@@ -89,13 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         z18::FolderHandle h = 0;
         FolderError e = FolderError::None;
         switch (op % 9) {
-            case 0: e = put(v, path, bytesOf(in.u16() * (1 + (op >> 4)), op), 1 + in.u8() * 64); break;
+            case 0: e = put(v, path, bytesOf(in.le(2) * (1 + (op >> 4)), op), 1 + in.u8() * 64); break;
             case 1: {  // a write into the middle, or past the end
-                const Bytes bytes = bytesOf(in.u16(), op);
-                e = v.open(path, true, false, &h);
-                if (e == FolderError::None) e = v.write(h, in.u16() * 2, bytes.data(), bytes.size());
-                if (e == FolderError::None) e = v.flush(h);
-                if (h != 0) v.release(h);
+                const Bytes bytes = bytesOf(in.le(2), op);
+                e = writeInto(v, path, in.le(2) * 2, bytes);
                 break;
             }
             case 2: e = v.remove(path); break;
@@ -105,13 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 : v.makeFolder("/u" + std::to_string(area));
                 break;
             case 5:
-                e = v.setAttribute(path, z18::ATTRIBUTES_NAME,
-                                   op & 0x10   ? "R"
-                                   : op & 0x20 ? "S"
-                                               : "",
-                                   false, false);
+                e = v.setAttribute(path, z18::ATTRIBUTES_NAME, ATTRIBUTES[(op >> 4) & 3], false, false);
                 break;
-            case 6: e = v.resize(path, nullptr, in.u16()); break;
+            case 6: e = v.resize(path, nullptr, in.le(2)); break;
             case 7:
                 if (readers.size() < 4 && v.open(path, false, false, &h) == FolderError::None)
                     readers.push_back(h);
@@ -137,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             broken("a failed operation changed the image " + path);
         const Files shown = m.files();
         if (faulted) continue;
-        sameAsZ18man(shown, m.image());
+        const std::string unlike = unlikeZ18man(shown, m.image());
+        if (!unlike.empty()) broken(unlike);
         if (Mounted(m.image(), true).files() != shown)
             broken("the image, mounted afresh, shows another folder");
     }
@@ -145,10 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     v.unmounting();
     z18::MemEnv copy;
     copy.putFile(IMAGE, m.image());
-    std::ostringstream out;
-    z18::Session s(copy, out);
-    const char* argv[] = {"z18fsck", "disk.z18"};
-    if (!faulted && z18::fsck::runFsck(s, 2, argv) != z18::fsck::EXIT_CLEAN)
-        broken("z18fsck finds problems: " + out.str());
+    std::string out;
+    if (!faulted && z18test::fsckRun(copy, {IMAGE}, &out) != z18::fsck::EXIT_CLEAN)
+        broken("z18fsck finds problems: " + out);
     return 0;
 }

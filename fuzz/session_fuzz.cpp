@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/ascii.h"
+#include "reader.h"
 #include "run/command_line.h"
 #include "run/driver.h"
 #include "session/geometry.h"
@@ -34,36 +35,6 @@ namespace {
 
 constexpr std::size_t kMaxHostFile = 400000;  // larger than any image can take
 constexpr std::size_t kBlockArea = DIRECTORY_OFFSET + static_cast<std::size_t>(BLOCK_COUNT) * BLOCK_SIZE;
-
-// Takes bytes from the input front to back; past the end everything reads as zero.
-class Reader {
-public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint8_t u8() { return at_ < size_ ? data_[at_++] : 0; }
-    std::size_t le(int bytes) {
-        std::size_t v = 0;
-        for (int i = 0; i < bytes; ++i) v |= static_cast<std::size_t>(u8()) << (8 * i);
-        return v;
-    }
-    std::string text(std::size_t n) {
-        n = std::min(n, size_ - at_);
-        std::string s(reinterpret_cast<const char*>(data_ + at_), n);
-        at_ += n;
-        return s;
-    }
-    // Copies up to n bytes to dest; returns how many there were.
-    std::size_t copy(std::size_t n, std::uint8_t* dest) {
-        n = std::min(n, size_ - at_);
-        if (n > 0) std::memcpy(dest, data_ + at_, n);
-        at_ += n;
-        return n;
-    }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-};
 
 std::string currentOutput;
 

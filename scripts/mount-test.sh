@@ -15,16 +15,4 @@ build=${1:-build/release}
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target z18mount z18man z18fsck
 build=$(cd "$build" && pwd)
 
-tests/mount/kernel_test.sh "$build" refusals
-[ -c /dev/fuse ] || skip_rest "no /dev/fuse on this machine: z18mount was built, not run in the kernel"
-# One mount of a blank image shows whether mounting is allowed here at all.
-probe=$(mktemp -d)
-trap 'fusermount3 -u "$probe/mnt" 2>/dev/null || true; rm -rf "$probe"' EXIT
-mkdir "$probe/mnt"
-(cd "$probe" && "$build/z18man" probe /f >/dev/null)
-if ! why=$("$build/z18mount" "$probe/probe" "$probe/mnt" 2>&1); then
-    skip_rest "FUSE cannot mount here ($why): z18mount was built, not run in the kernel"
-fi
-fusermount3 -u "$probe/mnt"
-
-tests/mount/kernel_test.sh "$build" kernel
+tests/mount/kernel_test.sh "$build"

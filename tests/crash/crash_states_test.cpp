@@ -25,58 +25,22 @@
 // in turn, and each time a bad state must be found.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <iostream>
-#include <map>
 #include <random>
-#include <sstream>
 
-#include "run/driver.h"
 #include "session/geometry.h"
-#include "support/mem_env.h"
 #include "support/power_cut.h"
 #include "support/recording_env.h"
 #include "support/test_support.h"
+#include "support/z18man_view.h"
 
 using namespace z18;
-using z18test::Bytes;
+using namespace z18test;
 
 namespace {
 
 constexpr int MOST_FLUSHES = 3;
-const std::string IMAGE = "disk.z18";
-
-using Files = std::map<std::string, Bytes>;
-using namespace z18test;
-
-// One run on the image "disk" of env.
-int runOn(Env& env, std::vector<std::string> args, std::string* output = nullptr) {
-    z18test::InProcess run(&env);
-    args.insert(args.begin(), "disk");
-    run.run(args);
-    if (output != nullptr) *output = run.output();
-    return run.status;
-}
-
-// Every file of an image, extracted on a host of its own. The status is 1 when it did not load.
-struct Extracted {
-    int status = 1;
-    std::string output;
-    Files files;
-};
-Extracted extractAll(const Bytes& image) {
-    MemEnv env;
-    env.putFile(IMAGE, image);
-    env.makeDirectory("out");
-    Extracted x;
-    x.status = runOn(env, {"/x", "out/*.*"}, &x.output);
-    for (const auto& node : env.tree()) {
-        if (node.first.compare(0, 4, "out/") == 0 && !node.second.directory)
-            x.files[node.first.substr(4)] = node.second.bytes;
-    }
-    return x;
-}
 
 // The last line a run printed: its report of why it stopped.
 std::string lastLine(const std::string& text) {
@@ -87,174 +51,81 @@ std::string lastLine(const std::string& text) {
     return text.substr(begin, end + 1 - begin);
 }
 
-struct Verdict {
-    std::string bad;  // the first bad state found; empty when there is none
-    std::string summary;
-};
-
-// Walks the log window by window and judges every crash state of each.
-Verdict check(const Bytes& before, bool newImage, const std::vector<Event>& log, const Bytes& after,
-              std::uint32_t seed) {
-    Verdict verdict;
-    const Extracted finalFiles = extractAll(after);
-    if (finalFiles.status != 0) {
-        verdict.bad = "the final image does not load: " + lastLine(finalFiles.output);
-        return verdict;
-    }
-    const Files beforeFiles = newImage ? Files() : extractAll(before).files;
-
-    // What one state shows; empty when it keeps the promise.
-    std::uint64_t unloadable = 0;
-    auto judge = [&](const Bytes& image, bool whole, const Bytes* mustBe) -> std::string {
-        if (mustBe != nullptr && image != *mustBe)
-            return "after the run the disk may not hold the final image";
-        const Extracted x = extractAll(image);
-        if (x.status != 0 && !whole) ++unloadable;
-        if (x.status != 0) return whole ? "the image does not load: " + lastLine(x.output) : std::string();
-        for (const auto& file : x.files) {
-            auto old = beforeFiles.find(file.first);
-            auto now = finalFiles.files.find(file.first);
-            if ((old != beforeFiles.end() && old->second == file.second) ||
-                (now != finalFiles.files.end() && now->second == file.second))
-                continue;
-            return "'" + file.first + "' lists with bytes it held neither before the run nor after it";
-        }
-        return std::string();
-    };
-
-    Bytes durable = before;
-    bool whole = !newImage;  // the disk holds a whole image
-    int flushes = 0;
-    std::uint64_t states = 0;
-    std::string windows;
-    std::vector<const Event*> writes;
-    // Judges every state of the writes since the last flush, then puts them on the disk.
-    auto checkWindow = [&](const Bytes* mustBe) {
-        const Window w = windowOf(durable, writes);
-        std::uint64_t count = 0;
-        const std::string where =
-            flushes == 0 ? "before the first flush" : "after flush " + std::to_string(flushes);
-        forEachState(
-            w, seed + static_cast<std::uint32_t>(flushes),
-            [&](const std::vector<std::size_t>& choice) {
-                const std::string problem = judge(stateOf(durable, w, choice), whole, mustBe);
-                if (problem.empty()) return true;
-                verdict.bad = where + (mustBe ? ", once the run has ended" : "") + " (" +
-                              describe(w, choice) + "): " + problem;
-                return false;
-            },
-            &count);
-        states += count;
-        windows += " " + std::to_string(w.pages.size()) + "/" + std::to_string(count);
-        for (const Event* e : writes) applyWrite(durable, *e);
-        writes.clear();
-    };
-    for (const Event& e : log) {
-        if (!e.flush) {
-            writes.push_back(&e);
-            continue;
-        }
-        checkWindow(nullptr);
-        if (!verdict.bad.empty()) return verdict;
-        ++flushes;
-        whole = whole || durable.size() == IMAGE_SIZE;
-    }
-    // The last window: a state the final image passes, once the run has ended the only one allowed.
-    checkWindow(&after);
-    verdict.summary =
-        std::to_string(flushes) +
-        " flush(es); pages/states per window, the last one after the last flush:" + windows + "; " +
-        std::to_string(states) + " states" +
-        (unloadable ? ", " + std::to_string(unloadable) + " of them a new image that does not load yet" : "");
-    return verdict;
-}
-
 // ---- Scenarios --------------------------------------------------------------------------------
 
-// Host files F01.DAT... in dir: seeded sizes up to maxBlocks blocks (odd sizes too), every
+// Host files F01.DAT... of a type: seeded sizes up to maxBlocks blocks (odd sizes too), every
 // `bigEvery`-th one larger than an entry maps.
-void hostFiles(MemEnv& env, const std::string& dir, int count, std::uint32_t seed, int maxBlocks,
-               int bigEvery = 0, const std::string& type = "DAT") {
-    std::mt19937 gen(seed);
-    for (int i = 1; i <= count; ++i) {
-        std::size_t size = gen() % (static_cast<std::size_t>(maxBlocks) * BLOCK_SIZE + 1);
-        if (bigEvery > 0 && i % bigEvery == 0) size = 17 * BLOCK_SIZE + gen() % (20 * BLOCK_SIZE);
-        const std::string name = dir + "/F" + (i < 10 ? "0" : "") + std::to_string(i) + "." + type;
-        env.putFile(name, z18test::randomBytes(size, seed * 100 + static_cast<std::uint32_t>(i)));
+struct HostFiles {
+    int count = 0;
+    std::uint32_t seed = 0;
+    int maxBlocks = 0;
+    int bigEvery = 0;
+    const char* type = "DAT";
+};
+void putHostFiles(MemEnv& env, const std::string& dir, const HostFiles& f) {
+    std::mt19937 gen(f.seed);
+    for (int i = 1; i <= f.count; ++i) {
+        std::size_t size = gen() % (static_cast<std::size_t>(f.maxBlocks) * BLOCK_SIZE + 1);
+        if (f.bigEvery > 0 && i % f.bigEvery == 0) size = 17 * BLOCK_SIZE + gen() % (20 * BLOCK_SIZE);
+        const std::string name = dir + "/F" + (i < 10 ? "0" : "") + std::to_string(i) + "." + f.type;
+        env.putFile(name, z18test::randomBytes(size, f.seed * 100 + static_cast<std::uint32_t>(i)));
     }
 }
 
-// An image made by the tool, holding the host files of old/.
-void imageHolding(MemEnv& env, int count, std::uint32_t seed, int maxBlocks, int bigEvery = 0) {
-    hostFiles(env, "old", count, seed, maxBlocks, bigEvery);
-    hostFiles(env, "old", 2, seed + 1, 3, 0, "TXT");
-    ASSERT_EQ(runOn(env, {"/f", "/a", "old/*.*"}), 0);
-}
-void blankFormatted(MemEnv& env) { ASSERT_EQ(runOn(env, {"/f"}), 0); }
+// The image before the run: none, an empty file, a blank one, or one made by the tool holding the
+// host files `old` and two text files.
+enum Start { NoImage, EmptyFile, Blank, Holding };
 
 struct Scenario {
     std::string name;
-    std::function<void(MemEnv&)> setup;
-    std::vector<std::string> args;
+    Start start = NoImage;
+    HostFiles old = {};
+    std::vector<HostFiles> in = {};  // the host files in in/, one set after the other
+    std::vector<std::string> args = {};
     std::string shows = "";  // a line the run must print, where the scenario is about it
 };
 
+void setUp(MemEnv& env, const Scenario& s) {
+    if (s.start == EmptyFile) env.putFile(IMAGE, Bytes());
+    if (s.start == Blank) {
+        ASSERT_EQ(z18man(env, {"/f"}), 0);
+    }
+    if (s.start == Holding) {
+        putHostFiles(env, "old", s.old);
+        putHostFiles(env, "old", {2, s.old.seed + 1, 3, 0, "TXT"});
+        ASSERT_EQ(z18man(env, {"/f", "/a", "old/*.*"}), 0);
+    }
+    for (const HostFiles& f : s.in) putHostFiles(env, "in", f);
+}
+
 std::vector<Scenario> scenarios() {
-    std::vector<Scenario> list;
-    for (int n = 1; n <= 12; ++n) {
-        list.push_back({"Add" + std::to_string(n) + "Files",
-                        [n](MemEnv& env) {
-                            blankFormatted(env);
-                            hostFiles(env, "in", n, static_cast<std::uint32_t>(n), 12, 4);
-                        },
-                        {"/a", "in/*.*"}});
-    }
-    list.push_back({"AddUntilTheDiskIsFull",
-                    [](MemEnv& env) {
-                        imageHolding(env, 3, 30, 10);
-                        hostFiles(env, "in", 9, 31, 40, 2);
-                    },
-                    {"/a", "in/*.*"},
-                    "Disk full !!!"});
-    list.push_back({"AddUntilTheDirectoryIsFull",
-                    [](MemEnv& env) {
-                        imageHolding(env, 57, 40, 1);
-                        hostFiles(env, "in", 6, 41, 4, 0, "NEW");
-                    },
-                    {"/a", "in/*.*"},
-                    "Directory full !!!"});
-    list.push_back({"AddOntoAnImageWithFiles",
-                    [](MemEnv& env) {
-                        imageHolding(env, 5, 50, 12, 3);
-                        hostFiles(env, "in", 4, 51, 12, 4, "NEW");
-                    },
-                    {"/a", "in/*.*"}});
+    const std::vector<std::string> add = {"/a", "in/*.*"};
     // The same names with new bytes, and names of their own, over the blocks the old files held.
-    for (const char* format : {"/f", "/q"}) {
-        list.push_back({std::string(format[1] == 'f' ? "Full" : "Quick") + "FormatAndAddOverFiles",
-                        [](MemEnv& env) {
-                            imageHolding(env, 6, 60, 8, 3);
-                            hostFiles(env, "in", 4, 61, 8, 3);
-                            hostFiles(env, "in", 3, 62, 6, 0, "NEW");
-                        },
-                        {format, "/a", "in/*.*"}});
-    }
-    list.push_back({"EraseSomeFiles", [](MemEnv& env) { imageHolding(env, 6, 70, 8, 3); }, {"/e", "*.DAT"}});
-    list.push_back({"EraseEveryFile", [](MemEnv& env) { imageHolding(env, 6, 71, 8, 3); }, {"/e", "*.*"}});
-    list.push_back({"QuickFormat", [](MemEnv& env) { imageHolding(env, 6, 80, 8, 3); }, {"/q"}});
-    list.push_back({"FullFormat", [](MemEnv& env) { imageHolding(env, 6, 81, 8, 3); }, {"/f"}});
-    list.push_back({"NewImageFullFormat", [](MemEnv&) {}, {"/f"}});
-    list.push_back(
-        {"NewImageAdd", [](MemEnv& env) { hostFiles(env, "in", 5, 90, 12, 3); }, {"/a", "in/*.*"}});
-    list.push_back({"NewImageFullFormatAndAdd",
-                    [](MemEnv& env) { hostFiles(env, "in", 5, 91, 12, 3); },
-                    {"/f", "/a", "in/*.*"}});
-    list.push_back({"EmptyFileBecomesAnImage",
-                    [](MemEnv& env) {
-                        env.putFile(IMAGE, Bytes());
-                        hostFiles(env, "in", 3, 92, 12);
-                    },
-                    {"/a", "in/*.*"}});
+    const std::vector<HostFiles> over = {{4, 61, 8, 3}, {3, 62, 6, 0, "NEW"}};
+    std::vector<Scenario> list;
+    for (std::uint32_t n = 1; n <= 12; ++n)
+        list.push_back(
+            {"Add" + std::to_string(n) + "Files", Blank, {}, {{static_cast<int>(n), n, 12, 4}}, add});
+    const std::vector<Scenario> more = {
+        {"AddUntilTheDiskIsFull", Holding, {3, 30, 10}, {{9, 31, 40, 2}}, add, "Disk full !!!"},
+        {"AddUntilTheDirectoryIsFull",
+         Holding,
+         {57, 40, 1},
+         {{6, 41, 4, 0, "NEW"}},
+         add,
+         "Directory full !!!"},
+        {"AddOntoAnImageWithFiles", Holding, {5, 50, 12, 3}, {{4, 51, 12, 4, "NEW"}}, add},
+        {"FullFormatAndAddOverFiles", Holding, {6, 60, 8, 3}, over, {"/f", "/a", "in/*.*"}},
+        {"QuickFormatAndAddOverFiles", Holding, {6, 60, 8, 3}, over, {"/q", "/a", "in/*.*"}},
+        {"EraseSomeFiles", Holding, {6, 70, 8, 3}, {}, {"/e", "*.DAT"}},
+        {"EraseEveryFile", Holding, {6, 71, 8, 3}, {}, {"/e", "*.*"}},
+        {"QuickFormat", Holding, {6, 80, 8, 3}, {}, {"/q"}},
+        {"FullFormat", Holding, {6, 81, 8, 3}, {}, {"/f"}},
+        {"NewImageFullFormat", NoImage, {}, {}, {"/f"}},
+        {"NewImageAdd", NoImage, {}, {{5, 90, 12, 3}}, add},
+        {"NewImageFullFormatAndAdd", NoImage, {}, {{5, 91, 12, 3}}, {"/f", "/a", "in/*.*"}},
+        {"EmptyFileBecomesAnImage", EmptyFile, {}, {{3, 92, 12}}, add}};
+    list.insert(list.end(), more.begin(), more.end());
     return list;
 }
 
@@ -268,17 +139,42 @@ struct Recorded {
 
 Recorded record(const Scenario& scenario, int dropFlush) {
     MemEnv env;
-    scenario.setup(env);
+    setUp(env, scenario);
     Recorded r;
     r.newImage = !env.isFile(IMAGE) || env.bytes(IMAGE).empty();
     r.before = env.bytes(IMAGE);
     RecordingEnv recording(&env, IMAGE);
     recording.dropFlush(dropFlush);
-    EXPECT_EQ(runOn(recording, scenario.args, &r.output), 0);
+    EXPECT_EQ(z18man(recording, scenario.args, &r.output), 0);
     r.after = env.bytes(IMAGE);
     r.log = recording.log();
     r.flushesAsked = recording.flushCalls();
     return r;
+}
+
+// Judges every crash state of a run: "" where each keeps the promise.
+Walk check(const Recorded& r, std::uint32_t seed, std::uint64_t* unloadable) {
+    const Extracted finalFiles = extractAll(r.after);
+    if (finalFiles.status != 0)
+        return {"the final image does not load: " + lastLine(finalFiles.output), 0, ""};
+    const Files beforeFiles = r.newImage ? Files() : extractAll(r.before).files;
+    return walkCuts(r.before, r.log, seed, [&](const Cut& cut) -> std::string {
+        // The last window: a state the final image passes, once the run has ended the only one allowed.
+        if (cut.ended && cut.image != r.after) return "after the run the disk may not hold the final image";
+        const bool whole = !r.newImage || cut.flushed.size() == IMAGE_SIZE;  // the disk holds a whole image
+        const Extracted x = extractAll(cut.image);
+        if (x.status != 0 && !whole) ++*unloadable;
+        if (x.status != 0) return whole ? "the image does not load: " + lastLine(x.output) : std::string();
+        for (const auto& file : x.files) {
+            auto old = beforeFiles.find(file.first);
+            auto now = finalFiles.files.find(file.first);
+            if ((old != beforeFiles.end() && old->second == file.second) ||
+                (now != finalFiles.files.end() && now->second == file.second))
+                continue;
+            return "'" + file.first + "' lists with bytes it held neither before the run nor after it";
+        }
+        return std::string();
+    });
 }
 
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
@@ -292,14 +188,20 @@ TEST_P(CrashStates, EveryStateKeepsThePromise) {
     ASSERT_NE(run.after, run.before) << "the scenario changes nothing";
     EXPECT_NE(run.output.find(scenario.shows), std::string::npos) << run.output;
     EXPECT_LE(run.flushesAsked, MOST_FLUSHES);
-    const Verdict verdict = check(run.before, run.newImage, run.log, run.after, seed);
-    EXPECT_EQ(verdict.bad, "") << run.output;
-    std::cout << "[ crash    ] " << scenario.name << ": " << verdict.summary << "\n";
+    std::uint64_t unloadable = 0;
+    const Walk walk = check(run, seed, &unloadable);
+    EXPECT_EQ(walk.bad, "") << run.output;
+    std::cout << "[ crash    ] " << scenario.name << ": " << run.flushesAsked
+              << " flush(es); pages/states per window, the last one after the last flush:" << walk.windows
+              << "; " << walk.states << " states"
+              << (unloadable
+                      ? ", " + std::to_string(unloadable) + " of them a new image that does not load yet"
+                      : "")
+              << "\n";
 
     // Each flush left out in turn lets a power cut break the promise, and the checker says where.
     for (int drop = 1; drop <= run.flushesAsked; ++drop) {
-        const Recorded dropped = record(scenario, drop);
-        const Verdict without = check(dropped.before, dropped.newImage, dropped.log, dropped.after, seed);
+        const Walk without = check(record(scenario, drop), seed, &unloadable);
         EXPECT_NE(without.bad, "") << "flush " << drop << " left out, and no bad state found";
         std::cout << "[ crash    ] " << scenario.name << ", flush " << drop << " of " << run.flushesAsked
                   << " left out: " << without.bad << "\n";

@@ -2,7 +2,6 @@
 // in-memory host, files copied in and out the way cp does it, and z18man's own view of the image.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -11,51 +10,13 @@
 #include "image/directory.h"
 #include "image/image_file.h"
 #include "mount/volume.h"
-#include "run/driver.h"
-#include "support/disk_image.h"
 #include "support/fault_env.h"
-#include "support/mem_env.h"
+#include "support/z18man_view.h"
 
 namespace mounttest {
 
-using z18test::Bytes;
-using Files = std::map<std::string, Bytes>;
-const std::string IMAGE = "disk.z18";
+using namespace z18test;
 const z18::FolderOwner OWNER{1000, 100};
-
-// One run of z18man on the image of env; its output in *output where asked.
-inline int z18man(z18::Env& env, std::vector<std::string> args, std::string* output = nullptr) {
-    std::ostringstream out;
-    z18::Session s(env, out);
-    args.insert(args.begin(), {"z18man", "disk"});
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    const int status = z18::runSession(s, static_cast<int>(argv.size()), argv.data());
-    if (output != nullptr) *output = out.str();
-    return status;
-}
-
-// z18man's view of an image: every file its extract writes (all user areas in one folder, as it
-// writes them), by name. Empty with *loads false where the image does not load.
-inline Files extracted(const Bytes& image, bool* loads = nullptr) {
-    z18::MemEnv env;
-    env.putFile(IMAGE, image);
-    env.makeDirectory("out");
-    const bool ok = z18man(env, {"/x", "out/*.*"}) == 0 && z18man(env, {"/c"}) == 0;
-    if (loads != nullptr) *loads = ok;
-    Files files;
-    for (const auto& node : env.tree())
-        if (ok && node.first.compare(0, 4, "out/") == 0) files[node.first.substr(4)] = node.second.bytes;
-    return files;
-}
-
-// The image "disk.z18" of the session's host opened for a folder, with its directory loaded.
-inline bool loadImage(z18::Session& s, bool readOnly) {
-    z18::nameImage(s, IMAGE);
-    s.imageHandle = s.env.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite)
-                        .valueOr(z18::CLOSED_HANDLE);
-    return s.imageHandle != z18::CLOSED_HANDLE && z18::loadDirectory(s);
-}
 
 // A file written as cp writes it: made (or emptied), written in pieces, closed.
 inline z18::FolderError put(z18::Volume& v, const std::string& path, const Bytes& data,
@@ -65,6 +26,18 @@ inline z18::FolderError put(z18::Volume& v, const std::string& path, const Bytes
     if (e == z18::FolderError::NotFound) e = v.create(path, true, &h);
     for (std::size_t at = 0; e == z18::FolderError::None && at < data.size(); at += piece)
         e = v.write(h, at, data.data() + at, std::min(piece, data.size() - at));
+    if (h == 0) return e;
+    const z18::FolderError closed = v.flush(h);
+    v.release(h);
+    return e != z18::FolderError::None ? e : closed;
+}
+
+// Bytes written into a file as it stands, at `at`, by one write between an open and a close.
+inline z18::FolderError writeInto(z18::Volume& v, const std::string& path, std::uint64_t at,
+                                  const Bytes& data) {
+    z18::FolderHandle h = 0;
+    z18::FolderError e = v.open(path, true, false, &h);
+    if (e == z18::FolderError::None) e = v.write(h, at, data.data(), data.size());
     if (h == 0) return e;
     const z18::FolderError closed = v.flush(h);
     v.release(h);
@@ -104,11 +77,20 @@ inline Files files(z18::Volume& v) {
     return all;
 }
 
+// The image "disk.z18" of the session's host as a folder; none where it does not load.
+inline std::unique_ptr<z18::Volume> mountImage(z18::Session& s, bool readOnly) {
+    z18::nameImage(s, IMAGE);
+    s.imageHandle = s.env.openFile(IMAGE, readOnly ? z18::OpenMode::ImageRead : z18::OpenMode::ImageWrite)
+                        .valueOr(z18::CLOSED_HANDLE);
+    if (s.imageHandle == z18::CLOSED_HANDLE || !z18::loadDirectory(s)) return nullptr;
+    return std::make_unique<z18::Volume>(s, readOnly, OWNER);
+}
+
 // A folder over the image "disk.z18" of its own in-memory host.
 struct Mounted {
     explicit Mounted(const Bytes& image, bool readOnly = false) {
         env.putFile(IMAGE, image);
-        if (loadImage(s, readOnly)) volume = std::make_unique<z18::Volume>(s, readOnly, OWNER);
+        volume = mountImage(s, readOnly);
     }
     Bytes image() const { return env.bytes(IMAGE); }
     Files files() { return mounttest::files(*volume); }
@@ -120,15 +102,32 @@ struct Mounted {
     std::unique_ptr<z18::Volume> volume;
 };
 
-// A blank image formatted by z18man, with files added one /a each, in order.
-inline Bytes imageWith(const Files& hostFiles, const std::vector<std::string>& order) {
+// An image with host files added by z18man, one /a each, in the order of their names: onto
+// `start`, or onto a blank image it formats first.
+inline Bytes imageWith(const Files& hostFiles, const Bytes& start = Bytes()) {
     z18::MemEnv env;
-    z18man(env, {"/f"});
-    for (const std::string& name : order) {
-        env.putFile("in/" + name, hostFiles.at(name));
-        z18man(env, {"/a", "in/" + name});
+    env.putFile(IMAGE, start);
+    if (start.empty()) z18man(env, {"/f"});
+    for (const auto& file : hostFiles) {
+        env.putFile("in/" + file.first, file.second);
+        z18man(env, {"/a", "in/" + file.first});
     }
     return env.bytes(IMAGE);
+}
+
+// What differs between a folder and z18man's extract of its image ("" where nothing does): each
+// name the extract writes must be a name of the folder (in some user area, as it writes every
+// area's files into one folder) with the bytes of one file of that name, and it writes no other.
+inline std::string unlikeZ18man(const Files& folder, const Bytes& image) {
+    const Extracted theirs = extractAll(image);
+    if (theirs.status != 0) return "z18man does not load the image";
+    std::size_t matched = 0;
+    for (const auto& file : folder) {
+        const auto it = theirs.files.find(file.first.substr(file.first.find('/') + 1));
+        if (it == theirs.files.end()) return "z18man does not list " + file.first;
+        matched += it->second == file.second;
+    }
+    return matched < theirs.files.size() ? "z18man extracts other bytes or other files" : "";
 }
 
 }  // namespace mounttest

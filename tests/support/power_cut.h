@@ -17,26 +17,28 @@ namespace z18test {
 constexpr std::size_t PAGE_SIZE = 4096;
 using Event = z18::RecordingEnv::Event;
 
-void applyWrite(Bytes& image, const Event& w);
-
-// The pages a window of writes touched, each with every content it held: [0] as of the last
-// flush (empty where the file did not reach that far), then after each write that changed it.
-struct Window {
-    std::vector<std::size_t> pages;
-    std::vector<std::vector<Bytes>> versions;
-    std::vector<std::vector<const Event*>> madeBy;  // the write that made each version ([0]: none)
+// One state the disk may hold after a cut, as a judge sees it.
+struct Cut {
+    Bytes image;           // what the disk holds
+    const Bytes& flushed;  // what it held at the last completed flush
+    bool ended;            // the cut came after the log's last flush: the run has ended
+    // The log index of the latest write the state holds; where it holds none of the writes since
+    // the flush, of the first of them (of the flush itself, or the log's end, where there are none).
+    std::size_t latest;
 };
 
-// The window of the writes since the last flush, over what that flush left on the disk.
-Window windowOf(const Bytes& durable, const std::vector<const Event*>& writes);
-// One crash state of a window: for each page, the version `choice` names (0: as flushed).
-Bytes stateOf(const Bytes& durable, const Window& w, const std::vector<std::size_t>& choice);
-// Which pages a state took as flushed, as last written and in between, for a failure message.
-std::string describe(const Window& w, const std::vector<std::size_t>& choice);
-// Every crash state of one window: all of them where they are few; otherwise the extremes, each
-// page alone left behind or alone written, and a few hundred drawn at random. Stops where visit
-// returns false; *count receives the states visited.
-void forEachState(const Window& w, std::uint32_t seed,
-                  const std::function<bool(const std::vector<std::size_t>&)>& visit, std::uint64_t* count);
+// What a walk over a log found.
+struct Walk {
+    std::string bad;  // the first bad state: where, which pages as of when, and why; empty for none
+    std::uint64_t states = 0;
+    std::string windows;  // " pages/states" of each window, for the log
+};
+
+// Walks the log of a run over the disk it started from, window by window (the writes up to each
+// flush, then those after the last), and judges every crash state of each window until judge
+// says why one is bad. Of a window, all states are judged where they are few; otherwise the
+// extremes, each page alone left behind or alone written, and a few hundred drawn at random.
+Walk walkCuts(Bytes disk, const std::vector<Event>& log, std::uint32_t seed,
+              const std::function<std::string(const Cut&)>& judge);
 
 }  // namespace z18test
