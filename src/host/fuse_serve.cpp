@@ -17,10 +17,11 @@ namespace z18 {
 namespace {
 
 constexpr mode_t FOLDER_MODE = 0755, FILE_MODE = 0644, WRITE_BITS = 0222;
-// Names and attributes stay a second, as libfuse's default has it. Every change goes through this
-// folder, and a file being written already shows the whole records its close will place, so a
-// kernel that writes sees its own size change and asks again (it takes every write as a change).
-constexpr double ATTRIBUTE_SECONDS = 1, NAME_SECONDS = 1;
+// Names stay a second, as libfuse's default has it: every change of a name goes through this
+// folder. Attributes are asked for each time: a size the kernel took in while another process
+// was still writing the file (a listing that crossed the writes) would otherwise stand after the
+// close for as long as it is kept, and a reader would see the file empty or cut short.
+constexpr double ATTRIBUTE_SECONDS = 0, NAME_SECONDS = 1;
 
 int errnoOf(FolderError e) {
     switch (e) {
