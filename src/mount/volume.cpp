@@ -410,7 +410,7 @@ FolderError Volume::resize(const std::string& path, const FolderHandle* handle, 
 FolderError Volume::flush(FolderHandle handle) {
     OpenFile* of = openFile(handle);
     if (of == nullptr) return FolderError::NotFound;
-    return settle(*of->node);
+    return of->write ? settle(*of->node) : FolderError::None;
 }
 
 void Volume::release(FolderHandle handle) {
@@ -420,12 +420,17 @@ void Volume::release(FolderHandle handle) {
     const bool wrote = of->write;
     handles_.erase(handle);
     --n->opens;
-    // Bytes written after the last flush (through a mapping, say) still go to the image; a change
-    // whose placing failed and was reported is given up, and the file keeps what it held: other
-    // handles read the image again, and a new file that never got there is gone.
-    if (n->failure == FolderError::None) {
+    // Only a handle that could write puts the file on the image: a reader that closes while
+    // another process is still writing the file must not place what is there so far, which a
+    // power cut would then leave half new. Bytes written after the last flush (through a mapping,
+    // say) still go to the image; a change whose placing failed and was reported is given up, and
+    // the file keeps what it held: other handles read the image again, and a new file that never
+    // got there is gone.
+    if (!wrote) {
+        // nothing of the file's to settle
+    } else if (n->failure == FolderError::None) {
         settle(*n);
-    } else if (wrote) {
+    } else {
         n->removed = !n->onImage;
         n->held = n->removed;
         n->changed = false;

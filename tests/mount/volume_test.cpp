@@ -170,6 +170,12 @@ TEST(MountRules, RenamesAndOpenFiles) {
     v.release(reader);
     ASSERT_EQ(v.open("/NEW", true, true, &h), FolderError::None);
     ASSERT_EQ(v.write(h, 3000, HI.data(), HI.size()), FolderError::None);
+    // A reader closing meanwhile puts nothing of the unfinished file on the image.
+    const Bytes unfinished = m.image();
+    ASSERT_EQ(v.open("/NEW", false, false, &reader), FolderError::None);
+    EXPECT_EQ(v.flush(reader), FolderError::None);
+    v.release(reader);
+    EXPECT_EQ(m.image(), unfinished);
     ASSERT_EQ(v.flush(h), FolderError::None);
     v.release(h);
     EXPECT_EQ(get(v, "/NEW"), padded(concat(Bytes(3000, 0), HI)));
