@@ -84,8 +84,8 @@ why=$("$build/z18mount" probe m0 2>&1) || skip_rest "FUSE cannot mount here ($wh
 fusermount3 -u m0
 
 mkdir in
-for spec in a.txt:100 b.com:0 c.dat:2048 d.bin:16385 e.bin:40000 f.bin:70000 g:5; do
-    head -c "${spec#*:}" /dev/urandom >"in/${spec%%:*}"
+for sized in a.txt:100 b.com:0 c.dat:2048 d.bin:16385 e.bin:40000 f.bin:70000 g:5; do
+    head -c "${sized#*:}" /dev/urandom >"in/${sized%%:*}"
 done
 names=(a.txt b.com c.dat d.bin e.bin f.bin g)
 
