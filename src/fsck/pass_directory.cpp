@@ -32,12 +32,6 @@ void writeDirectory(Context& c) {
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i)
         if (c.entries[i].dropped) std::memset(directory + i * ENTRY_SIZE, FILLER_BYTE, ENTRY_SIZE);
 
-    for (const ErasedFile& f : c.erased) {
-        if (!f.restore || f.into >= 0) continue;
-        std::uint8_t key[KEY_SIZE];
-        writeKey(key, c.entries[f.entries[0]].raw, 0, &f.name);
-        for (int i : f.entries) std::memcpy(directory + i * ENTRY_SIZE, key, KEY_SIZE);
-    }
     for (const Group& g : c.groups) {
         std::uint8_t key[KEY_SIZE];
         writeKey(key, c.entries[g.entries[0]].raw, g.area, g.rename ? &g.name : nullptr);
@@ -60,18 +54,23 @@ void writeDirectory(Context& c) {
             if (e.raw[entry::S1] > RECORD_SIZE) out[entry::S1] = 0;
         }
     }
-    // Extents that go back into their live file take its key as the repaired image writes it. No
-    // entry brought back keeps a last record byte count that CP/M never writes.
-    for (const ErasedFile& f : c.erased)
+    // Erased files brought back get their new name in user area 0; extents that go back into their
+    // live file take its key as the repaired image writes it (above). No entry brought back keeps
+    // a last record byte count that CP/M never writes.
+    for (const ErasedFile& f : c.erased) {
+        if (!f.restore) continue;
+        std::uint8_t key[KEY_SIZE];
+        if (f.into >= 0)
+            std::memcpy(key, directory + c.groups[static_cast<std::size_t>(f.into)].entries[0] * ENTRY_SIZE,
+                        KEY_SIZE);
+        else
+            writeKey(key, c.entries[f.entries[0]].raw, 0, &f.name);
         for (int i : f.entries) {
-            if (!f.restore) break;
             std::uint8_t* out = directory + i * ENTRY_SIZE;
-            if (f.into >= 0)
-                std::memcpy(out,
-                            directory + c.groups[static_cast<std::size_t>(f.into)].entries[0] * ENTRY_SIZE,
-                            KEY_SIZE);
+            std::memcpy(out, key, KEY_SIZE);
             if (out[entry::S1] > RECORD_SIZE) out[entry::S1] = 0;
         }
+    }
 }
 
 }  // namespace z18::fsck
