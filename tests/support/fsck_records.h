@@ -37,8 +37,6 @@ inline bool planOf(z18::Env& env, const std::string& path, z18::fsck::Plan* plan
     z18::fsck::BadSectorMap bad;
     int line = 0;
     if (!z18::fsck::parseBadSectorMap(map, &bad, &line)) return false;
-    std::ostringstream ignored;
-    z18::Session s(env, ignored);
     z18::HostResult<z18::HostFile> image = z18::HostFile::open(env, path, z18::OpenMode::ImageRead);
     const bool read = image.ok() && z18::fsck::readDisk(image.value(), bad, &plan->disk).ok();
     z18::fsck::Undelete back;
