@@ -68,10 +68,10 @@ std::string parseArguments(Session& s, int argc, const char* const* argv, Option
             o->image = arg;
         }
     }
-    if (o->image.empty() && !o->help && !o->version) return texts::NO_IMAGE;
+    if (o->help || o->version) return std::string();
+    if (o->image.empty()) return texts::NO_IMAGE;
     // Alone, -u would report files brought back that nothing brings back.
-    if (o->undelete.wanted && o->repairPath.empty() && !o->help && !o->version)
-        return texts::UNDELETE_NEEDS_REPAIR;
+    if (o->undelete.wanted && o->repairPath.empty()) return texts::UNDELETE_NEEDS_REPAIR;
     return std::string();
 }
 
