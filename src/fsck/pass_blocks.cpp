@@ -120,12 +120,11 @@ Outcomes assign(Context& c) {
 // only where no block is free is it left a hole. Empty blocks are taken first, and only then
 // blocks that hold data no entry names.
 void settle(Context& c, const Outcomes& outcomes) {
-    std::vector<int> spare;
-    for (int pass = 0; pass < 2; ++pass)
-        for (int b = 1; b < BLOCK_COUNT; ++b)
-            if (c.namedAnywhere.count(b) == 0 && c.namedByErased.count(b) == 0 &&
-                emptyBlock(c.plan.disk, b) == (pass == 0))
-                spare.push_back(b);
+    std::vector<int> spare, holdingData;
+    for (int b = 1; b < BLOCK_COUNT; ++b)
+        if (c.namedAnywhere.count(b) == 0 && c.namedByErased.count(b) == 0)
+            (emptyBlock(c.plan.disk, b) ? spare : holdingData).push_back(b);
+    spare.insert(spare.end(), holdingData.begin(), holdingData.end());
     std::size_t next = 0;
     for (const Group& g : c.groups)
         for (int i : g.entries) {
