@@ -75,7 +75,7 @@ Outcomes assign(Context& c) {
                 if (b > 0 && b < BLOCK_COUNT) claims[b].emplace_back(i, slot);
             }
     for (int b = 1; b < BLOCK_COUNT; ++b) {
-        auto& list = claims[b];
+        const auto& list = claims[b];
         if (list.size() < 2) continue;
         const auto records = [&](const std::pair<int, int>& claim) {
             return c.entries[claim.first].recordsIn(claim.second);
@@ -92,24 +92,31 @@ Outcomes assign(Context& c) {
             const int says = evidence(c, claim.first, claim.second);
             return std::make_tuple(says > 0 && leavesData ? says - 1 : says, c.entries[claim.first].sound);
         };
-        std::stable_sort(list.begin(), list.end(), [&](const auto& x, const auto& y) {
-            return weight(x) != weight(y) ? weight(x) > weight(y) : x < y;
+        // Each claim weighed once, the heaviest first.
+        struct Ranked {
+            std::tuple<int, bool> weight;
+            std::pair<int, int> claim;
+        };
+        std::vector<Ranked> ranked;
+        for (const auto& claim : list) ranked.push_back({weight(claim), claim});
+        std::sort(ranked.begin(), ranked.end(), [](const Ranked& x, const Ranked& y) {
+            return x.weight != y.weight ? x.weight > y.weight : x.claim < y.claim;
         });
         // Of claims alike, the one that reads most of the block keeps it, so that no copy holds
         // records past the count of the entry it is for.
-        for (std::size_t k = 1; k < list.size() && weight(list[k]) == weight(list[0]); ++k)
-            if (records(list[k]) > records(list[0])) std::swap(list[0], list[k]);
-        const int owner = list[0].first;
-        for (std::size_t k = 1; k < list.size(); ++k) {
-            const auto [i, slot] = list[k];
-            if (weight(list[k]) == weight(list[0]) && i != owner) {
-                outcomes.insert({list[k], {Code::BLOCK_SHARED_COPY, owner}});
-                outcomes.insert({list[0], {Code::BLOCK_SHARED_KEPT, i}});
+        for (std::size_t k = 1; k < ranked.size() && ranked[k].weight == ranked[0].weight; ++k)
+            if (records(ranked[k].claim) > records(ranked[0].claim)) std::swap(ranked[0], ranked[k]);
+        const int owner = ranked[0].claim.first;
+        for (std::size_t k = 1; k < ranked.size(); ++k) {
+            const auto [i, slot] = ranked[k].claim;
+            if (ranked[k].weight == ranked[0].weight && i != owner) {
+                outcomes.insert({ranked[k].claim, {Code::BLOCK_SHARED_COPY, owner}});
+                outcomes.insert({ranked[0].claim, {Code::BLOCK_SHARED_KEPT, i}});
                 continue;
             }
             c.entries[i].lost[slot] = true;
             c.entries[i].foreign[slot] = true;
-            outcomes.insert({list[k], {i == owner ? Code::BLOCK_TWICE : Code::BLOCK_SHARED, owner}});
+            outcomes.insert({ranked[k].claim, {i == owner ? Code::BLOCK_TWICE : Code::BLOCK_SHARED, owner}});
         }
     }
     return outcomes;
