@@ -98,12 +98,8 @@ int z18_narrow(const char* path, int index) {
     std::ostringstream out;
     z18::Session s(*z18::defaultEnv(), out);
     // Narrowing erases the other files' entries: the image opens as an erase opens it.
-    bool done = load(s, path, z18::OPT_ERASE);
-    if (done) {
-        done = false;
-        for (int i = z18::beginSearch(s, s.maskName); i >= 0 && !done; i = z18::nextMatch(s))
-            done = i == index;
-    }
+    // A file starts at `index` where the mask of every name reaches it there.
+    bool done = load(s, path, z18::OPT_ERASE) && reachedByName(s, "*.*", index);
     if (done) {
         // The file's entries are the ones its own reading goes by: those of its key.
         const z18::FileKey key = z18::keyOf(s, index);
