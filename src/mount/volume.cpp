@@ -92,7 +92,7 @@ Volume::Place Volume::placeOf(const std::string& path) {
 
 int Volume::shownEntry(int area, const char* name) const {
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
-        const std::uint8_t* e = s_.directory + static_cast<std::size_t>(i) * ENTRY_SIZE;
+        const std::uint8_t* e = s_.entryAt(i);
         // The catalogue lists a file by its entries of logical extents 0 and 1.
         if (e[entry::USER] != area || e[entry::EXTENT] > 1) continue;
         if (std::memcmp(shownNameOf(e).chars, name, NAME_TYPE_SIZE) == 0) return i;
@@ -164,7 +164,7 @@ std::uint8_t Volume::attributeBits(const Node* n, int entry) const {
     if (entry < 0) return n != nullptr && n->readOnly ? READ_ONLY : 0;
     // A file has the attributes of its first extent's entry, as CP/M opens it.
     const int first = extentEntry(s_.directory, keyOf(s_, entry), 0);
-    const std::uint8_t* e = s_.directory + static_cast<std::size_t>(first >= 0 ? first : entry) * ENTRY_SIZE;
+    const std::uint8_t* e = s_.entryAt(first >= 0 ? first : entry);
     return static_cast<std::uint8_t>(((e[READ_ONLY_BYTE] & ATTRIBUTE_BIT) ? READ_ONLY : 0) |
                                      ((e[SYSTEM_BYTE] & ATTRIBUTE_BIT) ? SYSTEM : 0));
 }
