@@ -19,7 +19,6 @@ constexpr std::uint8_t READ_ONLY = 1, SYSTEM = 2;
 // Block 0 holds the directory: a file can never be larger than the rest of the disk, so nothing
 // larger is ever kept in memory for one.
 constexpr std::uint64_t MOST_BYTES = static_cast<std::uint64_t>(BLOCK_COUNT - 1) * BLOCK_SIZE;
-constexpr std::uint32_t LONGEST_NAME = 12;  // 8 + dot + 3
 constexpr std::uint32_t WRITE_BITS = 0222;
 
 std::uint64_t wholeRecords(std::uint64_t bytes) { return recordsFor(bytes) * RECORD_SIZE; }
@@ -37,7 +36,7 @@ int areaNumber(const std::string& text) {
 // The name an entry shows in the catalogue (in *text where asked), as the 8.3 name a lookup
 // compares: that is how the folder shows it too.
 CpmName shownNameOf(const std::uint8_t* entry, std::string* text = nullptr) {
-    char shown[LONGEST_NAME + 1];
+    char shown[NAME_TEXT_SIZE + 1];
     displayName(entry + entry::NAME, shown);
     CpmName cpm;
     parseCpmName(shown, &cpm);
@@ -46,7 +45,7 @@ CpmName shownNameOf(const std::uint8_t* entry, std::string* text = nullptr) {
 }
 
 std::string shownName(const char* name) {
-    char text[LONGEST_NAME + 1];
+    char text[NAME_TEXT_SIZE + 1];
     displayName(reinterpret_cast<const std::uint8_t*>(name), text);
     return text;
 }
@@ -704,7 +703,7 @@ FolderError Volume::space(FolderSpace* space) {
     space->freeBlocks = static_cast<std::uint64_t>(countFreeBlocks(s_));
     space->files = DIRECTORY_ENTRIES;
     space->freeFiles = static_cast<std::uint64_t>(std::max(0, countFreeEntries(s_) - pendingNewFiles()));
-    space->nameMax = LONGEST_NAME;
+    space->nameMax = static_cast<std::uint32_t>(NAME_TEXT_SIZE);
     return FolderError::None;
 }
 
