@@ -159,11 +159,14 @@ std::uint64_t Volume::imageSize(int entry) const {
     return records * RECORD_SIZE;
 }
 
+const std::uint8_t* Volume::openingEntry(int entry) const {
+    const int first = extentEntry(s_.directory, keyOf(s_, entry), 0);
+    return s_.entryAt(first >= 0 ? first : entry);
+}
+
 std::uint8_t Volume::attributeBits(const Node* n, int entry) const {
     if (entry < 0) return n != nullptr && n->readOnly ? READ_ONLY : 0;
-    // A file has the attributes of its first extent's entry, as CP/M opens it.
-    const int first = extentEntry(s_.directory, keyOf(s_, entry), 0);
-    const std::uint8_t* e = s_.entryAt(first >= 0 ? first : entry);
+    const std::uint8_t* e = openingEntry(entry);
     return static_cast<std::uint8_t>(((e[READ_ONLY_BYTE] & ATTRIBUTE_BIT) ? READ_ONLY : 0) |
                                      ((e[SYSTEM_BYTE] & ATTRIBUTE_BIT) ? SYSTEM : 0));
 }
@@ -483,10 +486,8 @@ FolderError Volume::place(Node& n) {
     std::memcpy(key + entry::NAME, n.name, NAME_TYPE_SIZE);
     if (n.readOnly) key[READ_ONLY_BYTE] |= ATTRIBUTE_BIT;
     if (const int shown = shownEntry(n); shown >= 0) {
-        const FileKey old = keyOf(s_, shown);
-        const int first = extentEntry(s_.directory, old, 0);
-        std::memcpy(key, s_.entryAt(first >= 0 ? first : shown), KEY_SIZE);
-        freeEntries(s_, old);
+        std::memcpy(key, openingEntry(shown), KEY_SIZE);
+        freeEntries(s_, keyOf(s_, shown));
     }
     const std::uint64_t size = n.content.size();
     if (entriesFor(size) > static_cast<std::uint64_t>(countFreeEntries(s_)) ||

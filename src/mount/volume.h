@@ -105,6 +105,9 @@ private:
     FolderItem fileItem(const Node* n, int entry);
     FolderItem folderItem(int subfolders) const;
     std::uint64_t imageSize(int entry) const;
+    // The entry of the file shown through `entry` that CP/M opens it by, whose attributes it has:
+    // its first extent's, or `entry` itself where no entry holds that extent.
+    const std::uint8_t* openingEntry(int entry) const;
     std::uint8_t attributeBits(const Node* n, int entry) const;
     OpenFile* openFile(FolderHandle handle);
 
