@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "image/cpm_name.h"
 #include "image/directory.h"
@@ -219,12 +220,15 @@ FolderError Volume::list(const std::string& path, std::vector<std::pair<std::str
         for (int area = 1; area < USER_AREAS; ++area)
             if (areaExists(area)) items->emplace_back(areaFolderName(area), folderItem(0));
     }
+    // The names listed so far: a file's second entry adds none. Kept here, the names are read once
+    // for the listing instead of once for each entry against every other.
+    std::set<std::string> listed;
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
         const std::uint8_t* e = s_.entryAt(i);
         if (e[entry::USER] != p.area || e[entry::EXTENT] > 1) continue;
         std::string name;
         const CpmName cpm = shownNameOf(e, &name);
-        if (shownEntry(p.area, cpm.chars) != i) continue;  // a second entry of a file listed already
+        if (!listed.insert(std::string(cpm.chars, NAME_TYPE_SIZE)).second) continue;
         items->emplace_back(name, fileItem(liveNode(p.area, cpm.chars), i));
     }
     for (const Node& n : nodes_) {
