@@ -132,13 +132,19 @@ FolderError Volume::findFile(const std::string& path, Found* f) {
     return f->node != nullptr || f->entry >= 0 ? FolderError::None : FolderError::NotFound;
 }
 
-Volume::Node* Volume::nodeFor(const Found& f) {
-    if (f.node != nullptr) return f.node;
-    Node n;
-    n.area = f.place.area;
-    std::memcpy(n.name, f.place.name, NAME_TYPE_SIZE);
-    nodes_.push_back(std::move(n));
-    return &nodes_.back();
+Volume::Node* Volume::newNode(const Place& p) {
+    Node& n = nodes_.emplace_back();
+    n.area = p.area;
+    std::memcpy(n.name, p.name, NAME_TYPE_SIZE);
+    return &n;
+}
+
+Volume::Node* Volume::nodeFor(const Found& f) { return f.node != nullptr ? f.node : newNode(f.place); }
+
+FolderHandle Volume::handOut(Node* n, bool write) {
+    ++n->opens;
+    handles_[nextHandle_] = OpenFile{n, write};
+    return nextHandle_++;
 }
 
 void Volume::dropIfUnused(Node* n) {
@@ -279,17 +285,11 @@ FolderError Volume::create(const std::string& path, bool writable, FolderHandle*
     if (liveNode(p.area, p.name) != nullptr || shownEntry(p.area, p.name) >= 0) return FolderError::Exists;
     // Every file takes an entry, also an empty one; files made and not yet placed have a claim on one.
     if (countFreeEntries(s_) - pendingNewFiles() < 1) return FolderError::NoSpace;
-    Node n;
-    n.area = p.area;
-    std::memcpy(n.name, p.name, NAME_TYPE_SIZE);
-    n.onImage = false;
-    n.held = true;
-    n.changed = true;
-    n.readOnly = !writable;
-    n.opens = 1;
-    nodes_.push_back(std::move(n));
-    *handle = nextHandle_++;
-    handles_[*handle] = OpenFile{&nodes_.back(), true};
+    Node* n = newNode(p);
+    n->onImage = false;
+    n->held = n->changed = true;
+    n->readOnly = !writable;
+    *handle = handOut(n, true);
     return FolderError::None;
 }
 
@@ -306,7 +306,6 @@ FolderError Volume::open(const std::string& path, bool write, bool truncate, Fol
         dropIfUnused(n);
         return refusal;
     }
-    ++n->opens;
     if (write && truncate) {
         // The old bytes stay on the image until the new ones are placed: an open that empties
         // the file and a crash before its close leave the old file whole.
@@ -314,8 +313,7 @@ FolderError Volume::open(const std::string& path, bool write, bool truncate, Fol
         n->held = n->changed = true;
         n->failure = FolderError::None;
     }
-    *handle = nextHandle_++;
-    handles_[*handle] = OpenFile{n, write};
+    *handle = handOut(n, write);
     return FolderError::None;
 }
 
