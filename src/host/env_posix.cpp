@@ -73,7 +73,7 @@ public:
         do {
             r = ::fdatasync(handle);
         } while (r != 0 && errno == EINTR);
-        return r == 0 ? HostStatus() : failed(errno);
+        return succeeded(r == 0);
     }
 
     void waitKey(const char* prompt) override {

@@ -33,11 +33,6 @@ HostErrorKind kindOf(int code) {
     return HostErrorKind::Other;
 }
 
-HostStatus failure(int code) { return HostStatus(HostError{kindOf(code), code}); }
-
-// The outcome of a system call that reports failure through errno.
-HostStatus succeeded(bool done) { return done ? HostStatus() : failure(errno); }
-
 // A transfer may be cut short by a signal or come in parts; it goes on until every byte has
 // moved, the file ends, or the host reports an error. Returns 0, or the errno of the error.
 int transfer(int handle, std::uint64_t offset, void* buffer, std::size_t n, std::size_t* done, bool isWrite) {
@@ -84,7 +79,9 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-HostStatus PosixFiles::failed(int code) { return failure(code); }
+HostStatus PosixFiles::failed(int code) { return HostStatus(HostError{kindOf(code), code}); }
+
+HostStatus PosixFiles::succeeded(bool done) { return done ? HostStatus() : failed(errno); }
 
 HostStatus PosixFiles::refused(HostErrorKind kind) { return HostStatus(HostError{kind, 0}); }
 

@@ -42,6 +42,8 @@ protected:
     // The cause of a failure: an errno value, or one of this layer's rules.
     static HostStatus failed(int code);
     static HostStatus refused(HostErrorKind kind);
+    // The outcome of a system call that reports failure through errno.
+    static HostStatus succeeded(bool done);
     // The same for a path that st describes as no regular file: a folder, a device or a pipe.
     static HostStatus notAFile(const struct stat& st);
 

@@ -17,7 +17,8 @@ bool parseCpmName(const std::string& text, CpmName* dest);
 int makeCpmName(Session& s, CpmName* dest, const std::string& text);
 
 // The name as the catalogue shows it (NAME.TYP, upper case, no dot where the type is blank) of the
-// 11 name and type bytes of an entry, attribute bits of the type left out; text takes 13 bytes.
+// 11 name and type bytes of an entry, attribute bits of the type left out; text takes
+// NAME_TEXT_SIZE + 1 bytes.
 void displayName(const std::uint8_t* nameType, char* text);
 // Fills user, displayName, readOnly and hidden of *info from the 32 bytes of a directory entry.
 void describeEntry(const std::uint8_t* entry, EntryInfo* info);

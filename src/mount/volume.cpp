@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "image/cpm_name.h"
 #include "image/directory.h"
@@ -19,7 +20,6 @@ constexpr std::uint8_t READ_ONLY = 1, SYSTEM = 2;
 // Block 0 holds the directory: a file can never be larger than the rest of the disk, so nothing
 // larger is ever kept in memory for one.
 constexpr std::uint64_t MOST_BYTES = static_cast<std::uint64_t>(BLOCK_COUNT - 1) * BLOCK_SIZE;
-constexpr std::uint32_t LONGEST_NAME = 12;  // 8 + dot + 3
 constexpr std::uint32_t WRITE_BITS = 0222;
 
 std::uint64_t wholeRecords(std::uint64_t bytes) { return recordsFor(bytes) * RECORD_SIZE; }
@@ -37,7 +37,7 @@ int areaNumber(const std::string& text) {
 // The name an entry shows in the catalogue (in *text where asked), as the 8.3 name a lookup
 // compares: that is how the folder shows it too.
 CpmName shownNameOf(const std::uint8_t* entry, std::string* text = nullptr) {
-    char shown[LONGEST_NAME + 1];
+    char shown[NAME_TEXT_SIZE + 1];
     displayName(entry + entry::NAME, shown);
     CpmName cpm;
     parseCpmName(shown, &cpm);
@@ -46,7 +46,7 @@ CpmName shownNameOf(const std::uint8_t* entry, std::string* text = nullptr) {
 }
 
 std::string shownName(const char* name) {
-    char text[LONGEST_NAME + 1];
+    char text[NAME_TEXT_SIZE + 1];
     displayName(reinterpret_cast<const std::uint8_t*>(name), text);
     return text;
 }
@@ -92,7 +92,7 @@ Volume::Place Volume::placeOf(const std::string& path) {
 
 int Volume::shownEntry(int area, const char* name) const {
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
-        const std::uint8_t* e = s_.directory + static_cast<std::size_t>(i) * ENTRY_SIZE;
+        const std::uint8_t* e = s_.entryAt(i);
         // The catalogue lists a file by its entries of logical extents 0 and 1.
         if (e[entry::USER] != area || e[entry::EXTENT] > 1) continue;
         if (std::memcmp(shownNameOf(e).chars, name, NAME_TYPE_SIZE) == 0) return i;
@@ -132,13 +132,19 @@ FolderError Volume::findFile(const std::string& path, Found* f) {
     return f->node != nullptr || f->entry >= 0 ? FolderError::None : FolderError::NotFound;
 }
 
-Volume::Node* Volume::nodeFor(const Found& f) {
-    if (f.node != nullptr) return f.node;
-    Node n;
-    n.area = f.place.area;
-    std::memcpy(n.name, f.place.name, NAME_TYPE_SIZE);
-    nodes_.push_back(std::move(n));
-    return &nodes_.back();
+Volume::Node* Volume::newNode(const Place& p) {
+    Node& n = nodes_.emplace_back();
+    n.area = p.area;
+    std::memcpy(n.name, p.name, NAME_TYPE_SIZE);
+    return &n;
+}
+
+Volume::Node* Volume::nodeFor(const Found& f) { return f.node != nullptr ? f.node : newNode(f.place); }
+
+FolderHandle Volume::handOut(Node* n, bool write) {
+    ++n->opens;
+    handles_[nextHandle_] = OpenFile{n, write};
+    return nextHandle_++;
 }
 
 void Volume::dropIfUnused(Node* n) {
@@ -160,11 +166,14 @@ std::uint64_t Volume::imageSize(int entry) const {
     return records * RECORD_SIZE;
 }
 
+const std::uint8_t* Volume::openingEntry(int entry) const {
+    const int first = extentEntry(s_.directory, keyOf(s_, entry), 0);
+    return s_.entryAt(first >= 0 ? first : entry);
+}
+
 std::uint8_t Volume::attributeBits(const Node* n, int entry) const {
     if (entry < 0) return n != nullptr && n->readOnly ? READ_ONLY : 0;
-    // A file has the attributes of its first extent's entry, as CP/M opens it.
-    const int first = extentEntry(s_.directory, keyOf(s_, entry), 0);
-    const std::uint8_t* e = s_.directory + static_cast<std::size_t>(first >= 0 ? first : entry) * ENTRY_SIZE;
+    const std::uint8_t* e = openingEntry(entry);
     return static_cast<std::uint8_t>(((e[READ_ONLY_BYTE] & ATTRIBUTE_BIT) ? READ_ONLY : 0) |
                                      ((e[SYSTEM_BYTE] & ATTRIBUTE_BIT) ? SYSTEM : 0));
 }
@@ -217,12 +226,15 @@ FolderError Volume::list(const std::string& path, std::vector<std::pair<std::str
         for (int area = 1; area < USER_AREAS; ++area)
             if (areaExists(area)) items->emplace_back(areaFolderName(area), folderItem(0));
     }
+    // The names listed so far: a file's second entry adds none. Kept here, the names are read once
+    // for the listing instead of once for each entry against every other.
+    std::set<std::string> listed;
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
         const std::uint8_t* e = s_.entryAt(i);
         if (e[entry::USER] != p.area || e[entry::EXTENT] > 1) continue;
         std::string name;
         const CpmName cpm = shownNameOf(e, &name);
-        if (shownEntry(p.area, cpm.chars) != i) continue;  // a second entry of a file listed already
+        if (!listed.insert(std::string(cpm.chars, NAME_TYPE_SIZE)).second) continue;
         items->emplace_back(name, fileItem(liveNode(p.area, cpm.chars), i));
     }
     for (const Node& n : nodes_) {
@@ -273,17 +285,11 @@ FolderError Volume::create(const std::string& path, bool writable, FolderHandle*
     if (liveNode(p.area, p.name) != nullptr || shownEntry(p.area, p.name) >= 0) return FolderError::Exists;
     // Every file takes an entry, also an empty one; files made and not yet placed have a claim on one.
     if (countFreeEntries(s_) - pendingNewFiles() < 1) return FolderError::NoSpace;
-    Node n;
-    n.area = p.area;
-    std::memcpy(n.name, p.name, NAME_TYPE_SIZE);
-    n.onImage = false;
-    n.held = true;
-    n.changed = true;
-    n.readOnly = !writable;
-    n.opens = 1;
-    nodes_.push_back(std::move(n));
-    *handle = nextHandle_++;
-    handles_[*handle] = OpenFile{&nodes_.back(), true};
+    Node* n = newNode(p);
+    n->onImage = false;
+    n->held = n->changed = true;
+    n->readOnly = !writable;
+    *handle = handOut(n, true);
     return FolderError::None;
 }
 
@@ -300,7 +306,6 @@ FolderError Volume::open(const std::string& path, bool write, bool truncate, Fol
         dropIfUnused(n);
         return refusal;
     }
-    ++n->opens;
     if (write && truncate) {
         // The old bytes stay on the image until the new ones are placed: an open that empties
         // the file and a crash before its close leave the old file whole.
@@ -308,8 +313,7 @@ FolderError Volume::open(const std::string& path, bool write, bool truncate, Fol
         n->held = n->changed = true;
         n->failure = FolderError::None;
     }
-    *handle = nextHandle_++;
-    handles_[*handle] = OpenFile{n, write};
+    *handle = handOut(n, write);
     return FolderError::None;
 }
 
@@ -484,10 +488,8 @@ FolderError Volume::place(Node& n) {
     std::memcpy(key + entry::NAME, n.name, NAME_TYPE_SIZE);
     if (n.readOnly) key[READ_ONLY_BYTE] |= ATTRIBUTE_BIT;
     if (const int shown = shownEntry(n); shown >= 0) {
-        const FileKey old = keyOf(s_, shown);
-        const int first = extentEntry(s_.directory, old, 0);
-        std::memcpy(key, s_.entryAt(first >= 0 ? first : shown), KEY_SIZE);
-        freeEntries(s_, old);
+        std::memcpy(key, openingEntry(shown), KEY_SIZE);
+        freeEntries(s_, keyOf(s_, shown));
     }
     const std::uint64_t size = n.content.size();
     if (entriesFor(size) > static_cast<std::uint64_t>(countFreeEntries(s_)) ||
@@ -704,7 +706,7 @@ FolderError Volume::space(FolderSpace* space) {
     space->freeBlocks = static_cast<std::uint64_t>(countFreeBlocks(s_));
     space->files = DIRECTORY_ENTRIES;
     space->freeFiles = static_cast<std::uint64_t>(std::max(0, countFreeEntries(s_) - pendingNewFiles()));
-    space->nameMax = LONGEST_NAME;
+    space->nameMax = static_cast<std::uint32_t>(NAME_TEXT_SIZE);
     return FolderError::None;
 }
 

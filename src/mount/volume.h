@@ -99,12 +99,19 @@ private:
     bool areaExists(int area) const { return areas_.test(static_cast<std::size_t>(area)); }
     bool areaHoldsFiles(int area);
     int pendingNewFiles() const;
+    // A new node for the file of a place, open nowhere yet.
+    Node* newNode(const Place& p);
     // The file found, as a node: the live one, or a new one for a file on the image.
     Node* nodeFor(const Found& f);
+    // A new handle on the node, which counts it as one more open.
+    FolderHandle handOut(Node* n, bool write);
     void dropIfUnused(Node* n);
     FolderItem fileItem(const Node* n, int entry);
     FolderItem folderItem(int subfolders) const;
     std::uint64_t imageSize(int entry) const;
+    // The entry of the file shown through `entry` that CP/M opens it by, whose attributes it has:
+    // its first extent's, or `entry` itself where no entry holds that extent.
+    const std::uint8_t* openingEntry(int entry) const;
     std::uint8_t attributeBits(const Node* n, int entry) const;
     OpenFile* openFile(FolderHandle handle);
 

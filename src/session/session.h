@@ -82,6 +82,9 @@ struct Session {
     EntryInfo entryInfo;
 
     std::uint8_t* entryAt(int index) { return directory + static_cast<std::size_t>(index) * ENTRY_SIZE; }
+    const std::uint8_t* entryAt(int index) const {
+        return directory + static_cast<std::size_t>(index) * ENTRY_SIZE;
+    }
 };
 
 // A newline written and the stream flushed at once.

@@ -18,6 +18,14 @@ namespace mounttest {
 using namespace z18test;
 const z18::FolderOwner OWNER{1000, 100};
 
+// A close as cp does it, a flush and a release, of h (none where 0): e, or the flush's failure.
+inline z18::FolderError closeWritten(z18::Volume& v, z18::FolderHandle h, z18::FolderError e) {
+    if (h == 0) return e;
+    const z18::FolderError closed = v.flush(h);
+    v.release(h);
+    return e != z18::FolderError::None ? e : closed;
+}
+
 // A file written as cp writes it: made (or emptied), written in pieces, closed.
 inline z18::FolderError put(z18::Volume& v, const std::string& path, const Bytes& data,
                             std::size_t piece = 4096) {
@@ -26,10 +34,7 @@ inline z18::FolderError put(z18::Volume& v, const std::string& path, const Bytes
     if (e == z18::FolderError::NotFound) e = v.create(path, true, &h);
     for (std::size_t at = 0; e == z18::FolderError::None && at < data.size(); at += piece)
         e = v.write(h, at, data.data() + at, std::min(piece, data.size() - at));
-    if (h == 0) return e;
-    const z18::FolderError closed = v.flush(h);
-    v.release(h);
-    return e != z18::FolderError::None ? e : closed;
+    return closeWritten(v, h, e);
 }
 
 // Bytes written into a file as it stands, at `at`, by one write between an open and a close.
@@ -38,10 +43,7 @@ inline z18::FolderError writeInto(z18::Volume& v, const std::string& path, std::
     z18::FolderHandle h = 0;
     z18::FolderError e = v.open(path, true, false, &h);
     if (e == z18::FolderError::None) e = v.write(h, at, data.data(), data.size());
-    if (h == 0) return e;
-    const z18::FolderError closed = v.flush(h);
-    v.release(h);
-    return e != z18::FolderError::None ? e : closed;
+    return closeWritten(v, h, e);
 }
 
 // A file's bytes as a read through the folder gives them; none where it cannot be read.

@@ -128,8 +128,7 @@ TEST(MountRules, NamesAreasAndAttributes) {
     EXPECT_EQ(v.setOwner("/A.TXT", OWNER.user, z18::SAME_OWNER), FolderError::None);
     EXPECT_EQ(v.setOwner("/A.TXT", 0, OWNER.group), FolderError::NotPermitted);
     EXPECT_EQ(v.create("/NEW.COM", false, &h), FolderError::None);  // made write-protected
-    EXPECT_EQ(v.flush(h), FolderError::None);
-    v.release(h);
+    EXPECT_EQ(closeWritten(v, h, FolderError::None), FolderError::None);
     // The bits stand in every entry of the file, as z18man's catalogue shows them.
     const std::string catalogue = extractAll(m.image()).output;
     EXPECT_NE(catalogue.find("A.TXT            1    2K  -H\tNEW.COM          0    0K  R-"), std::string::npos)
@@ -173,11 +172,9 @@ TEST(MountRules, RenamesAndOpenFiles) {
     // A reader closing meanwhile puts nothing of the unfinished file on the image.
     const Bytes unfinished = m.image();
     ASSERT_EQ(v.open("/NEW", false, false, &reader), FolderError::None);
-    EXPECT_EQ(v.flush(reader), FolderError::None);
-    v.release(reader);
+    EXPECT_EQ(closeWritten(v, reader, FolderError::None), FolderError::None);
     EXPECT_EQ(m.image(), unfinished);
-    ASSERT_EQ(v.flush(h), FolderError::None);
-    v.release(h);
+    ASSERT_EQ(closeWritten(v, h, FolderError::None), FolderError::None);
     EXPECT_EQ(get(v, "/NEW"), padded(concat(Bytes(3000, 0), HI)));
     ASSERT_EQ(v.resize("/NEW", nullptr, 100), FolderError::None);
     EXPECT_EQ(v.write(h, 0, HI.data(), 1), FolderError::Denied);  // released

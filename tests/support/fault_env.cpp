@@ -27,7 +27,7 @@ bool FaultEnv::due(Op op, const std::string& path, Kind* kind) {
     if (!plan.planned) return false;
     if (!endsWith(path, plan.suffix)) return false;
     ++plan.count;
-    *kind = plan.kind;
+    if (kind != nullptr) *kind = plan.kind;
     return plan.count == plan.nth;
 }
 
@@ -43,14 +43,12 @@ HostResult<int> FaultEnv::remember(HostResult<int> handle, const std::string& pa
 }
 
 HostResult<int> FaultEnv::openFile(const std::string& path, OpenMode mode) {
-    Kind kind;
-    if (due(Op::Open, path, &kind)) return kInjected;
+    if (due(Op::Open, path)) return kInjected;
     return remember(EnvWrapper::openFile(path, mode), path);
 }
 
 HostResult<int> FaultEnv::createNewFile(const std::string& path) {
-    Kind kind;
-    if (due(Op::Open, path, &kind)) return kInjected;
+    if (due(Op::Open, path)) return kInjected;
     return remember(EnvWrapper::createNewFile(path), path);
 }
 
@@ -83,14 +81,12 @@ HostStatus FaultEnv::writeAt(int handle, std::uint64_t offset, const void* buffe
 }
 
 HostStatus FaultEnv::flush(int handle) {
-    Kind kind;
-    if (due(Op::Flush, handle, &kind)) return kInjected;
+    if (due(Op::Flush, handle)) return kInjected;
     return EnvWrapper::flush(handle);
 }
 
 HostStatus FaultEnv::createDirectory(const std::string& path) {
-    Kind kind;
-    if (due(Op::MakeFolder, path, &kind)) return kInjected;
+    if (due(Op::MakeFolder, path)) return kInjected;
     return EnvWrapper::createDirectory(path);
 }
 

@@ -48,12 +48,12 @@ private:
         std::string suffix;
         int count = 0;
     };
-    // Returns the fault to apply to this call, if any.
-    bool due(Op op, int handle, Kind* kind);
+    // Whether this call is the one to fail; its kind in *kind where asked.
+    bool due(Op op, int handle, Kind* kind = nullptr);
     // Whether a transfer of *n bytes goes on to the base host: false when it is to fail (with
     // *done 0); a short one goes on with *n one less.
     bool passOn(Op op, int handle, std::size_t* n, std::size_t* done);
-    bool due(Op op, const std::string& path, Kind* kind);
+    bool due(Op op, const std::string& path, Kind* kind = nullptr);
     // Keeps the path of a handle just made, for the faults that name one.
     HostResult<int> remember(HostResult<int> handle, const std::string& path);
 

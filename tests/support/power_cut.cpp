@@ -11,11 +11,12 @@ namespace {
 constexpr std::uint64_t ENUMERATE_UP_TO = 1024;  // states of a window checked one by one
 constexpr int RANDOM_STATES = 256;               // drawn where a window has more
 
-void applyWrite(Bytes& image, const Event& w) {
-    const std::size_t end = static_cast<std::size_t>(w.offset) + w.bytes.size();
-    if (image.size() < end) image.resize(end, 0);
-    std::copy(w.bytes.begin(), w.bytes.end(), image.begin() + static_cast<long>(w.offset));
+// Bytes put into the image at `at`, which grows with zeros where it is shorter.
+void putAt(Bytes& image, std::size_t at, const Bytes& bytes) {
+    if (image.size() < at + bytes.size()) image.resize(at + bytes.size(), 0);
+    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<long>(at));
 }
+void applyWrite(Bytes& image, const Event& w) { putAt(image, static_cast<std::size_t>(w.offset), w.bytes); }
 
 // "2 5-9 12": page numbers, runs joined.
 std::string pageList(const std::vector<std::size_t>& pages) {
@@ -70,13 +71,8 @@ Window windowOf(const Bytes& durable, const std::vector<const Event*>& writes) {
 
 Bytes stateOf(const Bytes& durable, const Window& w, const State& choice) {
     Bytes image = durable;
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        if (choice[i] == 0) continue;
-        const Bytes& v = w[i].versions[choice[i]];
-        const std::size_t at = w[i].number * PAGE_SIZE;
-        if (image.size() < at + v.size()) image.resize(at + v.size(), 0);
-        std::copy(v.begin(), v.end(), image.begin() + static_cast<long>(at));
-    }
+    for (std::size_t i = 0; i < w.size(); ++i)
+        if (choice[i] != 0) putAt(image, w[i].number * PAGE_SIZE, w[i].versions[choice[i]]);
     return image;
 }
 
