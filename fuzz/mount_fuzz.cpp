@@ -31,7 +31,7 @@ Bytes bytesOf(std::size_t n, std::uint32_t seed) {
 // Valid names in several spellings, one like an area folder, and invalid ones.
 const char* const NAMES[] = {"A.TXT", "b.com", "C", "LONGNAME.DAT", "d.X", "U3", "e.txt", ".hidden", "a.b.c"};
 // The attribute values an operation sets, by its bits 4 and 5.
-const char* const ATTRIBUTES[] = {"", "R", "S", "R"};
+const char* const ATTRIBUTES[] = {"", "R", "S", "RS"};
 
 }  // namespace
 
