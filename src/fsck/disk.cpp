@@ -25,11 +25,22 @@ struct Raw {
     bool has(std::uint64_t at, std::size_t n) const { return allRead(read, at, n); }
 };
 
+// The marks z18man leaves on a disk beginning at `at`: its signature record and its boot area.
+bool signatureAt(const Raw& raw, std::uint64_t at) {
+    const std::size_t length = std::strlen(SIGNATURE_TEXT);
+    const std::uint64_t sig = at + SIGNATURE_OFFSET;
+    return raw.has(sig, length) && std::memcmp(raw.bytes.data() + sig, SIGNATURE_TEXT, length) == 0;
+}
+
+bool bootAreaAt(const Raw& raw, std::uint64_t at) {
+    return raw.has(at, BOOT_AREA_SIZE) &&
+           std::memcmp(raw.bytes.data() + at, bootAreaBytes(), BOOT_AREA_SIZE) == 0;
+}
+
 // How well a disk beginning at `at` fits what the file holds: its directory entries that are
 // free or could be ones CP/M wrote (the used ones count twice), the signature record and the
 // boot area z18man writes, and a size that leaves exactly one disk.
 int fitOfStart(const Raw& raw, std::uint64_t at, std::uint64_t fileSize) {
-    const std::size_t signatureLength = std::strlen(SIGNATURE_TEXT);
     int fit = 0;
     for (int i = 0; i < DIRECTORY_ENTRIES; ++i) {
         const std::uint64_t e = at + DIRECTORY_OFFSET + static_cast<std::uint64_t>(i) * ENTRY_SIZE;
@@ -41,13 +52,8 @@ int fitOfStart(const Raw& raw, std::uint64_t at, std::uint64_t fileSize) {
         }
         if (plausibleEntry(bytes)) fit += 2;
     }
-    const std::uint64_t sig = at + SIGNATURE_OFFSET;
-    if (raw.has(sig, signatureLength) &&
-        std::memcmp(raw.bytes.data() + sig, SIGNATURE_TEXT, signatureLength) == 0)
-        fit += 2 * DIRECTORY_ENTRIES;
-    if (raw.has(at, BOOT_AREA_SIZE) &&
-        std::memcmp(raw.bytes.data() + at, bootAreaBytes(), BOOT_AREA_SIZE) == 0)
-        fit += DIRECTORY_ENTRIES;
+    if (signatureAt(raw, at)) fit += 2 * DIRECTORY_ENTRIES;
+    if (bootAreaAt(raw, at)) fit += DIRECTORY_ENTRIES;
     if (fileSize - at == IMAGE_SIZE) ++fit;  // decides between starts that fit alike
     return fit;
 }
@@ -55,7 +61,7 @@ int fitOfStart(const Raw& raw, std::uint64_t at, std::uint64_t fileSize) {
 // A file may hold a header before the disk: the usual 256 or 512 bytes, or as many as the file
 // holds over one disk, or wherever a signature record lies. A dump cut short may hold one too,
 // so the length alone rules none out: a start other than the file's own is taken only where the
-// disk fits better there.
+// disk fits better there, and in a file no longer than a disk only where a mark shows it.
 std::uint64_t findStart(const Raw& raw, std::uint64_t fileSize) {
     std::vector<std::uint64_t> starts(std::begin(USUAL_HEADERS), std::end(USUAL_HEADERS));
     if (fileSize > IMAGE_SIZE && fileSize - IMAGE_SIZE <= MAX_HEADER) starts.push_back(fileSize - IMAGE_SIZE);
@@ -69,6 +75,9 @@ std::uint64_t findStart(const Raw& raw, std::uint64_t fileSize) {
     int bestFit = fitOfStart(raw, 0, fileSize);
     for (std::uint64_t start : starts) {
         if (start == 0 || start > MAX_HEADER || start >= fileSize) continue;
+        // In a file no longer than a disk, a later start needs a mark of its own: entry-like
+        // bytes in a file's blocks (a copy of a directory, say) must not shift a sound image.
+        if (fileSize <= IMAGE_SIZE && !signatureAt(raw, start) && !bootAreaAt(raw, start)) continue;
         const int fit = fitOfStart(raw, start, fileSize);
         if (fit > bestFit) {
             best = start;

@@ -242,6 +242,11 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
     ASSERT_EQ(add.run({base / "base", "/a", base / "*.*"}), 0) << add.output();
     k.image = readFile(base / "base.z18");
     const Salvaged all3 = {{"A.TXT", k.of("A.TXT")}, {"B.BIN", k.of("B.BIN")}, {"C.DAT", k.of("C.DAT")}};
+    Bytes entryCopies;  // 512 bytes: B.BIN's entry 16 times
+    for (int n = 0; n < 16; ++n) {
+        const Bytes e = entryBytes(k.image, 1);
+        entryCopies.insert(entryCopies.end(), e.begin(), e.end());
+    }
     const auto cpmcp = [](Damaged& x, const std::string& name, const std::string& to) {
         writeFile(x.dir / "disk.z18", x.image);
         writeFile(x.dir / name, kMade);
@@ -417,6 +422,17 @@ TEST(Fsck, EachDamageAndFeatureAsARescuerCountsOnIt) {
             .check(1, {"P103 image", "P101 image"}),
         Row("header before the disk", [](Damaged& x) { x.image.insert(x.image.begin(), 256, 0x4D); })
             .check(1, {"P103 image"}),
+        // A disk's length, no boot area or signature, and a file whose first block holds 16 copies of a
+        // directory entry: read 512 bytes on, the directory would look better, but nothing marks a header.
+        Row("entries in a file of a disk without marks",
+            [&](Damaged& x) {
+                std::fill(x.image.begin(), x.image.begin() + z18::BOOT_AREA_SIZE, z18::FILLER_BYTE);
+                std::fill(x.image.begin() + z18::SIGNATURE_OFFSET, x.image.end(), z18::FILLER_BYTE);
+                setEntry(x.image, 0, z18::entry::RECORD_COUNT, {4});
+                std::copy(entryCopies.begin(), entryCopies.end(), x.image.begin() + z18::blockOffset(1));
+            })
+            .check(0, {})
+            .salvage(with(all3, {{"A.TXT", entryCopies}})),
         // The first sector of each of C.DAT's blocks 6-9 was never read whole, each in a status of
         // its own: not tried, not trimmed, not scraped, bad.
         Row("ddrescue map",
