@@ -430,11 +430,9 @@ void Volume::release(FolderHandle handle) {
     // say) still go to the image; a change whose placing failed and was reported is given up, and
     // the file keeps what it held: other handles read the image again, and a new file that never
     // got there is gone.
-    if (!wrote) {
-        // nothing of the file's to settle
-    } else if (n->failure == FolderError::None) {
+    if (wrote && n->failure == FolderError::None) {
         settle(*n);
-    } else {
+    } else if (wrote) {
         n->removed = !n->onImage;
         n->held = n->removed;
         n->changed = false;
